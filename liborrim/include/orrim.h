@@ -1,0 +1,208 @@
+// orrim.h - the suite's PNM library: messages, option matching, streams,
+// PBM/PGM/PPM reading and writing, colour parsing, histograms and colour hashes.
+//
+// Every failure ends the process through pm_error with one line naming what
+// was wrong and exit status 1; no call returns an error code unless it says so.
+#ifndef ORRIM_H
+#define ORRIM_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+// ---------------------------------------------------------------------------
+// Data model
+
+// One sample. Plain PGM/PPM may carry maxvals up to 4294967295; raw formats
+// and everything the writers produce in raw form stop at 65535.
+typedef uint32_t Sample;
+
+// A pixel: red, green, blue. Grey and bit images keep their value in blue.
+struct Pixel {
+    Sample r, g, b;
+};
+typedef Pixel Xel;
+
+inline bool operator==(const Pixel& a, const Pixel& b) { return a.r == b.r && a.g == b.g && a.b == b.b; }
+inline bool operator!=(const Pixel& a, const Pixel& b) { return !(a == b); }
+
+const Sample PPM_OVERALLMAXVAL = 65535;
+
+// Format codes: 'P' * 256 + the magic digit.
+const int PBM_FORMAT = 0x5031;
+const int PGM_FORMAT = 0x5032;
+const int PPM_FORMAT = 0x5033;
+const int RPBM_FORMAT = 0x5034;
+const int RPGM_FORMAT = 0x5035;
+const int RPPM_FORMAT = 0x5036;
+
+// The plain code of a format's family (PBM_FORMAT, PGM_FORMAT or PPM_FORMAT),
+// or -1 for anything that is not a PNM format code.
+int pnm_formattype(int format);
+
+// ---------------------------------------------------------------------------
+// Start-up, messages
+
+// Record the program name (base name of argv[0]) and take the library's own
+// options out of argv: -quiet (silence pm_message) and -plain (plain output
+// from the writers), each recognised only when spelled in full.
+void pnm_init(int* argc, char** argv);
+void ppm_init(int* argc, char** argv);
+
+// The program name recorded by pnm_init ("orrim" before it).
+const char* pm_progname();
+
+// "<program>: <text>\n" on standard error (unless -quiet).
+void pm_message(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// "<program>: <text>\n" on standard error, then exit status 1.
+[[noreturn]] void pm_error(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// "usage: <program> <synopsis>\n" on standard error, then exit status 1.
+[[noreturn]] void pm_usage(const char* synopsis);
+
+// ---------------------------------------------------------------------------
+// Option matching
+
+// True when arg is a prefix of keyword that is at least minchars long
+// (counting the leading hyphen). Case-sensitive; "--name" counts as "-name".
+bool pm_keymatch(const char* arg, const char* keyword, int minchars);
+
+// Option table for optParseOptions3.
+enum OptType { OPT_END = 0, OPT_FLAG = 1, OPT_STRING = 2 };
+
+struct OptEntry {
+    char shortName;          // 0: no one-letter form
+    const char* longName;    // without hyphens
+    int type;                // OptType
+    void* value;             // OPT_STRING: const char** receiving the value; else unused
+    unsigned int* specified; // receives the number of times the option was given (0 if absent)
+    unsigned int flags;      // reserved, 0
+};
+
+struct OptStruct3 {
+    bool shortAllowed;   // one-letter options like -x are allowed
+    bool allowNegNum;    // an argument like -5 is a plain argument, not an option
+    OptEntry* optTable;  // ends with an entry of type OPT_END
+};
+
+// Scan argv for the options of the table: one or two leading hyphens, exact
+// names or unambiguous prefixes, string values as the next argument or after
+// "=". Sets every presence count, stores values, removes the options from
+// argv and lowers argc. "--" ends the options. An unknown or ambiguous option,
+// or a missing value, ends the run through pm_error naming it.
+void optParseOptions3(int* argc, char** argv, OptStruct3 opt, size_t optStructSize, unsigned long flags);
+
+// ---------------------------------------------------------------------------
+// Streams
+
+// "-" is standard input / standard output. Failure to open ends the run
+// naming the file and the system's reason.
+FILE* pm_openr(const char* name);
+FILE* pm_openw(const char* name);
+// Like pm_openr, but the stream can always be rewound with pm_seek2: a pipe
+// or terminal is first copied whole into an anonymous temporary file.
+FILE* pm_openr_seekable(const char* name);
+
+void pm_close(FILE* f);   // closes any stream; a write error ends the run
+void pm_closer(FILE* f);
+void pm_closew(FILE* f);  // flushes; a write error (disk full, closed pipe) ends the run
+
+// File position token. size is the token's size in bytes: 4 or 8. A position
+// that does not fit the token ends the run.
+void pm_tell2(FILE* f, void* token, size_t size);
+void pm_seek2(FILE* f, const void* token, size_t size);
+
+// ---------------------------------------------------------------------------
+// Memory
+
+// cols elements of size bytes; failure ends the run. Free with pm_freerow.
+void* pm_allocrow(int cols, size_t size);
+void pm_freerow(void* row);
+Xel* pnm_allocrow(int cols);
+Pixel* ppm_allocrow(int cols);
+// rows pointers to rows of cols elements of size bytes, in one block.
+// Free with pm_freearray.
+void* pm_allocarray(int cols, int rows, size_t size);
+void pm_freearray(void* array, int rows);
+void strfree(const char* s);
+
+// Bits needed for maxval (at least 1), and 2^bits - 1.
+int pm_maxvaltobits(Sample maxval);
+Sample pm_bitstomaxval(int bits);
+
+// ---------------------------------------------------------------------------
+// Reading
+
+// Reads the header: magic number, width, height and (not for PBM) maxval.
+// Zero dimensions are valid. Maxval must be 1..65535 for raw formats and
+// 1..4294967295 for plain PGM/PPM. PBM reports maxval 1.
+void pnm_readpnminit(FILE* f, int* cols, int* rows, Sample* maxval, int* format);
+// Reads one row. Grey and bit values land in blue (red and green too, so that
+// a row can be used as a colour row without promotion). PBM: 1 is black, read
+// as 0; 0 is white, read as 1 (maxval 1). A sample above maxval ends the run.
+void pnm_readpnmrow(FILE* f, Xel* row, int cols, Sample maxval, int format);
+// Whole images; free with pm_freearray(image, rows).
+Xel** pnm_readpnm(FILE* f, int* cols, int* rows, Sample* maxval, int* format);
+// PBM and PGM are promoted to grey pixels; the maxval is kept.
+Pixel** ppm_readppm(FILE* f, int* cols, int* rows, Sample* maxval);
+// PBM (as 0/1 with maxval 1) or PGM; a PPM ends the run.
+Sample** pgm_readpgm(FILE* f, int* cols, int* rows, Sample* maxval);
+
+// Brings a row to newmaxval and newformat: samples rescaled as
+// (v * newmaxval + maxval / 2) / maxval, grey copied into red and green when
+// promoted to PPM. Demotion is not supported.
+void pnm_promoteformatrow(Xel* row, int cols, Sample maxval, int format, Sample newmaxval, int newformat);
+
+// ---------------------------------------------------------------------------
+// Writing
+
+// Raw unless forceplain is nonzero or the program was given -plain. Raw PBM
+// packs 8 pixels a byte; raw samples take 2 bytes big-endian above maxval 255.
+// A raw maxval above 65535 ends the run.
+void pnm_writepnminit(FILE* f, int cols, int rows, Sample maxval, int format, int forceplain);
+void pnm_writepnmrow(FILE* f, const Xel* row, int cols, Sample maxval, int format, int forceplain);
+void ppm_writeppminit(FILE* f, int cols, int rows, Sample maxval, int forceplain);
+void ppm_writeppmrow(FILE* f, const Pixel* row, int cols, Sample maxval, int forceplain);
+
+// ---------------------------------------------------------------------------
+// Colours
+
+// "#rgb", "#rrggbb", "#rrrgggbbb", "#rrrrggggbbbb", "rgb:r/g/b" (1-4 hex digits
+// each), "rgbi:r/g/b" (fractions 0..1), or a colour name (case-insensitive),
+// scaled to maxval with rounding. Bad text ends the run quoting it.
+Pixel ppm_parsecolor(const char* text, Sample maxval);
+inline Pixel xeltopixel(Xel x) { return x; }
+
+// ---------------------------------------------------------------------------
+// Histograms and colour hashes
+
+struct ColorHistEntry {
+    Pixel color;
+    long value;  // pixel count in a histogram; free for the caller's use otherwise
+};
+typedef ColorHistEntry* ColorHist;
+
+// Distinct colours with their pixel counts, listed in the order each colour
+// first occurs in raster order. Returns null as soon as more than maxcolors
+// distinct colours are seen. Free with ppm_freecolorhist.
+ColorHist ppm_computecolorhist(Pixel** pixels, int cols, int rows, int maxcolors, int* colors);
+// The same, streaming the rows from f (positioned at the raster) without
+// holding the image; every pixel is compared as red, green and blue.
+ColorHist ppm_computecolorhist2(FILE* f, int cols, int rows, Sample maxval, int format, int maxcolors,
+                                int* colors);
+void ppm_freecolorhist(ColorHist hist);
+
+// Colour -> int map with O(1) average look-up and insertion.
+struct ColorHashTable;
+typedef ColorHashTable* ColorHash;
+
+ColorHash ppm_alloccolorhash();
+// Maps each colour of hist to its index in hist.
+ColorHash ppm_colorhisttocolorhash(const ColorHist hist, int colors);
+// Adds (or, for a colour already present, replaces) an entry. Returns 0, or
+// -1 when the table cannot grow (the hash stays usable).
+int ppm_addtocolorhash(ColorHash hash, const Pixel* color, int value);
+// The value stored for color, or -1 if absent.
+int ppm_lookupcolor(ColorHash hash, const Pixel* color);
+void ppm_freecolorhash(ColorHash hash);
+
+#endif
