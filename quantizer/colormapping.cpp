@@ -1,0 +1,119 @@
+#include "colormapping.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+void initColorMapping(ColorMapping* mapping, const ColorHistEntry* map, int mapSize, int searchSize,
+                      Sample maxval) {
+    mapping->map = map;
+    mapping->mapSize = mapSize;
+    mapping->maxval = maxval;
+    mapping->search = buildColorSearch(map, searchSize < mapSize ? searchSize : mapSize, maxval);
+    mapping->hash = ppm_alloccolorhash();
+    mapping->useHash = true;
+}
+
+void freeColorMapping(ColorMapping* mapping) {
+    ppm_freecolorhash(mapping->hash);
+    mapping->hash = nullptr;
+}
+
+void initDitherState(DitherState* dither, int cols, unsigned int seed) {
+    const int width = cols + 2;
+    dither->thisRed = (int32_t*)pm_allocrow(width, sizeof(int32_t));
+    dither->nextRed = (int32_t*)pm_allocrow(width, sizeof(int32_t));
+    dither->thisGreen = (int32_t*)pm_allocrow(width, sizeof(int32_t));
+    dither->nextGreen = (int32_t*)pm_allocrow(width, sizeof(int32_t));
+    dither->thisBlue = (int32_t*)pm_allocrow(width, sizeof(int32_t));
+    dither->nextBlue = (int32_t*)pm_allocrow(width, sizeof(int32_t));
+    srandom(seed);
+    for (int x = 0; x < width; ++x) {
+        dither->thisRed[x] = (int32_t)(random() % (2 * DITHER_SCALE)) - DITHER_SCALE;
+        dither->thisGreen[x] = (int32_t)(random() % (2 * DITHER_SCALE)) - DITHER_SCALE;
+        dither->thisBlue[x] = (int32_t)(random() % (2 * DITHER_SCALE)) - DITHER_SCALE;
+    }
+    dither->leftToRight = true;
+}
+
+int findNearestColor(ColorMapping* mapping, const Pixel& pixel) {
+    const int answer = searchNearestColor(mapping->search, pixel);
+    if (mapping->useHash && ppm_addtocolorhash(mapping->hash, &pixel, answer) < 0) {
+        pm_message("out of memory adding to hash table; proceeding without it");
+        mapping->useHash = false;
+    }
+    return answer;
+}
+
+namespace {
+
+// One component's error spread; every share truncates toward zero on its own.
+void spreadComponent(int32_t* thisRow, int32_t* nextRow, int x, bool leftToRight, Sample adjusted,
+                     Sample chosen) {
+    const int32_t err = ((int32_t)adjusted - (int32_t)chosen) * DITHER_SCALE;
+    if (leftToRight) {
+        thisRow[x + 2] += err * 7 / 16;
+        nextRow[x] += err * 3 / 16;
+        nextRow[x + 1] += err * 5 / 16;
+        nextRow[x + 2] += err / 16;
+    } else {
+        thisRow[x] += err * 7 / 16;
+        nextRow[x] += err / 16;
+        nextRow[x + 1] += err * 5 / 16;
+        nextRow[x + 2] += err * 3 / 16;
+    }
+}
+
+// sample + error (in whole steps, truncating toward zero), kept within 0..maxval.
+inline Sample adjustSample(Sample sample, int32_t error, Sample maxval) {
+    const int32_t v = (int32_t)sample + error / DITHER_SCALE;
+    if (v < 0) return 0;
+    if ((Sample)v > maxval) return maxval;
+    return (Sample)v;
+}
+
+inline int lookUpOrSearch(ColorMapping* mapping, const Pixel& pixel) {
+    const int index = ppm_lookupcolor(mapping->hash, &pixel);
+    return index != -1 ? index : findNearestColor(mapping, pixel);
+}
+
+void mapRowPlain(Pixel* row, int cols, ColorMapping* mapping) {
+    for (int x = 0; x < cols; ++x) row[x] = mapping->map[lookUpOrSearch(mapping, row[x])].color;
+}
+
+void mapRowDithered(Pixel* row, int cols, ColorMapping* mapping, DitherState* d) {
+    const size_t bytes = (size_t)(cols + 2) * sizeof(int32_t);
+    memset(d->nextRed, 0, bytes);
+    memset(d->nextGreen, 0, bytes);
+    memset(d->nextBlue, 0, bytes);
+    const Sample maxval = mapping->maxval;
+    const int step = d->leftToRight ? 1 : -1;
+    for (int x = d->leftToRight ? 0 : cols - 1; x >= 0 && x < cols; x += step) {
+        Pixel& p = row[x];
+        p.r = adjustSample(p.r, d->thisRed[x + 1], maxval);
+        p.g = adjustSample(p.g, d->thisGreen[x + 1], maxval);
+        p.b = adjustSample(p.b, d->thisBlue[x + 1], maxval);
+        const Pixel& chosen = mapping->map[lookUpOrSearch(mapping, p)].color;
+        diffuseError(d, x, p, chosen);
+        p = chosen;
+    }
+    std::swap(d->thisRed, d->nextRed);
+    std::swap(d->thisGreen, d->nextGreen);
+    std::swap(d->thisBlue, d->nextBlue);
+    d->leftToRight = !d->leftToRight;
+}
+
+}  // namespace
+
+void diffuseError(DitherState* dither, int x, const Pixel& adjusted, const Pixel& chosen) {
+    spreadComponent(dither->thisRed, dither->nextRed, x, dither->leftToRight, adjusted.r, chosen.r);
+    spreadComponent(dither->thisGreen, dither->nextGreen, x, dither->leftToRight, adjusted.g, chosen.g);
+    spreadComponent(dither->thisBlue, dither->nextBlue, x, dither->leftToRight, adjusted.b, chosen.b);
+}
+
+void mapRow(Pixel* row, int cols, ColorMapping* mapping, unsigned int floyd, DitherState* dither) {
+    if (floyd)
+        mapRowDithered(row, cols, mapping, dither);
+    else
+        mapRowPlain(row, cols, mapping);
+}

@@ -1,0 +1,61 @@
+// Mapping every pixel onto its nearest map colour, remembering answers in a
+// colour hash, optionally with Floyd-Steinberg error diffusion.
+#ifndef HUECUT_COLORMAPPING_H
+#define HUECUT_COLORMAPPING_H
+
+#include "colorsearch.h"
+
+#include <orrim.h>
+
+#include <cstdint>
+
+// Dithering errors are in units of 1/DITHER_SCALE of a sample step.
+const int DITHER_SCALE = 1024;
+
+// Errors per component for the row being mapped and the row below. Entry
+// x + 1 belongs to column x; entries 0 and cols + 1 catch what is pushed past
+// the edges.
+struct DitherState {
+    int32_t* thisRed;
+    int32_t* nextRed;
+    int32_t* thisGreen;
+    int32_t* nextGreen;
+    int32_t* thisBlue;
+    int32_t* nextBlue;
+    bool leftToRight;
+};
+
+// Everything the mapping of one run shares from row to row.
+struct ColorMapping {
+    const ColorHistEntry* map;
+    int mapSize;
+    Sample maxval;       // the output maxval
+    ColorSearch search;  // over map[0..searchSize-1]
+    ColorHash hash;      // pixel colour -> map index
+    bool useHash;        // false once the hash could not grow
+};
+
+// Sets up the hash and the search. Only map[0..searchSize-1] can ever be
+// the answer (the entries after it repeat earlier colours); pass mapSize
+// when unsure.
+void initColorMapping(ColorMapping* mapping, const ColorHistEntry* map, int mapSize, int searchSize,
+                      Sample maxval);
+void freeColorMapping(ColorMapping* mapping);
+
+// Allocates the error rows and fills this row's errors with random values in
+// [-DITHER_SCALE, DITHER_SCALE) drawn from random() after srandom(seed).
+void initDitherState(DitherState* dither, int cols, unsigned int seed);
+
+// The nearest map entry to pixel (lowest index on ties); remembers the
+// answer in the hash while it can grow.
+int findNearestColor(ColorMapping* mapping, const Pixel& pixel);
+
+// Spreads the error of column x (adjusted minus chosen) to the neighbours
+// not yet mapped, for the current direction.
+void diffuseError(DitherState* dither, int x, const Pixel& adjusted, const Pixel& chosen);
+
+// Maps one row in place. dither is used (and may be null otherwise) only
+// when floyd is nonzero.
+void mapRow(Pixel* row, int cols, ColorMapping* mapping, unsigned int floyd, DitherState* dither);
+
+#endif

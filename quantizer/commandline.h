@@ -1,0 +1,18 @@
+// Command line of huecut: options, arguments and their checks.
+#ifndef HUECUT_COMMANDLINE_H
+#define HUECUT_COMMANDLINE_H
+
+struct QuantCmdline {
+    const char* inputFileName;   // "-" means standard input
+    const char* mapFileName;     // null when -mapfile is not given
+    int requestedColors;         // set (at least 2) only without -mapfile
+    unsigned int floyd;          // nonzero: Floyd-Steinberg dithering
+    unsigned int randomSeedGiven;
+    unsigned int randomSeed;     // seed of the dithering generator when given
+};
+
+// Fills cmdline from argv; every error ends the run through pm_error.
+// argv is modified: the options are taken out of it.
+void parseCommandLine(int argc, char** argv, QuantCmdline* cmdline);
+
+#endif

@@ -1,0 +1,171 @@
+#include "mediancut.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+void rescalePixels(Pixel** pixels, int cols, int rows, Sample oldMaxval, Sample newMaxval) {
+    const Sample half = oldMaxval / 2;
+    for (int y = 0; y < rows; ++y) {
+        Pixel* row = pixels[y];
+        for (int x = 0; x < cols; ++x) {
+            row[x].r = (row[x].r * newMaxval + half) / oldMaxval;
+            row[x].g = (row[x].g * newMaxval + half) / oldMaxval;
+            row[x].b = (row[x].b * newMaxval + half) / oldMaxval;
+        }
+    }
+}
+
+ColorHist computeHistogram(Pixel** pixels, int cols, int rows, Sample maxval, int* colors, Sample* newMaxval) {
+    for (;;) {
+        pm_message("making histogram...");
+        ColorHist hist = ppm_computecolorhist(pixels, cols, rows, MAX_HIST_COLORS, colors);
+        if (hist) {
+            pm_message("%d colors found", *colors);
+            *newMaxval = maxval;
+            return hist;
+        }
+        // Fewer levels per sample merge near colours until they can be counted;
+        // at maxval 1 there are at most 8 colours, so this ends.
+        pm_message("too many colors!");
+        Sample halved = maxval / 2;
+        pm_message("scaling colors from maxval=%d to maxval=%d to improve clustering...", (int)maxval,
+                   (int)halved);
+        rescalePixels(pixels, cols, rows, maxval, halved);
+        maxval = halved;
+    }
+}
+
+int chooseSplitAxis(Sample redSpan, Sample greenSpan, Sample blueSpan) {
+    // Each weighted span is deliberately kept in single precision: that
+    // decides which near-equal spans compare equal.
+    float rl = (float)(0.2989 * redSpan);
+    float gl = (float)(0.5866 * greenSpan);
+    float bl = (float)(0.1145 * blueSpan);
+    if (rl >= gl && rl >= bl) return 0;
+    if (gl >= bl) return 1;
+    return 2;
+}
+
+namespace {
+
+Sample component(const Pixel& p, int axis) { return axis == 0 ? p.r : axis == 1 ? p.g : p.b; }
+
+int chooseBoxAxis(const ColorHistEntry* entries, int colors) {
+    Sample minR = entries[0].color.r, maxR = minR;
+    Sample minG = entries[0].color.g, maxG = minG;
+    Sample minB = entries[0].color.b, maxB = minB;
+    for (int i = 1; i < colors; ++i) {
+        const Pixel& c = entries[i].color;
+        minR = std::min(minR, c.r), maxR = std::max(maxR, c.r);
+        minG = std::min(minG, c.g), maxG = std::max(maxG, c.g);
+        minB = std::min(minB, c.b), maxB = std::max(maxB, c.b);
+    }
+    return chooseSplitAxis(maxR - minR, maxG - minG, maxB - minB);
+}
+
+// Number of leading entries that form the lower half by pixel count: at
+// least 1 and at most colors - 1. *lower receives their pixel count.
+int findMedianSplit(const ColorHistEntry* entries, int colors, int64_t sum, int64_t* lower) {
+    const int64_t half = sum / 2;
+    int64_t acc = entries[0].value;
+    int k = 1;
+    while (k < colors - 1 && acc < half) {
+        acc += entries[k].value;
+        ++k;
+    }
+    *lower = acc;
+    return k;
+}
+
+int findSplittableBox(const ColorBox* boxes, int count) {
+    for (int i = 0; i < count; ++i)
+        if (boxes[i].colors > 1) return i;
+    return -1;
+}
+
+void splitBox(ColorHist hist, ColorBox* boxes, int* count, int which) {
+    ColorBox& box = boxes[which];
+    ColorHistEntry* entries = hist + box.index;
+    const int axis = chooseBoxAxis(entries, box.colors);
+    std::stable_sort(entries, entries + box.colors, [axis](const ColorHistEntry& a, const ColorHistEntry& b) {
+        return component(a.color, axis) < component(b.color, axis);
+    });
+    int64_t lower = 0;
+    const int k = findMedianSplit(entries, box.colors, box.sum, &lower);
+    ColorBox added = {box.index + k, box.colors - k, box.sum - lower};
+    box.colors = k;
+    box.sum = lower;
+    boxes[*count] = added;
+    ++*count;
+    reorderBoxesAfterSplit(boxes, *count, which);
+}
+
+Pixel boxRepresentative(const ColorHistEntry* entries, int colors, Sample maxval) {
+    uint64_t total = 0, r = 0, g = 0, b = 0;
+    for (int i = 0; i < colors; ++i) {
+        const uint64_t v = (uint64_t)entries[i].value;
+        total += v;
+        r += entries[i].color.r * v;
+        g += entries[i].color.g * v;
+        b += entries[i].color.b * v;
+    }
+    // Only an empty image gives a box without pixels; it stays black.
+    if (total == 0) return Pixel{0, 0, 0};
+    return Pixel{(Sample)std::min<uint64_t>(r / total, maxval), (Sample)std::min<uint64_t>(g / total, maxval),
+                 (Sample)std::min<uint64_t>(b / total, maxval)};
+}
+
+// Whether count elements of size bytes fit the 32-bit size limit of the tables.
+bool fitsTableLimit(int64_t count, size_t size) { return (uint64_t)count * size <= UINT32_MAX; }
+
+}  // namespace
+
+void reorderBoxesAfterSplit(ColorBox* boxes, int count, int split) {
+    // Everything before the shrunk box has at least its old sum, which is
+    // more than its new one, so it can only move towards the end; among equal
+    // sums it stays ahead of the boxes that followed it.
+    ColorBox shrunk = boxes[split];
+    int pos = split;
+    while (pos + 1 < count - 1 && boxes[pos + 1].sum > shrunk.sum) {
+        boxes[pos] = boxes[pos + 1];
+        ++pos;
+    }
+    boxes[pos] = shrunk;
+    // The new box came last, so it goes behind every box of equal sum.
+    ColorBox added = boxes[count - 1];
+    pos = count - 1;
+    while (pos > 0 && boxes[pos - 1].sum < added.sum) {
+        boxes[pos] = boxes[pos - 1];
+        --pos;
+    }
+    boxes[pos] = added;
+}
+
+QuantColormap medianCut(ColorHist hist, int colors, int64_t pixelTotal, Sample maxval, int requestedColors,
+                        int* boxCount) {
+    // Splitting stops once every box holds one colour, so no more boxes than
+    // colours are ever needed.
+    const int maxBoxes = std::max(1, std::min(requestedColors, colors));
+    if (!fitsTableLimit(requestedColors, sizeof(ColorHistEntry)) ||
+        !fitsTableLimit(requestedColors, sizeof(ColorBox)))
+        pm_error("out of memory");
+    // calloc: every entry starts black.
+    QuantColormap map = (QuantColormap)calloc((size_t)requestedColors, sizeof(ColorHistEntry));
+    ColorBox* boxes = (ColorBox*)malloc((size_t)maxBoxes * sizeof(ColorBox));
+    if (!map || !boxes) pm_error("out of memory");
+
+    int count = 1;
+    boxes[0] = ColorBox{0, colors, pixelTotal};
+    while (count < requestedColors) {
+        const int which = findSplittableBox(boxes, count);
+        if (which < 0) break;
+        splitBox(hist, boxes, &count, which);
+    }
+    for (int j = 0; j < count; ++j) {
+        if (boxes[j].colors > 0)
+            map[j].color = boxRepresentative(hist + boxes[j].index, boxes[j].colors, maxval);
+    }
+    *boxCount = count;
+    free(boxes);
+    return map;
+}
