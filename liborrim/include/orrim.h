@@ -28,6 +28,10 @@ inline bool operator!=(const Pixel& a, const Pixel& b) { return !(a == b); }
 
 const Sample PPM_OVERALLMAXVAL = 65535;
 
+// Largest width or height the readers accept (2^27 - 1): small enough that a
+// row's byte count stays well inside an int even at 16 bytes a pixel.
+const int PNM_MAX_DIMENSION = 0x7FFFFFF;
+
 // Format codes: 'P' * 256 + the magic digit.
 const int PBM_FORMAT = 0x5031;
 const int PGM_FORMAT = 0x5032;

@@ -1,0 +1,111 @@
+// readheader.cpp - the PNM header: magic number, dimensions, maxval.
+#include <orrim.h>
+
+#include "internal.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+bool isPnmSpace(int c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+void skipComment(FILE* f) {
+    int c;
+    do c = getc_unlocked(f);
+    while (c != '\n' && c != EOF);
+}
+
+// The first character that is neither white space nor part of a comment.
+int skipSpaceAndComments(FILE* f) {
+    int c = getc_unlocked(f);
+    for (;;) {
+        if (isPnmSpace(c)) {
+            c = getc_unlocked(f);
+        } else if (c == '#') {
+            skipComment(f);
+            c = getc_unlocked(f);
+        } else {
+            return c;
+        }
+    }
+}
+
+void failPrematureEnd(FILE* f, const char* what) {
+    if (ferror(f)) pm_error("error reading %s: %s", pm_streamName(f), strerror(errno ? errno : EIO));
+    pm_error("premature end of file reading the %s of the header", what);
+}
+
+// Reads one unsigned decimal header field. Values above limit are reported
+// as too large; the separator after the digits is consumed (a comment that
+// follows directly is skipped up to and including its newline).
+uint32_t readHeaderNumber(FILE* f, const char* what, uint64_t limit) {
+    int c = skipSpaceAndComments(f);
+    if (c == EOF) failPrematureEnd(f, what);
+    if (c < '0' || c > '9') {
+        if (c >= 0x20 && c < 0x7f)
+            pm_error("bad header: the %s is not a number (found '%c')", what, c);
+        pm_error("bad header: the %s is not a number (found byte 0x%02x)", what, c);
+    }
+    uint64_t value = 0;
+    bool tooLarge = false;
+    while (c >= '0' && c <= '9') {
+        value = value * 10 + uint64_t(c - '0');
+        if (value > limit) {
+            tooLarge = true;
+            value = limit;  // keeps the sum bounded while the digits are consumed
+        }
+        c = getc_unlocked(f);
+    }
+    if (tooLarge) pm_error("bad header: the %s is too large (at most %llu)", what, static_cast<unsigned long long>(limit));
+    if (c == '#') {
+        skipComment(f);
+    } else if (c != EOF && !isPnmSpace(c)) {
+        if (c >= 0x20 && c < 0x7f) pm_error("bad header: the %s is followed by '%c'", what, c);
+        pm_error("bad header: the %s is followed by byte 0x%02x", what, c);
+    }
+    return uint32_t(value);
+}
+
+int readMagic(FILE* f) {
+    int c1 = getc_unlocked(f);
+    if (c1 == EOF) {
+        if (ferror(f)) pm_error("error reading %s: %s", pm_streamName(f), strerror(errno ? errno : EIO));
+        pm_error("empty input: there is no PNM header");
+    }
+    int c2 = getc_unlocked(f);
+    if (c1 != 'P' || c2 < '1' || c2 > '6') pm_error("bad magic number - not a PBM, PGM or PPM file");
+    return 'P' * 256 + c2;
+}
+
+}  // namespace
+
+int pnm_formattype(int format) {
+    switch (format) {
+    case PBM_FORMAT:
+    case RPBM_FORMAT: return PBM_FORMAT;
+    case PGM_FORMAT:
+    case RPGM_FORMAT: return PGM_FORMAT;
+    case PPM_FORMAT:
+    case RPPM_FORMAT: return PPM_FORMAT;
+    default: return -1;
+    }
+}
+
+void pnm_readpnminit(FILE* f, int* cols, int* rows, Sample* maxval, int* format) {
+    int fmt = readMagic(f);
+    Sample width = readHeaderNumber(f, "width", PNM_MAX_DIMENSION);
+    Sample height = readHeaderNumber(f, "height", PNM_MAX_DIMENSION);
+    Sample mv = 1;
+    if (pnm_formattype(fmt) != PBM_FORMAT) {
+        mv = readHeaderNumber(f, "maxval", UINT32_MAX);
+        if (mv == 0) pm_error("bad header: the maxval is 0 (it must be at least 1)");
+        if ((fmt == RPGM_FORMAT || fmt == RPPM_FORMAT) && mv > PPM_OVERALLMAXVAL)
+            pm_error("bad header: maxval %u is too large for a raw image (at most %u)", mv, PPM_OVERALLMAXVAL);
+    }
+    *cols = int(width);
+    *rows = int(height);
+    *maxval = mv;
+    *format = fmt;
+}

@@ -1,0 +1,212 @@
+// readraster.cpp - one raster row, raw or plain. Raw rows are read with one
+// fread into a reused buffer and expanded; plain rows go through a small
+// hand-written parser over getc_unlocked.
+#include <orrim.h>
+
+#include "internal.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+ByteBuffer rowBuffer;
+
+[[noreturn]] void failPrematureEnd(FILE* f) {
+    if (ferror(f)) pm_error("error reading %s: %s", pm_streamName(f), strerror(errno ? errno : EIO));
+    pm_error("premature end of file in the raster");
+}
+
+[[noreturn]] void failStrayCharacter(int c) {
+    if (c >= 0x20 && c < 0x7f) pm_error("stray character '%c' in the plain raster", c);
+    pm_error("stray byte 0x%02x in the plain raster", c);
+}
+
+[[noreturn]] void failAboveMaxval(uint64_t value, Sample maxval) {
+    if (value > UINT32_MAX) pm_error("sample value above maxval %u (too large)", maxval);
+    pm_error("sample value %llu is above maxval %u", static_cast<unsigned long long>(value), maxval);
+}
+
+inline bool isPnmSpace(int c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+void skipComment(FILE* f) {
+    int c;
+    do c = getc_unlocked(f);
+    while (c != '\n' && c != EOF);
+}
+
+inline int skipSpaceAndComments(FILE* f) {
+    int c = getc_unlocked(f);
+    for (;;) {
+        if (isPnmSpace(c)) {
+            c = getc_unlocked(f);
+        } else if (c == '#') {
+            skipComment(f);
+            c = getc_unlocked(f);
+        } else {
+            return c;
+        }
+    }
+}
+
+// One plain sample: digits, then white space, a comment or the end of file.
+inline Sample readPlainSample(FILE* f, Sample maxval) {
+    int c = skipSpaceAndComments(f);
+    if (c == EOF) failPrematureEnd(f);
+    unsigned digit = unsigned(c - '0');
+    if (digit > 9) failStrayCharacter(c);
+    uint64_t value = digit;
+    for (;;) {
+        c = getc_unlocked(f);
+        digit = unsigned(c - '0');
+        if (digit > 9) break;
+        value = value * 10 + digit;
+        if (value > UINT32_MAX) value = uint64_t(UINT32_MAX) + 1;  // saturate; reported below
+    }
+    if (c == '#')
+        ungetc(c, f);
+    else if (c != EOF && !isPnmSpace(c))
+        failStrayCharacter(c);
+    if (value > maxval) failAboveMaxval(value, maxval);
+    return Sample(value);
+}
+
+void readPlainPbmRow(FILE* f, Xel* row, int cols) {
+    for (int x = 0; x < cols; ++x) {
+        int c = skipSpaceAndComments(f);
+        if (c == '0') {
+            row[x] = Xel{1, 1, 1};
+        } else if (c == '1') {
+            row[x] = Xel{0, 0, 0};
+        } else {
+            if (c == EOF) failPrematureEnd(f);
+            failStrayCharacter(c);
+        }
+    }
+}
+
+void readPlainPgmRow(FILE* f, Xel* row, int cols, Sample maxval) {
+    for (int x = 0; x < cols; ++x) {
+        Sample v = readPlainSample(f, maxval);
+        row[x] = Xel{v, v, v};
+    }
+}
+
+void readPlainPpmRow(FILE* f, Xel* row, int cols, Sample maxval) {
+    for (int x = 0; x < cols; ++x) {
+        Sample r = readPlainSample(f, maxval);
+        Sample g = readPlainSample(f, maxval);
+        Sample b = readPlainSample(f, maxval);
+        row[x] = Xel{r, g, b};
+    }
+}
+
+const unsigned char* readRawBytes(FILE* f, size_t bytes) {
+    unsigned char* buf = pm_reserveBuffer(rowBuffer, bytes, "a raster row buffer");
+    if (fread(buf, 1, bytes, f) != bytes) failPrematureEnd(f);
+    return buf;
+}
+
+void readRawPbmRow(FILE* f, Xel* row, int cols) {
+    const unsigned char* buf = readRawBytes(f, (size_t(cols) + 7) / 8);
+    int x = 0;
+    for (; x + 8 <= cols; x += 8) {
+        unsigned byte = buf[x / 8];
+        for (int bit = 0; bit < 8; ++bit) {
+            Sample v = ((byte >> (7 - bit)) & 1) ^ 1;
+            row[x + bit] = Xel{v, v, v};
+        }
+    }
+    if (x < cols) {
+        unsigned byte = buf[x / 8];
+        for (int bit = 0; x < cols; ++x, ++bit) {
+            Sample v = ((byte >> (7 - bit)) & 1) ^ 1;
+            row[x] = Xel{v, v, v};
+        }
+    }
+}
+
+// The first sample of buf (count one-byte or two-byte samples) above maxval.
+uint64_t firstAboveMaxval(const unsigned char* buf, size_t count, bool twoBytes, Sample maxval) {
+    for (size_t i = 0; i < count; ++i) {
+        Sample v = twoBytes ? Sample(buf[2 * i] << 8 | buf[2 * i + 1]) : buf[i];
+        if (v > maxval) return v;
+    }
+    return 0;
+}
+
+void checkBytesAgainstMaxval(const unsigned char* buf, size_t count, Sample maxval) {
+    if (maxval >= 255) return;
+    unsigned char largest = 0;
+    for (size_t i = 0; i < count; ++i) largest = buf[i] > largest ? buf[i] : largest;
+    if (largest > maxval) failAboveMaxval(firstAboveMaxval(buf, count, false, maxval), maxval);
+}
+
+void checkWordsAgainstMaxval(const unsigned char* buf, size_t count, Sample maxval) {
+    if (maxval >= 65535) return;
+    unsigned largest = 0;
+    for (size_t i = 0; i < count; ++i) {
+        unsigned v = unsigned(buf[2 * i]) << 8 | buf[2 * i + 1];
+        largest = v > largest ? v : largest;
+    }
+    if (largest > maxval) failAboveMaxval(firstAboveMaxval(buf, count, true, maxval), maxval);
+}
+
+void readRawPgmRow(FILE* f, Xel* row, int cols, Sample maxval) {
+    size_t n = size_t(cols);
+    if (maxval <= 255) {
+        const unsigned char* buf = readRawBytes(f, n);
+        checkBytesAgainstMaxval(buf, n, maxval);
+        for (size_t x = 0; x < n; ++x) {
+            Sample v = buf[x];
+            row[x] = Xel{v, v, v};
+        }
+    } else {
+        const unsigned char* buf = readRawBytes(f, 2 * n);
+        checkWordsAgainstMaxval(buf, n, maxval);
+        for (size_t x = 0; x < n; ++x) {
+            Sample v = Sample(buf[2 * x]) << 8 | buf[2 * x + 1];
+            row[x] = Xel{v, v, v};
+        }
+    }
+}
+
+void readRawPpmRow(FILE* f, Xel* row, int cols, Sample maxval) {
+    size_t n = size_t(cols);
+    if (maxval <= 255) {
+        const unsigned char* buf = readRawBytes(f, 3 * n);
+        checkBytesAgainstMaxval(buf, 3 * n, maxval);
+        for (size_t x = 0; x < n; ++x) {
+            const unsigned char* p = buf + 3 * x;
+            row[x] = Xel{p[0], p[1], p[2]};
+        }
+    } else {
+        const unsigned char* buf = readRawBytes(f, 6 * n);
+        checkWordsAgainstMaxval(buf, 3 * n, maxval);
+        for (size_t x = 0; x < n; ++x) {
+            const unsigned char* p = buf + 6 * x;
+            row[x] = Xel{Sample(p[0]) << 8 | p[1], Sample(p[2]) << 8 | p[3], Sample(p[4]) << 8 | p[5]};
+        }
+    }
+}
+
+}  // namespace
+
+void pnm_readpnmrow(FILE* f, Xel* row, int cols, Sample maxval, int format) {
+    if (cols < 0 || cols > PNM_MAX_DIMENSION) pm_error("cannot read a row of %d columns", cols);
+    if (format != PBM_FORMAT && format != RPBM_FORMAT) {
+        if (maxval == 0) pm_error("cannot read a raster with maxval 0");
+        if ((format == RPGM_FORMAT || format == RPPM_FORMAT) && maxval > PPM_OVERALLMAXVAL)
+            pm_error("maxval %u is too large for a raw image (at most %u)", maxval, PPM_OVERALLMAXVAL);
+    }
+    switch (format) {
+    case PBM_FORMAT: readPlainPbmRow(f, row, cols); break;
+    case PGM_FORMAT: readPlainPgmRow(f, row, cols, maxval); break;
+    case PPM_FORMAT: readPlainPpmRow(f, row, cols, maxval); break;
+    case RPBM_FORMAT: readRawPbmRow(f, row, cols); break;
+    case RPGM_FORMAT: readRawPgmRow(f, row, cols, maxval); break;
+    case RPPM_FORMAT: readRawPpmRow(f, row, cols, maxval); break;
+    default: pm_error("unknown PNM format code 0x%x", unsigned(format));
+    }
+}

@@ -1,0 +1,124 @@
+// streams.cpp - opening and closing streams, and file positions that work
+// on pipes too.
+#include <orrim.h>
+
+#include "internal.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+const char* describeName(const char* name) { return strcmp(name, "-") == 0 ? "standard input" : name; }
+
+// Copies the whole of in into an anonymous temporary file, positioned at its
+// start, so that a pipe can be rewound like a file.
+FILE* copyToTemporaryFile(FILE* in, const char* name) {
+    FILE* tmp = tmpfile();
+    if (!tmp) pm_error("cannot create a temporary file to hold %s: %s", describeName(name), strerror(errno));
+    static char chunk[1 << 16];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, in)) > 0) {
+        if (fwrite(chunk, 1, got, tmp) != got)
+            pm_error("cannot write the temporary copy of %s: %s", describeName(name), strerror(errno));
+    }
+    if (ferror(in)) pm_error("error reading %s: %s", describeName(name), strerror(errno));
+    if (fflush(tmp) != 0)
+        pm_error("cannot write the temporary copy of %s: %s", describeName(name), strerror(errno));
+    if (fseeko(tmp, 0, SEEK_SET) != 0)
+        pm_error("cannot rewind the temporary copy of %s: %s", describeName(name), strerror(errno));
+    return tmp;
+}
+
+bool isRegularFile(FILE* f) {
+    struct stat st;
+    return fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && ftello(f) >= 0;
+}
+
+}  // namespace
+
+const char* pm_streamName(const void* stream) { return stream == stdin ? "standard input" : "the input"; }
+
+FILE* pm_openr(const char* name) {
+    if (strcmp(name, "-") == 0) return stdin;
+    FILE* f = fopen(name, "rb");
+    if (!f) pm_error("cannot open file '%s' for reading: %s", name, strerror(errno));
+    struct stat st;
+    if (fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode))
+        pm_error("cannot open file '%s' for reading: %s", name, strerror(EISDIR));
+    return f;
+}
+
+FILE* pm_openw(const char* name) {
+    if (strcmp(name, "-") == 0) return stdout;
+    FILE* f = fopen(name, "wb");
+    if (!f) pm_error("cannot open file '%s' for writing: %s", name, strerror(errno));
+    return f;
+}
+
+FILE* pm_openr_seekable(const char* name) {
+    FILE* f = pm_openr(name);
+    if (isRegularFile(f)) return f;
+    FILE* tmp = copyToTemporaryFile(f, name);
+    if (f != stdin) fclose(f);
+    return tmp;
+}
+
+void pm_closer(FILE* f) {
+    if (!f || f == stdin) return;
+    fclose(f);
+}
+
+void pm_closew(FILE* f) {
+    if (!f) return;
+    if (fflush(f) != 0 || ferror(f)) pm_error("error writing the output: %s", strerror(errno ? errno : EIO));
+    if (f == stdout || f == stderr) return;
+    if (fclose(f) != 0) pm_error("error writing the output: %s", strerror(errno));
+}
+
+void pm_close(FILE* f) {
+    if (!f || f == stdin) return;
+    if (f == stdout || f == stderr) {
+        pm_closew(f);
+        return;
+    }
+    // A stream opened for writing reports its errors here; for a read-only
+    // stream fflush has nothing to do.
+    if (ferror(f)) pm_error("error on stream: %s", strerror(errno ? errno : EIO));
+    if (fclose(f) != 0) pm_error("error closing a stream: %s", strerror(errno));
+}
+
+void pm_tell2(FILE* f, void* token, size_t size) {
+    off_t pos = ftello(f);
+    if (pos < 0) pm_error("cannot get the file position: %s", strerror(errno));
+    if (size == sizeof(uint32_t)) {
+        if (uint64_t(pos) > UINT32_MAX)
+            pm_error("file position %lld does not fit a 4-byte position token", static_cast<long long>(pos));
+        uint32_t small = uint32_t(pos);
+        memcpy(token, &small, sizeof small);
+    } else if (size == sizeof(int64_t)) {
+        int64_t big = int64_t(pos);
+        memcpy(token, &big, sizeof big);
+    } else {
+        pm_error("internal error: file position token of %zu bytes (4 or 8 expected)", size);
+    }
+}
+
+void pm_seek2(FILE* f, const void* token, size_t size) {
+    off_t pos;
+    if (size == sizeof(uint32_t)) {
+        uint32_t small;
+        memcpy(&small, token, sizeof small);
+        pos = off_t(small);
+    } else if (size == sizeof(int64_t)) {
+        int64_t big;
+        memcpy(&big, token, sizeof big);
+        pos = off_t(big);
+    } else {
+        pm_error("internal error: file position token of %zu bytes (4 or 8 expected)", size);
+    }
+    if (fseeko(f, pos, SEEK_SET) != 0) pm_error("cannot seek to file position %lld: %s", static_cast<long long>(pos), strerror(errno));
+}

@@ -1,0 +1,162 @@
+// write.cpp - PNM headers and rows, raw or plain. Every row is built as
+// bytes in a reused buffer and written with one fwrite.
+#include <orrim.h>
+
+#include "internal.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+ByteBuffer rowBuffer;
+
+// Plain rows wrap before this many characters a line.
+const int PLAIN_LINE_LIMIT = 70;
+
+bool writesPlain(int forceplain) { return forceplain != 0 || pm_plainRequested(); }
+
+int checkFamily(int format) {
+    int family = pnm_formattype(format);
+    if (family < 0) pm_error("cannot write unknown PNM format code 0x%x", unsigned(format));
+    return family;
+}
+
+void checkMaxval(Sample maxval, bool plain) {
+    if (maxval == 0) pm_error("cannot write an image with maxval 0");
+    if (!plain && maxval > PPM_OVERALLMAXVAL)
+        pm_error("maxval %u is too large for a raw image (at most %u); use plain output", maxval, PPM_OVERALLMAXVAL);
+}
+
+void writeBytes(FILE* f, const void* bytes, size_t count) {
+    if (count != 0 && fwrite(bytes, 1, count, f) != count)
+        pm_error("error writing the output: %s", strerror(errno ? errno : EIO));
+}
+
+[[noreturn]] void failAboveMaxval(Sample v, Sample maxval) {
+    pm_error("cannot write sample value %u: it is above maxval %u", v, maxval);
+}
+
+// Decimal digits of v at p; returns the end.
+char* putDecimal(char* p, Sample v) {
+    char digits[10];
+    int n = 0;
+    do {
+        digits[n++] = char('0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    while (n > 0) *p++ = digits[--n];
+    return p;
+}
+
+void writeRawPbmRow(FILE* f, const Xel* row, int cols) {
+    size_t bytes = (size_t(cols) + 7) / 8;
+    unsigned char* buf = pm_reserveBuffer(rowBuffer, bytes, "an output row buffer");
+    memset(buf, 0, bytes);
+    for (int x = 0; x < cols; ++x)
+        if (row[x].b == 0) buf[x / 8] |= static_cast<unsigned char>(0x80 >> (x % 8));
+    writeBytes(f, buf, bytes);
+}
+
+void writePlainPbmRow(FILE* f, const Xel* row, int cols) {
+    size_t n = size_t(cols);
+    unsigned char* buf = pm_reserveBuffer(rowBuffer, n + n / PLAIN_LINE_LIMIT + 1, "an output row buffer");
+    unsigned char* p = buf;
+    for (int x = 0; x < cols; ++x) {
+        if (x > 0 && x % PLAIN_LINE_LIMIT == 0) *p++ = '\n';
+        *p++ = row[x].b == 0 ? '1' : '0';
+    }
+    *p++ = '\n';
+    writeBytes(f, buf, size_t(p - buf));
+}
+
+// samplesPerPixel samples of each pixel (1: blue only; 3: red, green, blue).
+void writeRawSamples(FILE* f, const Xel* row, int cols, Sample maxval, int samplesPerPixel) {
+    size_t count = size_t(cols) * size_t(samplesPerPixel);
+    size_t width = maxval > 255 ? 2 : 1;
+    unsigned char* buf = pm_reserveBuffer(rowBuffer, count * width, "an output row buffer");
+    unsigned char* p = buf;
+    for (int x = 0; x < cols; ++x) {
+        Sample s[3] = {row[x].r, row[x].g, row[x].b};
+        for (int i = 3 - samplesPerPixel; i < 3; ++i) {
+            Sample v = s[i];
+            if (v > maxval) failAboveMaxval(v, maxval);
+            if (width == 2) *p++ = static_cast<unsigned char>(v >> 8);
+            *p++ = static_cast<unsigned char>(v);
+        }
+    }
+    writeBytes(f, buf, count * width);
+}
+
+void writePlainSamples(FILE* f, const Xel* row, int cols, Sample maxval, int samplesPerPixel) {
+    size_t count = size_t(cols) * size_t(samplesPerPixel);
+    // At most 10 digits and a separator a sample, plus the final newline.
+    unsigned char* buf = pm_reserveBuffer(rowBuffer, count * 11 + 1, "an output row buffer");
+    char* start = reinterpret_cast<char*>(buf);
+    char* p = start;
+    char* lineStart = p;
+    for (int x = 0; x < cols; ++x) {
+        Sample s[3] = {row[x].r, row[x].g, row[x].b};
+        for (int i = 3 - samplesPerPixel; i < 3; ++i) {
+            Sample v = s[i];
+            if (v > maxval) failAboveMaxval(v, maxval);
+            if (p != lineStart) {
+                if (p - lineStart + 11 > PLAIN_LINE_LIMIT) {
+                    *p++ = '\n';
+                    lineStart = p;
+                } else {
+                    *p++ = ' ';
+                }
+            }
+            p = putDecimal(p, v);
+        }
+    }
+    *p++ = '\n';
+    writeBytes(f, start, size_t(p - start));
+}
+
+}  // namespace
+
+void pnm_writepnminit(FILE* f, int cols, int rows, Sample maxval, int format, int forceplain) {
+    int family = checkFamily(format);
+    bool plain = writesPlain(forceplain);
+    if (cols < 0 || rows < 0) pm_error("cannot write an image of %d x %d pixels", cols, rows);
+    int digit = family == PBM_FORMAT ? 1 : family == PGM_FORMAT ? 2 : 3;
+    if (!plain) digit += 3;
+    char header[64];
+    int len;
+    if (family == PBM_FORMAT) {
+        len = snprintf(header, sizeof header, "P%d\n%d %d\n", digit, cols, rows);
+    } else {
+        checkMaxval(maxval, plain);
+        len = snprintf(header, sizeof header, "P%d\n%d %d\n%u\n", digit, cols, rows, maxval);
+    }
+    writeBytes(f, header, size_t(len));
+}
+
+void pnm_writepnmrow(FILE* f, const Xel* row, int cols, Sample maxval, int format, int forceplain) {
+    int family = checkFamily(format);
+    bool plain = writesPlain(forceplain);
+    if (cols < 0) pm_error("cannot write a row of %d columns", cols);
+    if (family == PBM_FORMAT) {
+        if (plain)
+            writePlainPbmRow(f, row, cols);
+        else
+            writeRawPbmRow(f, row, cols);
+        return;
+    }
+    checkMaxval(maxval, plain);
+    int samplesPerPixel = family == PPM_FORMAT ? 3 : 1;
+    if (plain)
+        writePlainSamples(f, row, cols, maxval, samplesPerPixel);
+    else
+        writeRawSamples(f, row, cols, maxval, samplesPerPixel);
+}
+
+void ppm_writeppminit(FILE* f, int cols, int rows, Sample maxval, int forceplain) {
+    pnm_writepnminit(f, cols, rows, maxval, PPM_FORMAT, forceplain);
+}
+
+void ppm_writeppmrow(FILE* f, const Pixel* row, int cols, Sample maxval, int forceplain) {
+    pnm_writepnmrow(f, row, cols, maxval, PPM_FORMAT, forceplain);
+}
