@@ -4,6 +4,7 @@
 #define ORRIM_INTERNAL_H
 
 #include <cstddef>
+#include <cstdio>
 
 // True when the program was given -plain: the writers then write plain PNM.
 bool pm_plainRequested();
@@ -22,5 +23,33 @@ unsigned char* pm_reserveBuffer(ByteBuffer& buf, size_t bytes, const char* what)
 
 // "standard input" for the stream stdin, else a neutral word for messages.
 const char* pm_streamName(const void* stream);
+
+// White space as the PNM formats know it.
+inline bool pm_isPnmSpace(int c) {
+    return c == ' ' || c == '\n' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// Skips the rest of a comment line, its newline included.
+inline void pm_skipComment(FILE* f) {
+    int c;
+    do c = getc_unlocked(f);
+    while (c != '\n' && c != EOF);
+}
+
+// Reads past white space and comments; returns (consumed) the first other
+// character, or EOF.
+inline int pm_skipSpaceAndComments(FILE* f) {
+    int c = getc_unlocked(f);
+    for (;;) {
+        if (pm_isPnmSpace(c)) {
+            c = getc_unlocked(f);
+        } else if (c == '#') {
+            pm_skipComment(f);
+            c = getc_unlocked(f);
+        } else {
+            return c;
+        }
+    }
+}
 
 #endif

@@ -9,29 +9,6 @@
 
 namespace {
 
-bool isPnmSpace(int c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
-
-void skipComment(FILE* f) {
-    int c;
-    do c = getc_unlocked(f);
-    while (c != '\n' && c != EOF);
-}
-
-// The first character that is neither white space nor part of a comment.
-int skipSpaceAndComments(FILE* f) {
-    int c = getc_unlocked(f);
-    for (;;) {
-        if (isPnmSpace(c)) {
-            c = getc_unlocked(f);
-        } else if (c == '#') {
-            skipComment(f);
-            c = getc_unlocked(f);
-        } else {
-            return c;
-        }
-    }
-}
-
 void failPrematureEnd(FILE* f, const char* what) {
     if (ferror(f)) pm_error("error reading %s: %s", pm_streamName(f), strerror(errno ? errno : EIO));
     pm_error("premature end of file reading the %s of the header", what);
@@ -41,7 +18,7 @@ void failPrematureEnd(FILE* f, const char* what) {
 // as too large; the separator after the digits is consumed (a comment that
 // follows directly is skipped up to and including its newline).
 uint32_t readHeaderNumber(FILE* f, const char* what, uint64_t limit) {
-    int c = skipSpaceAndComments(f);
+    int c = pm_skipSpaceAndComments(f);
     if (c == EOF) failPrematureEnd(f, what);
     if (c < '0' || c > '9') {
         if (c >= 0x20 && c < 0x7f)
@@ -60,8 +37,8 @@ uint32_t readHeaderNumber(FILE* f, const char* what, uint64_t limit) {
     }
     if (tooLarge) pm_error("bad header: the %s is too large (at most %llu)", what, static_cast<unsigned long long>(limit));
     if (c == '#') {
-        skipComment(f);
-    } else if (c != EOF && !isPnmSpace(c)) {
+        pm_skipComment(f);
+    } else if (c != EOF && !pm_isPnmSpace(c)) {
         if (c >= 0x20 && c < 0x7f) pm_error("bad header: the %s is followed by '%c'", what, c);
         pm_error("bad header: the %s is followed by byte 0x%02x", what, c);
     }

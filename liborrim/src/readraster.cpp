@@ -28,31 +28,9 @@ ByteBuffer rowBuffer;
     pm_error("sample value %llu is above maxval %u", static_cast<unsigned long long>(value), maxval);
 }
 
-inline bool isPnmSpace(int c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
-
-void skipComment(FILE* f) {
-    int c;
-    do c = getc_unlocked(f);
-    while (c != '\n' && c != EOF);
-}
-
-inline int skipSpaceAndComments(FILE* f) {
-    int c = getc_unlocked(f);
-    for (;;) {
-        if (isPnmSpace(c)) {
-            c = getc_unlocked(f);
-        } else if (c == '#') {
-            skipComment(f);
-            c = getc_unlocked(f);
-        } else {
-            return c;
-        }
-    }
-}
-
 // One plain sample: digits, then white space, a comment or the end of file.
 inline Sample readPlainSample(FILE* f, Sample maxval) {
-    int c = skipSpaceAndComments(f);
+    int c = pm_skipSpaceAndComments(f);
     if (c == EOF) failPrematureEnd(f);
     unsigned digit = unsigned(c - '0');
     if (digit > 9) failStrayCharacter(c);
@@ -66,7 +44,7 @@ inline Sample readPlainSample(FILE* f, Sample maxval) {
     }
     if (c == '#')
         ungetc(c, f);
-    else if (c != EOF && !isPnmSpace(c))
+    else if (c != EOF && !pm_isPnmSpace(c))
         failStrayCharacter(c);
     if (value > maxval) failAboveMaxval(value, maxval);
     return Sample(value);
@@ -74,7 +52,7 @@ inline Sample readPlainSample(FILE* f, Sample maxval) {
 
 void readPlainPbmRow(FILE* f, Xel* row, int cols) {
     for (int x = 0; x < cols; ++x) {
-        int c = skipSpaceAndComments(f);
+        int c = pm_skipSpaceAndComments(f);
         if (c == '0') {
             row[x] = Xel{1, 1, 1};
         } else if (c == '1') {
