@@ -1,0 +1,22 @@
+// Image analyses that let the driver choose a smaller PNG form: whether the
+// samples carry fewer significant bits than maxval suggests, and whether an
+// alpha mask reduces to one transparent colour.
+#ifndef RASTERPACK_ANALYSES_H
+#define RASTERPACK_ANALYSES_H
+
+#include "raster.h"
+
+struct MaskColorResult {
+    bool maskIsOneColor = false;
+    Pixel maskColor = {0, 0, 0};  // in image units; grey in all three samples
+};
+
+// For a plain or raw PGM file without a mask in force.
+int findGraySigBits(const RasterSource* raster);
+// For a plain or raw PPM file.
+int findColorSigBits(const RasterSource* raster);
+// Whether every pixel is either fully transparent with one colour or fully
+// opaque with another, so the mask can become a single transparent colour.
+MaskColorResult findMaskTransparentColor(const RasterSource* raster, const AlphaMask* mask);
+
+#endif

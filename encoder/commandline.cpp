@@ -1,0 +1,115 @@
+#include "commandline.h"
+
+#include <orrim.h>
+#include <png.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstring>
+
+const char* const USAGE_SYNOPSIS =
+    "[-verbose] [-downscale] [-interlace] [-force] [-alpha file] ...\n"
+    "             ... [-transparent color] [-background color] [-gamma value] ...\n"
+    "             ... [-hist] [-chroma wx wy rx ry gx gy bx by] [-phys x y unit] ...\n"
+    "             ... [-text file] [-ztxt file] [-time [yy]yy-mm-dd hh:mm:ss] ...\n"
+    "             ... [-palette file] [-filter 0..4] [-compression 0..9] [pnmfile]";
+
+namespace {
+
+const char* const RASTERPACK_VERSION = "2.37.6 (21 July 2001) +orrim";
+
+// The option's next value; a missing one ends the run with the usage message.
+const char* takeValue(int argc, char** argv, int* index) {
+    if (*index + 1 >= argc) pm_usage(USAGE_SYNOPSIS);
+    ++*index;
+    return argv[*index];
+}
+
+void readFloat(const char* text, float* value) { sscanf(text, "%f", value); }
+void readInt(const char* text, int* value) { sscanf(text, "%d", value); }
+
+void rejectAlphaWithTransparent() { pm_error("-alpha and -transparent are mutually exclusive"); }
+
+// Scans one option at argv[*index], consuming its values. Returns false when
+// the option matches no keyword.
+bool scanOneOption(int argc, char** argv, int* index, EncoderSettings* s) {
+    const char* arg = argv[*index];
+    if (pm_keymatch(arg, "-verbose", 2)) {
+        s->verbose = true;
+    } else if (pm_keymatch(arg, "-downscale", 2)) {
+        s->downscale = true;
+    } else if (pm_keymatch(arg, "-interlace", 2)) {
+        s->interlace = true;
+    } else if (pm_keymatch(arg, "-alpha", 2)) {
+        const char* file = takeValue(argc, argv, index);
+        if (s->transparent > 0) rejectAlphaWithTransparent();
+        s->alpha = true;
+        s->alphaFile = file;
+    } else if (pm_keymatch(arg, "-transparent", 3)) {
+        const char* color = takeValue(argc, argv, index);
+        if (s->alpha) rejectAlphaWithTransparent();
+        s->transparent = 1;
+        s->transparentColor = color;
+    } else if (pm_keymatch(arg, "-background", 2)) {
+        s->backgroundColor = takeValue(argc, argv, index);
+        s->background = 1;
+    } else if (pm_keymatch(arg, "-gamma", 2)) {
+        readFloat(takeValue(argc, argv, index), &s->gamma);
+    } else if (pm_keymatch(arg, "-hist", 2)) {
+        s->hist = true;
+    } else if (pm_keymatch(arg, "-chroma", 3)) {
+        for (float& value : s->chroma) readFloat(takeValue(argc, argv, index), &value);
+    } else if (pm_keymatch(arg, "-phys", 3)) {
+        for (int& value : s->phys) readInt(takeValue(argc, argv, index), &value);
+    } else if (pm_keymatch(arg, "-text", 3)) {
+        s->textFile = takeValue(argc, argv, index);
+        s->text = true;
+    } else if (pm_keymatch(arg, "-ztxt", 2)) {
+        s->textFile = takeValue(argc, argv, index);
+        s->ztxt = true;
+    } else if (pm_keymatch(arg, "-time", 3)) {
+        s->timeDate = takeValue(argc, argv, index);
+        s->timeOfDay = takeValue(argc, argv, index);
+        s->time = true;
+    } else if (pm_keymatch(arg, "-palette", 3)) {
+        s->paletteFile = takeValue(argc, argv, index);
+    } else if (pm_keymatch(arg, "-filter", 3)) {
+        readInt(takeValue(argc, argv, index), &s->filter);
+        if (static_cast<unsigned>(s->filter) > 4) {
+            pm_message("filter must be 0 (none), 1 (sub), 2 (up), 3 (avg) or 4 (paeth)");
+            pm_usage(USAGE_SYNOPSIS);
+        }
+    } else if (pm_keymatch(arg, "-compression", 3)) {
+        readInt(takeValue(argc, argv, index), &s->compression);
+        if (static_cast<unsigned>(s->compression) > 9) {
+            pm_message("zlib compression must be between 0 (none) and 9 (max)");
+            pm_usage(USAGE_SYNOPSIS);
+        }
+    } else if (pm_keymatch(arg, "-force", 3)) {
+        s->force = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void reportVersion() {
+    fprintf(stderr, "rasterpack version %s.\n", RASTERPACK_VERSION);
+    fprintf(stderr, "   Compiled with libpng %s.\n", PNG_LIBPNG_VER_STRING);
+    fprintf(stderr, "   Compiled with zlib %s; using zlib %s.\n", ZLIB_VERSION, zlibVersion());
+    fprintf(stderr, "   Compiled with %d-bit orrim support (PPM_OVERALLMAXVAL = %d).\n",
+            pm_maxvaltobits(PPM_OVERALLMAXVAL), static_cast<int>(PPM_OVERALLMAXVAL));
+    fprintf(stderr, "\n");
+}
+
+int scanOptions(int argc, char** argv, EncoderSettings* settings) {
+    int index = 1;
+    // A lone "-" names standard input and ends the options like any file name.
+    while (index < argc && argv[index][0] == '-' && argv[index][1] != '\0') {
+        if (!scanOneOption(argc, argv, &index, settings)) reportVersion();
+        ++index;
+    }
+    return index;
+}

@@ -1,0 +1,15 @@
+// rasterpack's conversion: PNM on input, PNG on standard output.
+#ifndef RASTERPACK_DRIVER_H
+#define RASTERPACK_DRIVER_H
+
+#include "commandline.h"
+
+#include <cstdio>
+
+// Converts the image on input (seekable) to PNG on standard output. The side
+// streams are null when not given; all streams stay open. Returns the exit
+// status, 0; every failure ends the process with a message.
+int convertPnm(EncoderSettings* settings, FILE* input, FILE* alphaStream, FILE* paletteStream,
+               FILE* commentStream);
+
+#endif

@@ -1,0 +1,35 @@
+// The input raster as every encoder pass sees it: a seekable stream, the
+// position of its first row and the header values. The image is never held
+// in memory; each pass rewinds to the raster and reads it again.
+#ifndef RASTERPACK_RASTER_H
+#define RASTERPACK_RASTER_H
+
+#include <orrim.h>
+
+#include <cstdint>
+#include <cstdio>
+
+enum ImageKind { KIND_UNKNOWN = -1, KIND_PBM = PBM_FORMAT, KIND_PGM = PGM_FORMAT, KIND_PPM = PPM_FORMAT };
+
+struct RasterSource {
+    FILE* input = nullptr;
+    uint64_t rasterPosition = 0;  // token of pm_tell2/pm_seek2, taken right after the header
+    int cols = 0;
+    int rows = 0;
+    Sample maxval = 0;
+    int format = 0;               // the file's own format code, plain or raw
+};
+
+// The alpha mask, read whole, with its own maxval.
+struct AlphaMask {
+    Sample** rows = nullptr;
+    int cols = 0;
+    int rowCount = 0;
+    Sample maxval = 255;
+};
+
+inline void rewindRaster(const RasterSource* raster) {
+    pm_seek2(raster->input, &raster->rasterPosition, sizeof raster->rasterPosition);
+}
+
+#endif

@@ -1,0 +1,121 @@
+#include "rows.h"
+
+#include <cmath>
+#include <cstdlib>
+
+Sample rescaleSample(Sample v, Sample maxval, Sample newMaxval) {
+    // 64 bits: with -downscale maxval goes up to 2^32 - 1 and the product
+    // would not fit 32.
+    return static_cast<Sample>((uint64_t(v) * newMaxval + maxval / 2) / maxval);
+}
+
+Sample rescaleAlpha(Sample m, Sample maskMaxval, Sample pngMaxval) {
+    return static_cast<Sample>(std::floor(double(m) * pngMaxval / maskMaxval + 0.5));
+}
+
+namespace {
+
+// Tables above this many entries cost more to fill than they save.
+const Sample MAX_TABLE_MAXVAL = 65535;
+
+png_uint_16* allocateTable(Sample maxval, bool* failed) {
+    auto* table = static_cast<png_uint_16*>(malloc((size_t(maxval) + 1) * sizeof(png_uint_16)));
+    if (!table) *failed = true;
+    return table;
+}
+
+inline png_bytep putSample(png_bytep out, Sample v, bool wide) {
+    if (wide) *out++ = static_cast<png_byte>(v >> 8);
+    *out++ = static_cast<png_byte>(v);
+    return out;
+}
+
+// Which rows Adam7 pass p takes; libpng ignores the others, so they need no encoding.
+bool rowInPass(int pass, int y) {
+    switch (pass) {
+    case 0:
+    case 1: return (y & 7) == 0;
+    case 2: return (y & 7) == 4;
+    case 3: return (y & 3) == 0;
+    case 4: return (y & 3) == 2;
+    case 5: return (y & 1) == 0;
+    default: return (y & 1) == 1;
+    }
+}
+
+}  // namespace
+
+png_uint_16* makeSampleTable(Sample maxval, Sample pngMaxval, bool* failed) {
+    *failed = false;
+    if (maxval == pngMaxval || maxval > MAX_TABLE_MAXVAL) return nullptr;
+    png_uint_16* table = allocateTable(maxval, failed);
+    if (table)
+        for (Sample v = 0; v <= maxval; ++v) table[v] = static_cast<png_uint_16>(rescaleSample(v, maxval, pngMaxval));
+    return table;
+}
+
+png_uint_16* makeAlphaTable(Sample maskMaxval, Sample pngMaxval, bool* failed) {
+    *failed = false;
+    if (maskMaxval > MAX_TABLE_MAXVAL) return nullptr;
+    png_uint_16* table = allocateTable(maskMaxval, failed);
+    if (table)
+        for (Sample m = 0; m <= maskMaxval; ++m)
+            table[m] = static_cast<png_uint_16>(rescaleAlpha(m, maskMaxval, pngMaxval));
+    return table;
+}
+
+size_t pngRowBufferSize(int cols) { return (cols > 0 ? size_t(cols) : 1) * 8; }
+
+void encodePngRow(const RowEncoding* e, const Xel* row, int cols, int y, png_bytep out) {
+    if (e->colorType == PNG_COLOR_TYPE_PALETTE) {
+        const Sample* maskRow = e->mask ? e->mask->rows[y] : nullptr;
+        for (int x = 0; x < cols; ++x)
+            out[x] = static_cast<png_byte>(lookupPaletteIndex(e->colormap, &row[x], maskRow ? maskRow[x] : 0));
+        return;
+    }
+    const bool wide = e->depth == 16;
+    const bool color = (e->colorType & PNG_COLOR_MASK_COLOR) != 0;
+    const Sample* maskRow = (e->colorType & PNG_COLOR_MASK_ALPHA) ? e->mask->rows[y] : nullptr;
+    const bool unchanged = e->maxval == e->pngMaxval;
+    const png_uint_16* table = e->sampleTable;
+    for (int x = 0; x < cols; ++x) {
+        Sample r = row[x].r, g = row[x].g, b = row[x].b;
+        if (!unchanged) {
+            if (table) {
+                r = table[r], g = table[g], b = table[b];
+            } else {
+                r = rescaleSample(r, e->maxval, e->pngMaxval);
+                g = rescaleSample(g, e->maxval, e->pngMaxval);
+                b = rescaleSample(b, e->maxval, e->pngMaxval);
+            }
+        }
+        if (color) {
+            out = putSample(out, r, wide);
+            out = putSample(out, g, wide);
+        }
+        out = putSample(out, b, wide);
+        if (maskRow) {
+            Sample m = maskRow[x];
+            Sample a = e->alphaTable ? e->alphaTable[m] : rescaleAlpha(m, e->mask->maxval, e->pngMaxval);
+            out = putSample(out, a, wide);
+        }
+    }
+}
+
+void writeImageRows(png_structp png, int passes, const RasterSource* raster, const RowEncoding* encoding,
+                    Xel* xelRow, png_bytep pngRow) {
+    const bool promote = pnm_formattype(raster->format) != PPM_FORMAT;
+    for (int pass = 0; pass < passes; ++pass) {
+        rewindRaster(raster);
+        for (int y = 0; y < raster->rows; ++y) {
+            pnm_readpnmrow(raster->input, xelRow, raster->cols, raster->maxval, raster->format);
+            if (passes == 1 || rowInPass(pass, y)) {
+                if (promote)
+                    pnm_promoteformatrow(xelRow, raster->cols, raster->maxval, raster->format, raster->maxval,
+                                         PPM_FORMAT);
+                encodePngRow(encoding, xelRow, raster->cols, y, pngRow);
+            }
+            png_write_row(png, pngRow);
+        }
+    }
+}
