@@ -1,0 +1,101 @@
+// The nearest-colour rule and the accelerated search against the plain scan.
+#include "colorsearch.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+std::vector<ColorHistEntry> makeMap(const std::vector<Pixel>& colors) {
+    std::vector<ColorHistEntry> map;
+    for (const Pixel& c : colors) map.push_back(ColorHistEntry{c, 0});
+    return map;
+}
+
+}  // namespace
+
+TEST(ColorDistance, SumsSquaresAtMaxval255) {
+    EXPECT_EQ(colorDistance(Pixel{0, 0, 0}, Pixel{255, 255, 255}, 255), 3u * 255 * 255);
+    EXPECT_EQ(colorDistance(Pixel{10, 20, 30}, Pixel{13, 16, 30}, 255), 9u + 16u);
+    EXPECT_EQ(colorDistance(Pixel{1, 0, 0}, Pixel{0, 0, 0}, 255), 1u);
+}
+
+TEST(ColorDistance, DividesEachSquareBy16AboveMaxval255) {
+    EXPECT_EQ(colorDistance(Pixel{0, 0, 0}, Pixel{65535, 65535, 65535}, 65535), 3u * (65535u * 65535u / 16));
+    // Differences up to 3 add nothing; 4 adds one; each square truncates on its own.
+    EXPECT_EQ(colorDistance(Pixel{100, 100, 100}, Pixel{103, 97, 103}, 65535), 0u);
+    EXPECT_EQ(colorDistance(Pixel{100, 100, 100}, Pixel{104, 100, 100}, 256), 1u);
+    EXPECT_EQ(colorDistance(Pixel{100, 100, 100}, Pixel{107, 107, 100}, 300), 3u + 3u);
+}
+
+TEST(ScanNearestColor, TakesTheLowestIndexAmongEquallyNearEntries) {
+    std::vector<ColorHistEntry> map = makeMap({{50, 0, 0}, {10, 0, 0}, {30, 0, 0}, {10, 0, 0}, {20, 0, 0}});
+    EXPECT_EQ(scanNearestColor(map.data(), 5, Pixel{10, 0, 0}, 255), 1);  // not the later duplicate
+    EXPECT_EQ(scanNearestColor(map.data(), 5, Pixel{15, 0, 0}, 255), 1);  // 10 and 20 tie
+    EXPECT_EQ(scanNearestColor(map.data(), 5, Pixel{25, 0, 0}, 255), 2);  // 20 and 30 tie
+    // Above 255 the near entries all tie at 0: the first one wins.
+    map = makeMap({{1000, 1000, 1003}, {1000, 1000, 1000}, {999, 1001, 1000}});
+    EXPECT_EQ(scanNearestColor(map.data(), 3, Pixel{1000, 1000, 1000}, 65535), 0);
+}
+
+struct SearchCase {
+    Sample maxval;
+    int mapSize;
+    int levels;       // distinct values per component the map and pixels use
+    int spread;       // pixels lie up to this far from a level
+};
+
+class SearchAgainstScan : public testing::TestWithParam<SearchCase> {};
+
+// Coarse levels make duplicate map colours and exact ties common; at maxval
+// above 255 small offsets make ties through the division by 16 as well.
+TEST_P(SearchAgainstScan, ReturnsTheSameIndexAsThePlainScan) {
+    const SearchCase& c = GetParam();
+    std::mt19937 gen(c.maxval * 31u + c.mapSize * 7u + c.levels);
+    auto level = [&] { return (Sample)((uint64_t)(gen() % c.levels) * c.maxval / (c.levels - 1)); };
+    auto near = [&](Sample v) {
+        int64_t s = (int64_t)v + (int64_t)(gen() % (2 * c.spread + 1)) - c.spread;
+        return (Sample)std::min<int64_t>(std::max<int64_t>(s, 0), c.maxval);
+    };
+    for (int round = 0; round < 40; ++round) {
+        std::vector<Pixel> colors;
+        for (int i = 0; i < c.mapSize; ++i) colors.push_back(Pixel{near(level()), near(level()), near(level())});
+        std::vector<ColorHistEntry> map = makeMap(colors);
+        ColorSearch search = buildColorSearch(map.data(), c.mapSize, c.maxval);
+        for (int k = 0; k < 500; ++k) {
+            Pixel p;
+            if (k % 5 == 0) {
+                p = colors[gen() % colors.size()];  // exactly a map colour
+            } else if (k % 5 == 1) {
+                // Halfway between two map colours: exact ties.
+                const Pixel& a = colors[gen() % colors.size()];
+                const Pixel& b = colors[gen() % colors.size()];
+                p = Pixel{(a.r + b.r) / 2, (a.g + b.g) / 2, (a.b + b.b) / 2};
+            } else if (k % 5 == 2) {
+                p = Pixel{(Sample)(gen() % (c.maxval + 1)), (Sample)(gen() % (c.maxval + 1)),
+                          (Sample)(gen() % (c.maxval + 1))};
+            } else {
+                p = Pixel{near(level()), near(level()), near(level())};
+            }
+            ASSERT_EQ(searchNearestColor(search, p), scanNearestColor(map.data(), c.mapSize, p, c.maxval))
+                << "maxval " << c.maxval << " pixel " << p.r << "," << p.g << "," << p.b << " round " << round;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Maps, SearchAgainstScan,
+                         testing::Values(SearchCase{255, 1, 4, 0}, SearchCase{255, 2, 2, 0},
+                                         SearchCase{255, 16, 3, 0}, SearchCase{255, 256, 6, 2},
+                                         SearchCase{255, 256, 256, 0}, SearchCase{15, 40, 16, 0},
+                                         SearchCase{1, 8, 2, 0}, SearchCase{65535, 16, 3, 3},
+                                         SearchCase{65535, 256, 5, 7}, SearchCase{65535, 256, 65536, 0},
+                                         SearchCase{300, 64, 10, 4}));
+
+TEST(ColorSearch, KeepsOnlyTheFirstOfDuplicateColours) {
+    std::vector<ColorHistEntry> map = makeMap({{0, 0, 0}, {9, 9, 9}, {0, 0, 0}, {9, 9, 9}, {0, 0, 0}});
+    ColorSearch search = buildColorSearch(map.data(), 5, 255);
+    EXPECT_EQ(search.entries.size(), 2u);
+    EXPECT_EQ(searchNearestColor(search, Pixel{1, 1, 1}), 0);
+    EXPECT_EQ(searchNearestColor(search, Pixel{8, 9, 9}), 1);
+}

@@ -1,0 +1,340 @@
+// End-to-end runs of the built huecut.
+#include "colorsearch.h"
+#include "quanttest.h"
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace {
+
+const std::string HUECUT = HUECUT_PATH;
+
+RunResult huecut(const std::vector<std::string>& args, const std::string& input = "") {
+    return runProgram(HUECUT, args, input);
+}
+
+std::string messageLine(const std::string& text) { return "huecut: " + text + "\n"; }
+
+bool hasLine(const std::string& err, const std::string& text) {
+    return err.find(messageLine(text)) != std::string::npos;
+}
+
+TestImage solid(int cols, int rows, Sample maxval, Pixel color) {
+    TestImage image;
+    image.cols = cols, image.rows = rows, image.maxval = maxval;
+    image.pixels.assign((size_t)cols * rows, color);
+    return image;
+}
+
+// A map image whose raster lists the given colours once each, in order.
+std::string mapImage(const std::vector<Pixel>& colors, Sample maxval) {
+    TestImage image;
+    image.cols = (int)colors.size(), image.rows = 1, image.maxval = maxval;
+    image.pixels = colors;
+    return toPpm(image);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Argument errors
+
+struct ArgumentCase {
+    std::vector<std::string> args;
+    std::string message;
+};
+
+class ArgumentErrors : public testing::TestWithParam<ArgumentCase> {};
+
+TEST_P(ArgumentErrors, FailWithTheirMessage) {
+    const ArgumentCase& c = GetParam();
+    std::string dir = scratchDir();
+    writeFile(dir + "/in.ppm", toPpm(solid(2, 2, 255, Pixel{1, 2, 3})));
+    writeFile(dir + "/map.ppm", mapImage({{0, 0, 0}, {9, 9, 9}}, 255));
+    writeFile(dir + "/empty.ppm", makePpm(0, 0, 255, {}));
+    std::vector<std::string> args;
+    for (const std::string& a : c.args) args.push_back(a == "IN" ? dir + "/in.ppm" : a == "MAP" ? dir + "/map.ppm"
+                                                      : a == "EMPTY" ? dir + "/empty.ppm" : a);
+    std::string message = c.message;
+    if (message.find("EMPTY") != std::string::npos) message.replace(message.find("EMPTY"), 5, dir + "/empty.ppm");
+    RunResult r = huecut(args, toPpm(solid(2, 2, 255, Pixel{1, 2, 3})));
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find(messageLine(message)), std::string::npos) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ArgumentErrors,
+    testing::Values(
+        ArgumentCase{{"-floyd", "-nofs", "4", "IN"}, "You cannot specify both -floyd and -nofloyd options."},
+        ArgumentCase{{"-fs", "-nofloyd", "-mapfile", "MAP"}, "You cannot specify both -floyd and -nofloyd options."},
+        ArgumentCase{{"-mapfile", "MAP", "4", "IN"},
+                     "When you specify the -mapfile option, the only argument allowed is the input file "
+                     "specification.  You specified 2 arguments."},
+        ArgumentCase{{"4", "IN", "IN"},
+                     "Program takes at most two arguments: number of colors and input file specification.  You "
+                     "specified 3 arguments."},
+        ArgumentCase{{}, "You must specify the number of colors in the output as an argument, or specify the "
+                         "-mapfile option."},
+        ArgumentCase{{"-floyd"}, "You must specify the number of colors in the output as an argument, or specify "
+                                 "the -mapfile option."},
+        ArgumentCase{{"12x", "IN"}, "The number of colors argument '12x' is not a number."},
+        ArgumentCase{{"0"}, "The number of colors must be positive"},
+        ArgumentCase{{""}, "The number of colors must be positive"},
+        ArgumentCase{{" -3", "IN"}, "The number of colors must be positive"},
+        ArgumentCase{{"1", "IN"}, "The number of colors must be greater than 1."},
+        ArgumentCase{{"99999999999999999999"}, "The number of colors '99999999999999999999' is too large."},
+        ArgumentCase{{"2000000000", "IN"}, "out of memory"},
+        ArgumentCase{{"-randomseed", "abc", "4", "IN"}, "The -randomseed value 'abc' is not a number."},
+        ArgumentCase{{"-randomseed", "12y", "4", "IN"}, "The -randomseed value '12y' is not a number."},
+        ArgumentCase{{"-randomseed", "4294967296", "4", "IN"},
+                     "The -randomseed value '4294967296' is out of range (0 to 4294967295)."},
+        ArgumentCase{{"-mapfile", "EMPTY", "IN"}, "colormap in file 'EMPTY' contains no pixels"}));
+
+TEST(HuecutArguments, CountAloneReadsStandardInputAndCountWithNameReadsTheFile) {
+    std::string dir = scratchDir();
+    TestImage image = makeNoiseImage(9, 7, 255, 4, 11);
+    writeFile(dir + "/in.ppm", toPpm(image));
+    RunResult fromPipe = huecut({"5"}, toPpm(image));
+    RunResult fromFile = huecut({"5", dir + "/in.ppm"});
+    RunResult fromDash = huecut({"5", "-"}, toPpm(image));
+    ASSERT_EQ(fromPipe.status, 0) << fromPipe.err;
+    ASSERT_EQ(fromFile.status, 0) << fromFile.err;
+    EXPECT_EQ(fromPipe.out, fromFile.out);
+    EXPECT_EQ(fromDash.out, fromFile.out);
+    // Options may be abbreviated and given with two hyphens.
+    RunResult floyd = huecut({"--fl", "-randomseed=3", "5", dir + "/in.ppm"});
+    RunResult fs = huecut({"-fs", "-randomseed", "3", "5"}, toPpm(image));
+    ASSERT_EQ(floyd.status, 0) << floyd.err;
+    EXPECT_EQ(floyd.out, fs.out);
+}
+
+TEST(HuecutArguments, InputMaxvalAbove65535IsRefused) {
+    RunResult r = huecut({"4"}, "P3\n1 1\n70000\n1 2 3\n");
+    EXPECT_NE(r.status, 0);
+    EXPECT_TRUE(hasLine(r.err, "input image has maxval 70000; at most 65535 is supported")) << r.err;
+}
+
+// ---------------------------------------------------------------------------
+// Median cut runs
+
+TEST(HuecutMedianCut, ThreeColoursAskedForMoreComeOutUnchanged) {
+    TestImage image = solid(4, 3, 255, Pixel{10, 20, 30});
+    for (int i = 0; i < 4; ++i) image.pixels[i] = Pixel{200, 0, 0};
+    image.pixels[5] = Pixel{0, 0, 255};
+    RunResult r = huecut({"256"}, toPpm(image));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, toPpm(image));
+    EXPECT_EQ(r.err, messageLine("making histogram...") + messageLine("3 colors found") +
+                         messageLine("choosing 256 colors...") + messageLine("mapping image to new colors..."));
+}
+
+TEST(HuecutMedianCut, TooManyColoursHalveTheMaxvalWithTheirMessages) {
+    TestImage image = makeNoiseImage(256, 256, 255, 256, 99);
+    RunResult r = huecut({"16"}, toPpm(image));
+    ASSERT_EQ(r.status, 0) << r.err;
+    // 65536 random colours still exceed the limit at 127 and 63; at 31 fewer
+    // than 32768 remain.
+    std::string expected = messageLine("making histogram...") + messageLine("too many colors!") +
+                           messageLine("scaling colors from maxval=255 to maxval=127 to improve clustering...") +
+                           messageLine("making histogram...") + messageLine("too many colors!") +
+                           messageLine("scaling colors from maxval=127 to maxval=63 to improve clustering...") +
+                           messageLine("making histogram...") + messageLine("too many colors!") +
+                           messageLine("scaling colors from maxval=63 to maxval=31 to improve clustering...") +
+                           messageLine("making histogram...");
+    EXPECT_EQ(r.err.substr(0, expected.size()), expected);
+    TestImage out = parsePpm(r.out);
+    EXPECT_EQ(out.maxval, 31u);
+    EXPECT_EQ(out.cols, 256);
+    EXPECT_LE(distinctColors(out).size(), 16u);
+}
+
+TEST(HuecutMedianCut, OneHalvingForAGradientJustAboveTheLimit) {
+    TestImage image;
+    image.cols = 256, image.rows = 130;
+    for (int y = 0; y < image.rows; ++y)
+        for (int x = 0; x < image.cols; ++x) image.pixels.push_back(Pixel{(Sample)x, (Sample)y, 0});
+    RunResult r = huecut({"300"}, toPpm(image));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(hasLine(r.err, "scaling colors from maxval=255 to maxval=127 to improve clustering..."));
+    EXPECT_EQ(r.err.find("maxval=63"), std::string::npos);
+    EXPECT_EQ(parsePpm(r.out).maxval, 127u);
+}
+
+TEST(HuecutMedianCut, EmptyImageGivesAnEmptyImage) {
+    RunResult r = huecut({"4"}, makePpm(0, 0, 255, {}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    TestImage out = parsePpm(r.out);
+    EXPECT_EQ(out.cols, 0);
+    EXPECT_EQ(out.rows, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Map files
+
+TEST(HuecutMapFile, OnePixelMapPaintsEveryPixel) {
+    std::string dir = scratchDir();
+    writeFile(dir + "/map.ppm", mapImage({{7, 8, 9}}, 255));
+    TestImage image = makeNoiseImage(10, 6, 255, 200, 5);
+    RunResult r = huecut({"-mapfile", dir + "/map.ppm"}, toPpm(image));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, toPpm(solid(10, 6, 255, Pixel{7, 8, 9})));
+    EXPECT_TRUE(hasLine(r.err, "1 colors found in colormap"));
+    EXPECT_EQ(r.err.find("rescaling"), std::string::npos);
+}
+
+TEST(HuecutMapFile, InputIsRescaledToTheMapMaxval) {
+    // Every colour at maxval 15 is in the map, so the output is exactly the
+    // rescaled input: (s * 15 + 127) / 255.
+    std::vector<Pixel> all;
+    for (Sample r = 0; r < 16; ++r)
+        for (Sample g = 0; g < 16; ++g)
+            for (Sample b = 0; b < 16; ++b) all.push_back(Pixel{r, g, b});
+    std::string dir = scratchDir();
+    writeFile(dir + "/map.ppm", mapImage(all, 15));
+    TestImage image = makeNoiseImage(30, 20, 255, 256, 8);
+    image.pixels[0] = Pixel{255, 8, 9};
+    RunResult r = huecut({"-mapfile", dir + "/map.ppm"}, toPpm(image));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(hasLine(r.err, "rescaling input image to match colormap maxval"));
+    EXPECT_TRUE(hasLine(r.err, "4096 colors found in colormap"));
+    TestImage out = parsePpm(r.out);
+    EXPECT_EQ(out.maxval, 15u);
+    EXPECT_EQ(out.pixels[0], (Pixel{15, 0, 1}));
+    for (size_t i = 0; i < image.pixels.size(); ++i) {
+        const Pixel& p = image.pixels[i];
+        ASSERT_EQ(out.pixels[i], (Pixel{(p.r * 15 + 127) / 255, (p.g * 15 + 127) / 255, (p.b * 15 + 127) / 255}));
+    }
+}
+
+TEST(HuecutMapFile, SixteenBitMapGivesSixteenBitOutput) {
+    std::string dir = scratchDir();
+    writeFile(dir + "/map.ppm", mapImage({{0, 0, 0}, {65535, 65535, 65535}, {65535, 0, 0}}, 65535));
+    RunResult r = huecut({"-mapfile", dir + "/map.ppm"}, toPpm(solid(3, 2, 255, Pixel{250, 20, 10})));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, toPpm(solid(3, 2, 65535, Pixel{65535, 0, 0})));
+}
+
+TEST(HuecutMapFile, TooManyColoursInTheMapIsFatal) {
+    std::string dir = scratchDir();
+    writeFile(dir + "/map.ppm", toPpm(makeGradientImage(256, 200, 255)));
+    RunResult r = huecut({"-mapfile", dir + "/map.ppm"}, toPpm(solid(1, 1, 255, Pixel{0, 0, 0})));
+    EXPECT_NE(r.status, 0);
+    EXPECT_TRUE(hasLine(r.err, "too many colors in colormap!")) << r.err;
+}
+
+TEST(HuecutMapFile, MapMaxvalAbove65535IsRefused) {
+    std::string dir = scratchDir();
+    writeFile(dir + "/map.ppm", "P3\n1 1\n100000\n1 2 3\n");
+    RunResult r = huecut({"-mapfile", dir + "/map.ppm"}, toPpm(solid(1, 1, 255, Pixel{0, 0, 0})));
+    EXPECT_NE(r.status, 0);
+    EXPECT_TRUE(hasLine(r.err, "colormap in file '" + dir + "/map.ppm' has maxval 100000; at most 65535 is supported"))
+        << r.err;
+}
+
+// ---------------------------------------------------------------------------
+// Properties over several images
+
+class HuecutProperties : public testing::TestWithParam<int> {
+  protected:
+    static TestImage image(int which) {
+        switch (which) {
+        case 0: return makeGradientImage(64, 48, 255);
+        case 1: return makeNoiseImage(50, 40, 255, 256, 1);
+        case 2: return makeNoiseImage(33, 17, 65535, 65536, 2);
+        case 3: return makeNoiseImage(20, 20, 255, 3, 3);
+        case 4: return makeGradientImage(1, 70, 1000);
+        default: return makeNoiseImage(70, 1, 7, 8, 4);
+        }
+    }
+};
+
+TEST_P(HuecutProperties, MapFileOutputIsEachPixelsNearestMapColour) {
+    TestImage in = image(GetParam());
+    std::vector<Pixel> colors;
+    for (int i = 0; i < 24; ++i) colors.push_back(in.pixels[(size_t)i * 7919 % in.pixels.size()]);
+    colors.push_back(Pixel{0, 0, 0});
+    colors.push_back(Pixel{in.maxval, in.maxval, in.maxval});
+    std::string dir = scratchDir();
+    writeFile(dir + "/map.ppm", mapImage(colors, in.maxval));
+    // The map's colours in raster order, as the library lists them.
+    TestImage mapRead = parsePpm(mapImage(colors, in.maxval));
+    std::vector<ColorHistEntry> map;
+    std::set<Rgb> seen;
+    for (const Pixel& c : mapRead.pixels)
+        if (seen.insert(Rgb(c.r, c.g, c.b)).second) map.push_back(ColorHistEntry{c, 0});
+
+    RunResult r = huecut({"-mapfile", dir + "/map.ppm"}, toPpm(in));
+    ASSERT_EQ(r.status, 0) << r.err;
+    TestImage out = parsePpm(r.out);
+    ASSERT_EQ(out.pixels.size(), in.pixels.size());
+    EXPECT_EQ(out.maxval, in.maxval);
+    for (size_t i = 0; i < in.pixels.size(); ++i) {
+        const int nearest = scanNearestColor(map.data(), (int)map.size(), in.pixels[i], in.maxval);
+        ASSERT_EQ(out.pixels[i], map[nearest].color) << "pixel " << i;
+    }
+
+    RunResult dithered = huecut({"-mapfile", dir + "/map.ppm", "-floyd"}, toPpm(in));
+    ASSERT_EQ(dithered.status, 0) << dithered.err;
+    for (const Rgb& c : distinctColors(parsePpm(dithered.out))) EXPECT_TRUE(seen.count(c));
+}
+
+TEST_P(HuecutProperties, MedianCutIsDeterministicAndKeepsTheColourCount) {
+    TestImage in = image(GetParam());
+    for (int colors : {2, 7, 256}) {
+        RunResult a = huecut({std::to_string(colors)}, toPpm(in));
+        RunResult b = huecut({std::to_string(colors)}, toPpm(in, true));
+        ASSERT_EQ(a.status, 0) << a.err;
+        EXPECT_EQ(a.out, b.out);
+        TestImage out = parsePpm(a.out);
+        EXPECT_EQ(out.cols, in.cols);
+        EXPECT_EQ(out.rows, in.rows);
+        EXPECT_LE(distinctColors(out).size(), (size_t)colors);
+        if (distinctColors(in).size() < (size_t)colors) {
+            EXPECT_EQ(a.out, toPpm(in));
+        }
+        // Dithered output still uses map colours only: no more than asked for.
+        RunResult d = huecut({"-fs", std::to_string(colors)}, toPpm(in));
+        ASSERT_EQ(d.status, 0) << d.err;
+        EXPECT_LE(distinctColors(parsePpm(d.out)).size(), (size_t)colors);
+    }
+}
+
+TEST_P(HuecutProperties, RandomSeedMakesDitheringRepeatable) {
+    TestImage in = image(GetParam());
+    RunResult a = huecut({"-floyd", "-randomseed", "77", "5"}, toPpm(in));
+    RunResult b = huecut({"-floyd", "-randomseed", "77", "5"}, toPpm(in));
+    ASSERT_EQ(a.status, 0) << a.err;
+    EXPECT_EQ(a.out, b.out);
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, HuecutProperties, testing::Range(0, 6));
+
+TEST(HuecutDithering, DifferentSeedsGiveDifferentOutput) {
+    TestImage in = makeGradientImage(64, 64, 255);
+    RunResult a = huecut({"-floyd", "-randomseed", "1", "4"}, toPpm(in));
+    RunResult b = huecut({"-floyd", "-randomseed", "2", "4"}, toPpm(in));
+    ASSERT_EQ(a.status, 0);
+    EXPECT_NE(a.out, b.out);
+    RunResult plain = huecut({"4"}, toPpm(in));
+    EXPECT_NE(plain.out, a.out);
+}
+
+TEST(HuecutDithering, OneColumnImageMixesTheMapColours) {
+    std::string dir = scratchDir();
+    writeFile(dir + "/map.ppm", mapImage({{0, 0, 0}, {255, 255, 255}}, 255));
+    RunResult r = huecut({"-mapfile", dir + "/map.ppm", "-floyd", "-randomseed", "9"},
+                         toPpm(solid(1, 200, 255, Pixel{128, 128, 128})));
+    ASSERT_EQ(r.status, 0) << r.err;
+    TestImage out = parsePpm(r.out);
+    ASSERT_EQ(out.rows, 200);
+    int white = 0;
+    for (const Pixel& p : out.pixels) {
+        ASSERT_TRUE(p == (Pixel{0, 0, 0}) || p == (Pixel{255, 255, 255}));
+        white += p.r == 255;
+    }
+    EXPECT_GT(white, 20);
+    EXPECT_LT(white, 180);
+}
