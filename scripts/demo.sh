@@ -10,3 +10,9 @@ mkdir -p "$out"
 
 "$bin/demo/makesample" > "$out/sample.ppm"
 echo "demo: wrote the sample image $out/sample.ppm ($(wc -c < "$out/sample.ppm") bytes)"
+
+# huecut: the sample reduced to 16 colours, without and with dithering.
+"$bin/quantizer/huecut" -quiet 16 "$out/sample.ppm" > "$out/sample-16.ppm"
+echo "demo: wrote $out/sample-16.ppm, the sample in 16 colours ($(wc -c < "$out/sample-16.ppm") bytes)"
+"$bin/quantizer/huecut" -quiet -floyd 16 "$out/sample.ppm" > "$out/sample-16-dithered.ppm"
+echo "demo: wrote $out/sample-16-dithered.ppm, the same dithered ($(wc -c < "$out/sample-16-dithered.ppm") bytes)"
