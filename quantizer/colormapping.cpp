@@ -47,20 +47,22 @@ int findNearestColor(ColorMapping* mapping, const Pixel& pixel) {
 
 namespace {
 
-// One component's error spread; every share truncates toward zero on its own.
-void spreadComponent(int32_t* thisRow, int32_t* nextRow, int x, bool leftToRight, Sample adjusted,
-                     Sample chosen) {
+// The shares of one component's error, each truncating toward zero on its
+// own: 7/16 to the next pixel on the path, 3/16 below and behind, 5/16
+// straight below, 1/16 below and ahead.
+inline void spreadComponent(int32_t* thisRow, int32_t* nextRow, int x, bool leftToRight, Sample adjusted,
+                            Sample chosen) {
     const int32_t err = ((int32_t)adjusted - (int32_t)chosen) * DITHER_SCALE;
+    const int32_t sevenths = err * 7 / 16, threes = err * 3 / 16, fives = err * 5 / 16, ones = err / 16;
+    nextRow[x + 1] += fives;
     if (leftToRight) {
-        thisRow[x + 2] += err * 7 / 16;
-        nextRow[x] += err * 3 / 16;
-        nextRow[x + 1] += err * 5 / 16;
-        nextRow[x + 2] += err / 16;
+        thisRow[x + 2] += sevenths;
+        nextRow[x] += threes;
+        nextRow[x + 2] += ones;
     } else {
-        thisRow[x] += err * 7 / 16;
-        nextRow[x] += err / 16;
-        nextRow[x + 1] += err * 5 / 16;
-        nextRow[x + 2] += err * 3 / 16;
+        thisRow[x] += sevenths;
+        nextRow[x] += ones;
+        nextRow[x + 2] += threes;
     }
 }
 
@@ -87,20 +89,23 @@ void mapRowDithered(Pixel* row, int cols, ColorMapping* mapping, DitherState* d)
     memset(d->nextGreen, 0, bytes);
     memset(d->nextBlue, 0, bytes);
     const Sample maxval = mapping->maxval;
-    const int step = d->leftToRight ? 1 : -1;
-    for (int x = d->leftToRight ? 0 : cols - 1; x >= 0 && x < cols; x += step) {
+    const bool leftToRight = d->leftToRight;
+    const int step = leftToRight ? 1 : -1;
+    for (int x = leftToRight ? 0 : cols - 1; x >= 0 && x < cols; x += step) {
         Pixel& p = row[x];
         p.r = adjustSample(p.r, d->thisRed[x + 1], maxval);
         p.g = adjustSample(p.g, d->thisGreen[x + 1], maxval);
         p.b = adjustSample(p.b, d->thisBlue[x + 1], maxval);
         const Pixel& chosen = mapping->map[lookUpOrSearch(mapping, p)].color;
-        diffuseError(d, x, p, chosen);
+        spreadComponent(d->thisRed, d->nextRed, x, leftToRight, p.r, chosen.r);
+        spreadComponent(d->thisGreen, d->nextGreen, x, leftToRight, p.g, chosen.g);
+        spreadComponent(d->thisBlue, d->nextBlue, x, leftToRight, p.b, chosen.b);
         p = chosen;
     }
     std::swap(d->thisRed, d->nextRed);
     std::swap(d->thisGreen, d->nextGreen);
     std::swap(d->thisBlue, d->nextBlue);
-    d->leftToRight = !d->leftToRight;
+    d->leftToRight = !leftToRight;
 }
 
 }  // namespace

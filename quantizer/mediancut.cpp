@@ -2,15 +2,20 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 void rescalePixels(Pixel** pixels, int cols, int rows, Sample oldMaxval, Sample newMaxval) {
-    const Sample half = oldMaxval / 2;
+    // One division per possible sample value instead of three per pixel.
+    std::vector<Sample> table((size_t)oldMaxval + 1);
+    for (Sample s = 0; s <= oldMaxval; ++s) table[s] = (s * newMaxval + oldMaxval / 2) / oldMaxval;
     for (int y = 0; y < rows; ++y) {
         Pixel* row = pixels[y];
         for (int x = 0; x < cols; ++x) {
-            row[x].r = (row[x].r * newMaxval + half) / oldMaxval;
-            row[x].g = (row[x].g * newMaxval + half) / oldMaxval;
-            row[x].b = (row[x].b * newMaxval + half) / oldMaxval;
+            if (std::max(std::max(row[x].r, row[x].g), row[x].b) > oldMaxval)
+                pm_error("sample above maxval %u in the image", oldMaxval);
+            row[x].r = table[row[x].r];
+            row[x].g = table[row[x].g];
+            row[x].b = table[row[x].b];
         }
     }
 }
