@@ -362,7 +362,11 @@ void setTimeChunk(Conversion* c) {
 
 void setCompressionOptions(Conversion* c) {
     const EncoderSettings* s = c->settings;
-    if (s->filter >= 0 && s->filter <= 4) png_set_filter(c->png, PNG_FILTER_TYPE_BASE, s->filter);
+    // libpng takes the one filter as its mask bit: given as a filter number
+    // it silently falls back to no filtering.
+    static const int FILTER_MASKS[5] = {PNG_FILTER_NONE, PNG_FILTER_SUB, PNG_FILTER_UP, PNG_FILTER_AVG,
+                                        PNG_FILTER_PAETH};
+    if (s->filter >= 0 && s->filter <= 4) png_set_filter(c->png, PNG_FILTER_TYPE_BASE, FILTER_MASKS[s->filter]);
     if (s->compression >= 0 && s->compression <= 9) png_set_compression_level(c->png, s->compression);
 }
 
