@@ -1,0 +1,194 @@
+// colorhist.cpp - colour histograms of whole images and of streamed rasters.
+// Entries come out in the order their colours first occur in raster order.
+#include "colorhash_internal.h"
+
+#include <orrim.h>
+
+#include <cstdlib>
+
+namespace {
+
+// A colour whose 32-bit count in the table wrapped around, and how often.
+struct CountCarry {
+    Pixel color;
+    uint64_t wraps;
+};
+
+struct HistBuilder {
+    ColorTable table;          // colour -> pixel count (modulo 2^32)
+    ColorHistEntry* entries;   // colours in first-occurrence order; counts filled at the end
+    size_t used;
+    size_t allocated;
+    size_t limit;              // most distinct colours allowed
+    CountCarry* carries;       // only for images with over 2^32 pixels of one colour
+    size_t carryCount;
+};
+
+const size_t FIRST_ENTRIES = 1024;
+// Pixels hashed per batch; slots are prefetched AHEAD pixels before use so
+// that table misses overlap instead of stalling one by one.
+const int BATCH = 256;
+const int AHEAD = 16;
+
+[[noreturn]] void failHistogramMemory() { pm_error("out of memory allocating the colour histogram"); }
+
+void startHistogram(HistBuilder* h, int maxcolors) {
+    h->limit = maxcolors > 0 ? size_t(maxcolors) : 0;
+    h->used = 0;
+    h->allocated = h->limit < FIRST_ENTRIES ? h->limit + 1 : FIRST_ENTRIES;
+    h->carries = nullptr;
+    h->carryCount = 0;
+    h->entries = static_cast<ColorHistEntry*>(malloc(h->allocated * sizeof(ColorHistEntry)));
+    if (!h->entries) failHistogramMemory();
+    if (!colorTableInit(&h->table, h->allocated)) {
+        free(h->entries);
+        failHistogramMemory();
+    }
+}
+
+void discardHistogram(HistBuilder* h) {
+    colorTableFree(&h->table);
+    free(h->entries);
+    free(h->carries);
+    h->entries = nullptr;
+}
+
+void appendEntry(HistBuilder* h, const Pixel& color) {
+    if (h->used == h->allocated) {
+        size_t more = h->allocated * 2;
+        if (more > h->limit) more = h->limit;
+        if (more <= h->allocated || more > SIZE_MAX / sizeof(ColorHistEntry)) failHistogramMemory();
+        void* grown = realloc(h->entries, more * sizeof(ColorHistEntry));
+        if (!grown) failHistogramMemory();
+        h->entries = static_cast<ColorHistEntry*>(grown);
+        h->allocated = more;
+    }
+    h->entries[h->used].color = color;
+    h->entries[h->used].value = 0;
+    ++h->used;
+}
+
+CountCarry* findCarry(HistBuilder* h, const Pixel& color) {
+    for (size_t i = 0; i < h->carryCount; ++i)
+        if (h->carries[i].color == color) return &h->carries[i];
+    return nullptr;
+}
+
+// A colour's table count just wrapped from 2^32 - 1 to 0.
+void carryCount(HistBuilder* h, const Pixel& color) {
+    if (CountCarry* c = findCarry(h, color)) {
+        ++c->wraps;
+        return;
+    }
+    void* grown = realloc(h->carries, (h->carryCount + 1) * sizeof(CountCarry));
+    if (!grown) failHistogramMemory();
+    h->carries = static_cast<CountCarry*>(grown);
+    h->carries[h->carryCount++] = CountCarry{color, 1};
+}
+
+// Counts one pixel whose code is known; false when it is one colour too many.
+inline bool countPixel(HistBuilder* h, const Pixel& p, uint64_t code) {
+    uint32_t* count;
+    if (isEmptyKey(p)) {
+        count = colorTableFind(&h->table, p, code);
+    } else {
+        ColorSlot* s = colorTableProbe(&h->table, p, code);
+        count = isEmptyKey(s->key) ? nullptr : &s->value;
+    }
+    if (count) {
+        if (++*count == 0) carryCount(h, p);
+        return true;
+    }
+    if (h->used >= h->limit) return false;
+    if (!colorTableAddNew(&h->table, p, code, 1)) failHistogramMemory();
+    appendEntry(h, p);
+    return true;
+}
+
+// Counts a row of pixels; false as soon as the limit is passed.
+bool countRow(HistBuilder* h, const Pixel* row, int cols) {
+    uint64_t codes[BATCH];
+    for (int start = 0; start < cols; start += BATCH) {
+        int n = cols - start < BATCH ? cols - start : BATCH;
+        const Pixel* px = row + start;
+        for (int j = 0; j < n; ++j) codes[j] = colorHashCode(px[j]);
+        for (int j = 0; j < n && j < AHEAD; ++j) colorTablePrefetch(&h->table, codes[j]);
+        for (int j = 0; j < n; ++j) {
+            if (j + AHEAD < n) colorTablePrefetch(&h->table, codes[j + AHEAD]);
+            if (!countPixel(h, px[j], codes[j])) return false;
+        }
+    }
+    return true;
+}
+
+// Moves the counts from the table into the entries.
+ColorHist finishHistogram(HistBuilder* h, int* colors) {
+    uint64_t codes[BATCH];
+    for (size_t start = 0; start < h->used; start += BATCH) {
+        size_t n = h->used - start < size_t(BATCH) ? h->used - start : size_t(BATCH);
+        ColorHistEntry* e = h->entries + start;
+        for (size_t j = 0; j < n; ++j) {
+            codes[j] = colorHashCode(e[j].color);
+            colorTablePrefetch(&h->table, codes[j]);
+        }
+        for (size_t j = 0; j < n; ++j) {
+            uint64_t count = *colorTableFind(&h->table, e[j].color, codes[j]);
+            if (h->carryCount)
+                if (const CountCarry* c = findCarry(h, e[j].color)) count += c->wraps << 32;
+            e[j].value = long(count);
+        }
+    }
+    colorTableFree(&h->table);
+    free(h->carries);
+    *colors = int(h->used);
+    return h->entries;
+}
+
+void checkHistogramArgs(const char* caller, int cols, int rows, int* colors) {
+    if (!colors) pm_error("%s: no place for the colour count given", caller);
+    if (cols < 0 || rows < 0) pm_error("%s: invalid image size %d x %d", caller, cols, rows);
+}
+
+}  // namespace
+
+ColorHist ppm_computecolorhist(Pixel** pixels, int cols, int rows, int maxcolors, int* colors) {
+    checkHistogramArgs("ppm_computecolorhist", cols, rows, colors);
+    if (!pixels && rows > 0 && cols > 0) pm_error("ppm_computecolorhist: no image given");
+    HistBuilder h;
+    startHistogram(&h, maxcolors);
+    for (int y = 0; y < rows && cols > 0; ++y) {
+        if (!countRow(&h, pixels[y], cols)) {
+            discardHistogram(&h);
+            return nullptr;
+        }
+    }
+    return finishHistogram(&h, colors);
+}
+
+ColorHist ppm_computecolorhist2(FILE* f, int cols, int rows, Sample maxval, int format, int maxcolors,
+                                int* colors) {
+    checkHistogramArgs("ppm_computecolorhist2", cols, rows, colors);
+    if (!f) pm_error("ppm_computecolorhist2: no stream given");
+    HistBuilder h;
+    startHistogram(&h, maxcolors);
+    if (cols > 0 && rows > 0) {
+        bool grey = pnm_formattype(format) != PPM_FORMAT;
+        Xel* row = pnm_allocrow(cols);
+        for (int y = 0; y < rows; ++y) {
+            pnm_readpnmrow(f, row, cols, maxval, format);
+            if (grey) {
+                // Grey and bit values travel in blue; compare them as whole colours.
+                for (int x = 0; x < cols; ++x) row[x].r = row[x].g = row[x].b;
+            }
+            if (!countRow(&h, row, cols)) {
+                pm_freerow(row);
+                discardHistogram(&h);
+                return nullptr;
+            }
+        }
+        pm_freerow(row);
+    }
+    return finishHistogram(&h, colors);
+}
+
+void ppm_freecolorhist(ColorHist hist) { free(hist); }

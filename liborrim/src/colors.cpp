@@ -1,0 +1,151 @@
+// colors.cpp - colour texts: "#rgb" hex forms, "rgb:" and "rgbi:" forms and
+// colour names, each scaled to the caller's maxval with rounding.
+#include "colornames.h"
+
+#include <orrim.h>
+
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Longest part of a bad text quoted back in the message.
+const size_t QUOTE_LIMIT = 64;
+
+// The text as it may appear inside a one-line message: control and non-ASCII
+// bytes escaped, long texts cut short.
+std::string quoteForMessage(const char* text) {
+    std::string out;
+    size_t n = 0;
+    for (; text[n] && n < QUOTE_LIMIT; ++n) {
+        unsigned char c = static_cast<unsigned char>(text[n]);
+        if (c >= 0x20 && c < 0x7F) {
+            out += char(c);
+        } else {
+            static const char HEX[] = "0123456789abcdef";
+            out += "\\x";
+            out += HEX[c >> 4];
+            out += HEX[c & 15];
+        }
+    }
+    if (text[n]) out += "...";
+    return out;
+}
+
+[[noreturn]] void rejectColor(const char* text, const char* reason) {
+    pm_error("invalid color specification '%s': %s", quoteForMessage(text).c_str(), reason);
+}
+
+// v out of 0..vmax brought to 0..maxval, rounding to nearest.
+Sample scaleSample(uint64_t v, uint64_t vmax, Sample maxval) {
+    return Sample((v * maxval + vmax / 2) / vmax);
+}
+
+int hexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+size_t countHexDigits(const char* s) {
+    size_t n = 0;
+    while (hexDigitValue(s[n]) >= 0) ++n;
+    return n;
+}
+
+// digits hex digits at s, scaled from their own maximum (16^digits - 1).
+Sample scaleHexField(const char* s, size_t digits, Sample maxval) {
+    uint64_t v = 0;
+    for (size_t i = 0; i < digits; ++i) v = v * 16 + uint64_t(hexDigitValue(s[i]));
+    uint64_t vmax = (uint64_t(1) << (4 * digits)) - 1;
+    return scaleSample(v, vmax, maxval);
+}
+
+bool startsWithNoCase(const char* text, const char* prefix) {
+    for (; *prefix; ++text, ++prefix)
+        if (tolower(static_cast<unsigned char>(*text)) != *prefix) return false;
+    return true;
+}
+
+// "#" and 3, 6, 9 or 12 hex digits: red, green, blue with equal digit counts.
+Pixel parseHashColor(const char* text, Sample maxval) {
+    const char* s = text + 1;
+    size_t n = countHexDigits(s);
+    if (s[n] != '\0') rejectColor(text, "not a hex digit after '#'");
+    if (n == 0 || n % 3 != 0 || n > 12) rejectColor(text, "'#' takes 3, 6, 9 or 12 hex digits");
+    size_t d = n / 3;
+    return Pixel{scaleHexField(s, d, maxval), scaleHexField(s + d, d, maxval), scaleHexField(s + 2 * d, d, maxval)};
+}
+
+// "rgb:" r/g/b, each 1 to 4 hex digits scaled from its own digit count.
+Pixel parseRgbColor(const char* text, Sample maxval) {
+    const char* s = text + 4;
+    Sample sample[3];
+    for (int i = 0; i < 3; ++i) {
+        size_t n = countHexDigits(s);
+        if (n < 1 || n > 4) rejectColor(text, "each 'rgb:' component takes 1 to 4 hex digits");
+        sample[i] = scaleHexField(s, n, maxval);
+        s += n;
+        char expected = i < 2 ? '/' : '\0';
+        if (*s != expected) rejectColor(text, "expected 'rgb:r/g/b'");
+        ++s;
+    }
+    return Pixel{sample[0], sample[1], sample[2]};
+}
+
+// Length of a decimal fraction at s: digits with at most one point, at least
+// one digit. 0 when there is none.
+size_t decimalLength(const char* s) {
+    size_t n = 0, digits = 0;
+    bool point = false;
+    for (;; ++n) {
+        if (isdigit(static_cast<unsigned char>(s[n]))) {
+            ++digits;
+        } else if (s[n] == '.' && !point) {
+            point = true;
+        } else {
+            break;
+        }
+    }
+    return digits ? n : 0;
+}
+
+// "rgbi:" r/g/b, each a decimal fraction from 0 to 1.
+Pixel parseRgbiColor(const char* text, Sample maxval) {
+    const char* s = text + 5;
+    Sample sample[3];
+    for (int i = 0; i < 3; ++i) {
+        size_t n = decimalLength(s);
+        if (n == 0) rejectColor(text, "each 'rgbi:' component is a number from 0 to 1");
+        double f = strtod(std::string(s, n).c_str(), nullptr);
+        if (!(f >= 0.0 && f <= 1.0)) rejectColor(text, "'rgbi:' component outside 0 to 1");
+        sample[i] = Sample(std::floor(f * double(maxval) + 0.5));
+        s += n;
+        char expected = i < 2 ? '/' : '\0';
+        if (*s != expected) rejectColor(text, "expected 'rgbi:r/g/b'");
+        ++s;
+    }
+    return Pixel{sample[0], sample[1], sample[2]};
+}
+
+Pixel parseColorName(const char* text, Sample maxval) {
+    unsigned char rgb[3];
+    if (!findColorName(text, rgb)) rejectColor(text, "unknown color name");
+    return Pixel{scaleSample(rgb[0], 255, maxval), scaleSample(rgb[1], 255, maxval), scaleSample(rgb[2], 255, maxval)};
+}
+
+}  // namespace
+
+Pixel ppm_parsecolor(const char* text, Sample maxval) {
+    if (!text) pm_error("no color specification given");
+    if (maxval == 0) pm_error("invalid maxval 0 for color specification '%s'", quoteForMessage(text).c_str());
+    if (*text == '\0') rejectColor(text, "empty");
+    if (text[0] == '#') return parseHashColor(text, maxval);
+    if (startsWithNoCase(text, "rgbi:")) return parseRgbiColor(text, maxval);
+    if (startsWithNoCase(text, "rgb:")) return parseRgbColor(text, maxval);
+    return parseColorName(text, maxval);
+}
