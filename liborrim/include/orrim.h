@@ -103,9 +103,12 @@ void optParseOptions3(int* argc, char** argv, OptStruct3 opt, size_t optStructSi
 FILE* pm_openr(const char* name);
 FILE* pm_openw(const char* name);
 // Like pm_openr, but the stream can always be rewound with pm_seek2: a pipe
-// or terminal is first copied whole into an anonymous temporary file.
+// or terminal is first copied whole into an anonymous temporary file (gone
+// once closed), so the stream returned for "-" need not be stdin.
 FILE* pm_openr_seekable(const char* name);
 
+// Standard input is never closed; standard output is flushed and checked but
+// left open, so that later messages and writes still work.
 void pm_close(FILE* f);   // closes any stream; a write error ends the run
 void pm_closer(FILE* f);
 void pm_closew(FILE* f);  // flushes; a write error (disk full, closed pipe) ends the run
