@@ -11,6 +11,10 @@ mkdir -p "$out"
 "$bin/demo/makesample" > "$out/sample.ppm"
 echo "demo: wrote the sample image $out/sample.ppm ($(wc -c < "$out/sample.ppm") bytes)"
 
+# rasterpack: the sample as a PNG.
+"$bin/encoder/rasterpack" "$out/sample.ppm" > "$out/sample.png"
+echo "demo: rasterpack wrote $out/sample.png ($(wc -c < "$out/sample.png") bytes$(command -v file >/dev/null && echo ": $(file -b "$out/sample.png")"))"
+
 # huecut: the sample reduced to 16 colours, without and with dithering.
 "$bin/quantizer/huecut" -quiet 16 "$out/sample.ppm" > "$out/sample-16.ppm"
 echo "demo: wrote $out/sample-16.ppm, the sample in 16 colours ($(wc -c < "$out/sample-16.ppm") bytes)"

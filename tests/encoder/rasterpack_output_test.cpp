@@ -100,6 +100,30 @@ TEST(Output, WideMaxvalNeedsDownscale) {
     EXPECT_TRUE(r.out.empty());
 }
 
+TEST(Output, TruncatedRasterEndsWithOneLine) {
+    for (const std::string& image : {std::string("P5\n4 4\n255\nab"), std::string("P6\n2 2\n255\n\1\2\3")}) {
+        RunResult r = run({}, image);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(countLines(r.err), 1) << r.err;
+        EXPECT_EQ(r.err.rfind("rasterpack: ", 0), 0u) << r.err;
+    }
+}
+
+// Wider than libpng's default cap for reading, which does not apply to writing.
+TEST(Output, ImageWiderThanAMillionColumns) {
+    const int cols = 1000001;
+    RunResult r = run({}, "P4\n" + std::to_string(cols) + " 1\n" + std::string((cols + 7) / 8, '\0'));
+    ASSERT_EQ(r.status, 0) << r.err;
+    PngHeader h = pngHeader(r.out);
+    EXPECT_EQ(h.width, uint32_t(cols));
+    EXPECT_EQ(h.depth, 1);
+    std::string raw = inflatedImageData(r.out);
+    ASSERT_EQ(raw.size(), 1 + size_t(cols + 7) / 8);
+    // all white: every packed bit set, the last byte's padding included or not
+    EXPECT_EQ(uint8_t(raw[1]), 0xff);
+    EXPECT_EQ(uint8_t(raw[raw.size() - 1]) & 0x80, 0x80);
+}
+
 TEST(Output, MaskOfAnotherSizeIsRejected) {
     RunResult r = run(withMask(makePgm(2, 2, 255, {0, 0, 0, 0})), makePgm(3, 2, 255, {1, 2, 3, 4, 5, 6}));
     EXPECT_NE(r.status, 0);
