@@ -276,9 +276,13 @@ void setColorSpaceChunks(Conversion* c) {
         const float* ch = s->chroma;
         png_set_cHRM(c->png, c->info, ch[0], ch[1], ch[2], ch[3], ch[4], ch[5], ch[6], ch[7]);
     }
-    if (s->phys[2] != -1)
+    if (s->phys[2] != -1) {
+        // PNG sizes stop at 2^31 - 1; a negative count would wrap to a huge one.
+        if (s->phys[0] < 0 || s->phys[1] < 0)
+            abandonConversion(c, "-phys: pixels per unit must not be negative (%d, %d)", s->phys[0], s->phys[1]);
         png_set_pHYs(c->png, c->info, static_cast<png_uint_32>(s->phys[0]), static_cast<png_uint_32>(s->phys[1]),
                      s->phys[2] & 0xff);
+    }
 }
 
 // A colour in image units as a PNG colour at the output depth; grey is blue.

@@ -164,6 +164,13 @@ INSTANTIATE_TEST_SUITE_P(
                                 "is not a date and time of the form [yy]yy-mm-dd hh:mm:ss"},
                     BadTimeCase{"2003-01-02", "3pm", "is not a date and time of the form [yy]yy-mm-dd hh:mm:ss"}));
 
+TEST(Phys, NegativePixelCountsAreRejected) {
+    RunResult r = run({"-phys", "-5", "3", "1"}, grey8());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "rasterpack: -phys: pixels per unit must not be negative (-5, 3)\n");
+    EXPECT_TRUE(r.out.empty());
+}
+
 // --- order: every chunk once, all ahead of the image data ------------------------------
 
 TEST(ChunkOrder, EveryChunkOnceAndAheadOfTheImageData) {
