@@ -62,6 +62,10 @@ void pm_message(const char* format, ...) __attribute__((format(printf, 1, 2)));
 [[noreturn]] void pm_error(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // "usage: <program> <synopsis>\n" on standard error, then exit status 1.
 [[noreturn]] void pm_usage(const char* synopsis);
+// Installs a function that pm_error and pm_usage call after their line instead
+// of exiting; it must not return (a fuzz harness throws from it). Null restores
+// the exit. Programs never install one.
+void pm_setfatalhandler(void (*handler)());
 
 // ---------------------------------------------------------------------------
 // Option matching

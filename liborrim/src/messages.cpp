@@ -13,6 +13,14 @@ namespace {
 const char* progName = "orrim";
 bool quietRequested = false;
 bool plainRequested = false;
+void (*fatalHandler)() = nullptr;
+
+// Ends the run after a fatal line: the installed handler first (it must not
+// return), else exit status 1.
+[[noreturn]] void endRun() {
+    if (fatalHandler) fatalHandler();
+    exit(1);
+}
 
 const char* baseName(const char* path) {
     const char* slash = strrchr(path, '/');
@@ -101,10 +109,12 @@ void pm_error(const char* format, ...) {
     va_start(args, format);
     writeLine(prefix, format, args);
     va_end(args);
-    exit(1);
+    endRun();
 }
 
 void pm_usage(const char* synopsis) {
     fprintf(stderr, "usage: %s %s\n", progName, synopsis);
-    exit(1);
+    endRun();
 }
+
+void pm_setfatalhandler(void (*handler)()) { fatalHandler = handler; }
