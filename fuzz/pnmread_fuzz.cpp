@@ -19,7 +19,7 @@ void readWholeImage(FILE* f) {
     int cols, rows, format;
     Sample maxval;
     pnm_readpnminit(f, &cols, &rows, &maxval, &format);
-    if (long(cols) * rows > MAX_FUZZ_PIXELS) return;
+    if (long(cols) * rows > MAX_FUZZ_PIXELS || rows > MAX_FUZZ_PIXELS) return;
     Xel* row = pnm_allocrow(cols);
     for (int y = 0; y < rows; ++y) {
         pnm_readpnmrow(f, row, cols, maxval, format);
