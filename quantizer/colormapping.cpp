@@ -12,6 +12,7 @@ void initColorMapping(ColorMapping* mapping, const ColorHistEntry* map, int mapS
     mapping->search = buildColorSearch(map, searchSize < mapSize ? searchSize : mapSize, maxval);
     mapping->hash = ppm_alloccolorhash();
     mapping->useHash = true;
+    mapping->recent.assign((size_t)1 << RECENT_COLORS_BITS, RecentColor{Pixel{UINT32_MAX, UINT32_MAX, UINT32_MAX}, 0});
 }
 
 void freeColorMapping(ColorMapping* mapping) {
@@ -74,9 +75,21 @@ inline Sample adjustSample(Sample sample, int32_t error, Sample maxval) {
     return (Sample)v;
 }
 
+inline size_t recentSlot(const Pixel& p) {
+    const uint32_t h = p.r * 0x9E3779B1u ^ p.g * 0x85EBCA77u ^ p.b * 0xC2B2AE3Du;
+    return h >> (32 - RECENT_COLORS_BITS);
+}
+
+// The map index for pixel: from the recent answers, else the hash, else a
+// search (which adds it to the hash).
 inline int lookUpOrSearch(ColorMapping* mapping, const Pixel& pixel) {
-    const int index = ppm_lookupcolor(mapping->hash, &pixel);
-    return index != -1 ? index : findNearestColor(mapping, pixel);
+    RecentColor& recent = mapping->recent[recentSlot(pixel)];
+    if (recent.color == pixel) return recent.index;
+    int index = ppm_lookupcolor(mapping->hash, &pixel);
+    if (index == -1) index = findNearestColor(mapping, pixel);
+    recent.color = pixel;
+    recent.index = index;
+    return index;
 }
 
 void mapRowPlain(Pixel* row, int cols, ColorMapping* mapping) {

@@ -8,6 +8,7 @@
 #include <orrim.h>
 
 #include <cstdint>
+#include <vector>
 
 // Dithering errors are in units of 1/DITHER_SCALE of a sample step.
 const int DITHER_SCALE = 1024;
@@ -25,6 +26,17 @@ struct DitherState {
     bool leftToRight;
 };
 
+// A small direct-mapped memo of recent answers in front of the colour hash:
+// neighbouring pixels reuse few colours, and this table stays in the
+// processor's cache where the hash does not. It only holds answers the hash
+// holds too (or would, had it not stopped growing), so it changes no result.
+const int RECENT_COLORS_BITS = 14;
+
+struct RecentColor {
+    Pixel color;  // all samples 0xFFFFFFFF while unused: no image has them
+    int32_t index;
+};
+
 // Everything the mapping of one run shares from row to row.
 struct ColorMapping {
     const ColorHistEntry* map;
@@ -33,6 +45,7 @@ struct ColorMapping {
     ColorSearch search;  // over map[0..searchSize-1]
     ColorHash hash;      // pixel colour -> map index
     bool useHash;        // false once the hash could not grow
+    std::vector<RecentColor> recent;
 };
 
 // Sets up the hash and the search. Only map[0..searchSize-1] can ever be

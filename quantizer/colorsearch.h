@@ -16,23 +16,40 @@ uint32_t colorDistance(const Pixel& a, const Pixel& b, Sample maxval);
 // equally near entries. mapSize must be at least 1.
 int scanNearestColor(const ColorHistEntry* map, int mapSize, const Pixel& pixel, Sample maxval);
 
+// A map colour with its position in the map.
 struct SearchEntry {
-    Sample key;   // the sorting component
-    Sample a, b;  // the other two components
-    int index;    // position in the map
+    Sample r, g, b;
+    int index;
 };
 
+// Maps up to this many distinct colours are searched through the grid;
+// larger ones by walking the colours sorted along one axis.
+const int GRID_SEARCH_MAX_COLORS = 4096;
+
 // The map's distinct colours (first occurrence only: a later duplicate can
-// never win) sorted by the component with the widest range.
+// never win), prepared for the search.
+//
+// Grid: colour space is cut into cells; a cell's candidates, found the first
+// time a pixel falls into it, are the entries that may be nearest to some
+// point of the cell: those whose least possible distance to the cell is no
+// more than the smallest greatest distance of any entry.
 struct ColorSearch {
-    std::vector<SearchEntry> entries;
-    int keyAxis;  // 0 red, 1 green, 2 blue
     Sample maxval;
+    std::vector<SearchEntry> distinct;  // in map order
+    bool useGrid;
+    // Grid search.
+    int cellsPerAxis;
+    std::vector<int32_t> cellStart;       // per cell: offset into candidates, -1 until built
+    std::vector<int32_t> cellCount;
+    std::vector<SearchEntry> candidates;  // per cell, in map order
+    // Sorted-axis search.
+    int keyAxis;                          // 0 red, 1 green, 2 blue: the widest
+    std::vector<SearchEntry> sorted;      // by that component
 };
 
 ColorSearch buildColorSearch(const ColorHistEntry* map, int mapSize, Sample maxval);
 
 // Same result as scanNearestColor on the map the search was built from.
-int searchNearestColor(const ColorSearch& search, const Pixel& pixel);
+int searchNearestColor(ColorSearch& search, const Pixel& pixel);
 
 #endif

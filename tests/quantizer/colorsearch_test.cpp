@@ -46,6 +46,10 @@ struct SearchCase {
     int spread;       // pixels lie up to this far from a level
 };
 
+void PrintTo(const SearchCase& c, std::ostream* os) {
+    *os << "maxval " << c.maxval << ", " << c.mapSize << " entries, " << c.levels << " levels, spread " << c.spread;
+}
+
 class SearchAgainstScan : public testing::TestWithParam<SearchCase> {};
 
 // Coarse levels make duplicate map colours and exact ties common; at maxval
@@ -58,11 +62,13 @@ TEST_P(SearchAgainstScan, ReturnsTheSameIndexAsThePlainScan) {
         int64_t s = (int64_t)v + (int64_t)(gen() % (2 * c.spread + 1)) - c.spread;
         return (Sample)std::min<int64_t>(std::max<int64_t>(s, 0), c.maxval);
     };
-    for (int round = 0; round < 40; ++round) {
+    const int rounds = c.mapSize > 1000 ? 3 : 40;
+    for (int round = 0; round < rounds; ++round) {
         std::vector<Pixel> colors;
         for (int i = 0; i < c.mapSize; ++i) colors.push_back(Pixel{near(level()), near(level()), near(level())});
         std::vector<ColorHistEntry> map = makeMap(colors);
         ColorSearch search = buildColorSearch(map.data(), c.mapSize, c.maxval);
+        ASSERT_EQ(search.useGrid, c.mapSize <= GRID_SEARCH_MAX_COLORS);
         for (int k = 0; k < 500; ++k) {
             Pixel p;
             if (k % 5 == 0) {
@@ -90,12 +96,15 @@ INSTANTIATE_TEST_SUITE_P(Maps, SearchAgainstScan,
                                          SearchCase{255, 256, 256, 0}, SearchCase{15, 40, 16, 0},
                                          SearchCase{1, 8, 2, 0}, SearchCase{65535, 16, 3, 3},
                                          SearchCase{65535, 256, 5, 7}, SearchCase{65535, 256, 65536, 0},
-                                         SearchCase{300, 64, 10, 4}));
+                                         SearchCase{300, 64, 10, 4},
+                                         // Beyond the grid's size limit: the sorted-axis walk.
+                                         SearchCase{255, GRID_SEARCH_MAX_COLORS + 500, 40, 1},
+                                         SearchCase{65535, GRID_SEARCH_MAX_COLORS + 500, 30, 5}));
 
 TEST(ColorSearch, KeepsOnlyTheFirstOfDuplicateColours) {
     std::vector<ColorHistEntry> map = makeMap({{0, 0, 0}, {9, 9, 9}, {0, 0, 0}, {9, 9, 9}, {0, 0, 0}});
     ColorSearch search = buildColorSearch(map.data(), 5, 255);
-    EXPECT_EQ(search.entries.size(), 2u);
+    EXPECT_EQ(search.distinct.size(), 2u);
     EXPECT_EQ(searchNearestColor(search, Pixel{1, 1, 1}), 0);
     EXPECT_EQ(searchNearestColor(search, Pixel{8, 9, 9}), 1);
 }

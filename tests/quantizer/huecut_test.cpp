@@ -46,6 +46,11 @@ struct ArgumentCase {
     std::string message;
 };
 
+void PrintTo(const ArgumentCase& c, std::ostream* os) {
+    *os << "huecut";
+    for (const std::string& a : c.args) *os << " '" << a << "'";
+}
+
 class ArgumentErrors : public testing::TestWithParam<ArgumentCase> {};
 
 TEST_P(ArgumentErrors, FailWithTheirMessage) {

@@ -103,6 +103,10 @@ struct AxisCase {
     int axis;
 };
 
+void PrintTo(const AxisCase& c, std::ostream* os) {
+    *os << "spans " << c.red << "/" << c.green << "/" << c.blue << " -> axis " << c.axis;
+}
+
 class SplitAxis : public testing::TestWithParam<AxisCase> {};
 
 TEST_P(SplitAxis, WeighsSpansByLuminanceInSinglePrecision) {
