@@ -13,6 +13,7 @@
 
 #include <cstdarg>
 #include <cstdlib>
+#include <type_traits>
 
 namespace {
 
@@ -50,6 +51,12 @@ struct Conversion {
 };
 
 Conversion conversion;
+
+// A jump back to a recovery point skips the frames in between: nothing that
+// lives in them may need destroying.
+static_assert(std::is_trivially_destructible<Conversion>::value, "the conversion must hold plain data only");
+static_assert(std::is_trivially_destructible<RowEncoding>::value, "row encoding must hold plain data only");
+static_assert(std::is_trivially_destructible<PaletteRequest>::value, "palette request must hold plain data only");
 
 // Releases everything the conversion holds, libpng's structures once.
 void releaseConversion(Conversion* c) {
