@@ -123,3 +123,33 @@ TEST(MapRow, DitheringOneColumnPushesTheSameRowShareIntoTheMargin) {
     EXPECT_LT(white, 64);
     freeColorMapping(&mapping);
 }
+
+// The library's test hook that caps how far a colour table may grow.
+void colorTableSetSlotLimit(size_t maxSlots);
+
+TEST(MapRow, HashThatCannotGrowIsReportedOnceAndChangesNothing) {
+    std::vector<ColorHistEntry> map = makeMap({{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {200, 200, 200}});
+    TestImage image = makeNoiseImage(300, 20, 255, 256, 17);
+    TestImage limited = image;
+
+    ColorMapping mapping;
+    initColorMapping(&mapping, map.data(), 5, 5, 255);
+    for (int y = 0; y < image.rows; ++y) mapRow(&image.pixels[(size_t)y * image.cols], image.cols, &mapping, 0, nullptr);
+    freeColorMapping(&mapping);
+
+    colorTableSetSlotLimit(1024);
+    testing::internal::CaptureStderr();
+    initColorMapping(&mapping, map.data(), 5, 5, 255);
+    for (int y = 0; y < limited.rows; ++y)
+        mapRow(&limited.pixels[(size_t)y * limited.cols], limited.cols, &mapping, 0, nullptr);
+    const bool stillHashing = mapping.useHash;
+    freeColorMapping(&mapping);
+    std::string err = testing::internal::GetCapturedStderr();
+    colorTableSetSlotLimit(0);
+
+    EXPECT_FALSE(stillHashing);
+    const std::string message = "out of memory adding to hash table; proceeding without it\n";
+    ASSERT_NE(err.find(message), std::string::npos) << err;
+    EXPECT_EQ(err.find(message), err.rfind(message));
+    EXPECT_TRUE(image.pixels == limited.pixels);
+}
