@@ -1,5 +1,6 @@
 #include "colormapping.h"
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -21,6 +22,7 @@ void freeColorMapping(ColorMapping* mapping) {
 }
 
 void initDitherState(DitherState* dither, int cols, unsigned int seed) {
+    if (cols > INT_MAX - 2) pm_error("image too wide to dither: %d columns", cols);
     const int width = cols + 2;
     dither->thisRed = (int32_t*)pm_allocrow(width, sizeof(int32_t));
     dither->nextRed = (int32_t*)pm_allocrow(width, sizeof(int32_t));
@@ -54,14 +56,14 @@ namespace {
 inline void spreadComponent(int32_t* thisRow, int32_t* nextRow, int x, bool leftToRight, Sample adjusted,
                             Sample chosen) {
     const int32_t err = ((int32_t)adjusted - (int32_t)chosen) * DITHER_SCALE;
-    const int32_t sevenths = err * 7 / 16, threes = err * 3 / 16, fives = err * 5 / 16, ones = err / 16;
+    const int32_t sevens = err * 7 / 16, threes = err * 3 / 16, fives = err * 5 / 16, ones = err / 16;
     nextRow[x + 1] += fives;
     if (leftToRight) {
-        thisRow[x + 2] += sevenths;
+        thisRow[x + 2] += sevens;
         nextRow[x] += threes;
         nextRow[x + 2] += ones;
     } else {
-        thisRow[x] += sevenths;
+        thisRow[x] += sevens;
         nextRow[x] += ones;
         nextRow[x + 2] += threes;
     }
