@@ -17,8 +17,9 @@ struct ColorHashTable {
 namespace {
 
 const size_t MIN_SLOTS = 64;
-// Slots may fill to 3/4 before the table doubles.
-const size_t LOAD_NUM = 3, LOAD_DEN = 4;
+// Slots may fill to half before the table doubles: short probe runs matter
+// more than memory here.
+const size_t LOAD_NUM = 1, LOAD_DEN = 2;
 
 size_t slotLimit = 0;
 
@@ -46,21 +47,11 @@ ColorSlot* allocSlots(size_t slots) {
     if (!slotsAllowed(slots)) return nullptr;
     size_t bytes = slots * sizeof(ColorSlot);
     void* s = nullptr;
-    if (bytes >= HUGE_PAGE) {
-        if (posix_memalign(&s, HUGE_PAGE, bytes) != 0) return nullptr;
-        madvise(s, bytes, MADV_HUGEPAGE);
-    } else {
-        s = malloc(bytes);
-        if (!s) return nullptr;
-    }
+    // Buckets start on cache lines.
+    if (posix_memalign(&s, bytes >= HUGE_PAGE ? HUGE_PAGE : 64, bytes) != 0) return nullptr;
+    if (bytes >= HUGE_PAGE) madvise(s, bytes, MADV_HUGEPAGE);
     memset(s, 0xFF, bytes);
     return static_cast<ColorSlot*>(s);
-}
-
-void placeInSlots(ColorSlot* slots, size_t mask, int shift, const ColorSlot& entry) {
-    size_t i = size_t(colorHashCode(entry.key) >> shift);
-    while (!isEmptyKey(slots[i].key)) i = (i + 1) & mask;
-    slots[i] = entry;
 }
 
 bool growTable(ColorTable* t) {
@@ -68,13 +59,18 @@ bool growTable(ColorTable* t) {
     size_t newCapacity = t->capacity * 2;
     ColorSlot* fresh = allocSlots(newCapacity);
     if (!fresh) return false;
-    int newShift = 64 - log2Exact(newCapacity);
-    for (size_t i = 0; i < t->capacity; ++i)
-        if (!isEmptyKey(t->slots[i].key)) placeInSlots(fresh, newCapacity - 1, newShift, t->slots[i]);
-    free(t->slots);
+    ColorSlot* old = t->slots;
+    size_t oldCapacity = t->capacity;
     t->slots = fresh;
     t->capacity = newCapacity;
-    t->shift = newShift;
+    t->shift = 64 - log2Exact(newCapacity);
+    // The slot comes from the code's top bits, so old slots map onto the new
+    // array in nearly the same order: this pass runs through both sequentially.
+    for (size_t i = 0; i < oldCapacity; ++i) {
+        if (isEmptyKey(old[i].key)) continue;
+        *colorTableProbe(t, old[i].key, colorHashCode(old[i].key)) = old[i];
+    }
+    free(old);
     return true;
 }
 

@@ -25,6 +25,9 @@ struct HistBuilder {
 };
 
 const size_t FIRST_ENTRIES = 1024;
+// The table starts with room for one colour in this many pixels (within the
+// limit): growing a large table costs more than the look-ups themselves.
+const uint64_t PIXELS_PER_EXPECTED_COLOR = 8;
 // Pixels hashed per batch; slots are prefetched AHEAD pixels before use so
 // that table misses overlap instead of stalling one by one.
 const int BATCH = 256;
@@ -32,7 +35,7 @@ const int AHEAD = 16;
 
 [[noreturn]] void failHistogramMemory() { pm_error("out of memory allocating the colour histogram"); }
 
-void startHistogram(HistBuilder* h, int maxcolors) {
+void startHistogram(HistBuilder* h, int maxcolors, int cols, int rows) {
     h->limit = maxcolors > 0 ? size_t(maxcolors) : 0;
     h->used = 0;
     h->allocated = h->limit < FIRST_ENTRIES ? h->limit + 1 : FIRST_ENTRIES;
@@ -40,7 +43,10 @@ void startHistogram(HistBuilder* h, int maxcolors) {
     h->carryCount = 0;
     h->entries = static_cast<ColorHistEntry*>(malloc(h->allocated * sizeof(ColorHistEntry)));
     if (!h->entries) failHistogramMemory();
-    if (!colorTableInit(&h->table, h->allocated)) {
+    uint64_t expected = uint64_t(cols) * uint64_t(rows) / PIXELS_PER_EXPECTED_COLOR;
+    if (expected > h->limit) expected = h->limit;
+    if (expected < h->allocated) expected = h->allocated;
+    if (!colorTableInit(&h->table, size_t(expected))) {
         free(h->entries);
         failHistogramMemory();
     }
@@ -155,7 +161,7 @@ ColorHist ppm_computecolorhist(Pixel** pixels, int cols, int rows, int maxcolors
     checkHistogramArgs("ppm_computecolorhist", cols, rows, colors);
     if (!pixels && rows > 0 && cols > 0) pm_error("ppm_computecolorhist: no image given");
     HistBuilder h;
-    startHistogram(&h, maxcolors);
+    startHistogram(&h, maxcolors, cols, rows);
     for (int y = 0; y < rows && cols > 0; ++y) {
         if (!countRow(&h, pixels[y], cols)) {
             discardHistogram(&h);
@@ -170,7 +176,7 @@ ColorHist ppm_computecolorhist2(FILE* f, int cols, int rows, Sample maxval, int 
     checkHistogramArgs("ppm_computecolorhist2", cols, rows, colors);
     if (!f) pm_error("ppm_computecolorhist2: no stream given");
     HistBuilder h;
-    startHistogram(&h, maxcolors);
+    startHistogram(&h, maxcolors, cols, rows);
     if (cols > 0 && rows > 0) {
         bool grey = pnm_formattype(format) != PPM_FORMAT;
         Xel* row = pnm_allocrow(cols);
