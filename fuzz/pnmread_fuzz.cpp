@@ -20,12 +20,19 @@ void readWholeImage(FILE* f) {
     Sample maxval;
     pnm_readpnminit(f, &cols, &rows, &maxval, &format);
     if (long(cols) * rows > MAX_FUZZ_PIXELS || rows > MAX_FUZZ_PIXELS) return;
-    Xel* row = pnm_allocrow(cols);
+    // One row kept across runs: a fatal line leaves by exception, and a row
+    // freed only on the normal path would leak on every refused input.
+    static Xel* row = nullptr;
+    static int rowCols = -1;
+    if (cols > rowCols) {
+        pm_freerow(row);
+        row = pnm_allocrow(cols);
+        rowCols = cols;
+    }
     for (int y = 0; y < rows; ++y) {
         pnm_readpnmrow(f, row, cols, maxval, format);
         if (maxval <= PPM_OVERALLMAXVAL) pnm_promoteformatrow(row, cols, maxval, format, 255, PPM_FORMAT);
     }
-    pm_freerow(row);
 }
 
 }  // namespace
