@@ -26,6 +26,8 @@ void readWholeImage(FILE* f) {
     static int rowCols = -1;
     if (cols > rowCols) {
         pm_freerow(row);
+        row = nullptr;
+        rowCols = -1;
         row = pnm_allocrow(cols);
         rowCols = cols;
     }
