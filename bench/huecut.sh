@@ -22,7 +22,9 @@ install_package() {
     sudo apt-get update -q >/dev/null && sudo DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$@" >/dev/null
   fi
 }
-command -v convert >/dev/null || install_package imagemagick
+# The real ImageMagick lives in /usr/bin; a convert earlier on PATH may be something else.
+convert=/usr/bin/convert
+[ -x $convert ] || install_package imagemagick
 [ -x /usr/bin/time ] || install_package time
 
 work=$(mktemp -d)
@@ -63,12 +65,12 @@ report() {
 }
 
 ours=$(best_time "$work/ours-plain.ppm" "$huecut" 256 "$in"); rss=$(cat "$work/rss")
-theirs=$(best_time "$work/im-plain.ppm" convert "$in" +dither -colors 256 ppm:-)
+theirs=$(best_time "$work/im-plain.ppm" $convert "$in" +dither -colors 256 ppm:-)
 report "plain" "$ours" "$theirs" "$rss" \
   "$("$builddir/bench/psnr" "$in" "$work/ours-plain.ppm")" "$("$builddir/bench/psnr" "$in" "$work/im-plain.ppm")"
 
 ours=$(best_time "$work/ours-fs.ppm" "$huecut" -floyd -randomseed 1 256 "$in"); rss=$(cat "$work/rss")
-theirs=$(best_time "$work/im-fs.ppm" convert "$in" -dither FloydSteinberg -colors 256 ppm:-)
+theirs=$(best_time "$work/im-fs.ppm" $convert "$in" -dither FloydSteinberg -colors 256 ppm:-)
 report "dithered" "$ours" "$theirs" "$rss" \
   "$("$builddir/bench/psnr" "$in" "$work/ours-fs.ppm")" "$("$builddir/bench/psnr" "$in" "$work/im-fs.ppm")"
 
