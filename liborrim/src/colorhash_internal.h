@@ -131,4 +131,8 @@ inline void colorTablePrefetch(const ColorTable* t, uint64_t code) {
 // but memory). Lets tests make growth fail without exhausting memory.
 void colorTableSetSlotLimit(size_t maxSlots);
 
+// Test hook: the value a histogram's per-colour count starts at in the table
+// (normally 1), so that tests can reach the 32-bit wrap-around of the counts.
+void colorHistSetFirstCount(uint32_t count);
+
 #endif

@@ -24,6 +24,10 @@ struct HistBuilder {
     size_t carryCount;
 };
 
+// What a colour's table count starts at; only tests move it, to reach the
+// 32-bit wrap-around without 2^32 pixels.
+uint32_t firstCount = 1;
+
 const size_t FIRST_ENTRIES = 1024;
 // The table starts with room for one colour in this many pixels (within the
 // limit): growing a large table costs more than the look-ups themselves.
@@ -106,7 +110,7 @@ inline bool countPixel(HistBuilder* h, const Pixel& p, uint64_t code) {
         return true;
     }
     if (h->used >= h->limit) return false;
-    if (!colorTableAddNew(&h->table, p, code, 1)) failHistogramMemory();
+    if (!colorTableAddNew(&h->table, p, code, firstCount)) failHistogramMemory();
     appendEntry(h, p);
     return true;
 }
@@ -141,6 +145,7 @@ ColorHist finishHistogram(HistBuilder* h, int* colors) {
             uint64_t count = *colorTableFind(&h->table, e[j].color, codes[j]);
             if (h->carryCount)
                 if (const CountCarry* c = findCarry(h, e[j].color)) count += c->wraps << 32;
+            count -= firstCount - 1;
             e[j].value = long(count);
         }
     }
@@ -156,6 +161,8 @@ void checkHistogramArgs(const char* caller, int cols, int rows, int* colors) {
 }
 
 }  // namespace
+
+void colorHistSetFirstCount(uint32_t count) { firstCount = count; }
 
 ColorHist ppm_computecolorhist(Pixel** pixels, int cols, int rows, int maxcolors, int* colors) {
     checkHistogramArgs("ppm_computecolorhist", cols, rows, colors);

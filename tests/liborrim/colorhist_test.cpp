@@ -89,6 +89,21 @@ TEST(ColorHist, KeepsTheAllOnesColourOfThirtyTwoBitSamples) {
     expectSameHist(takeHist(h, colors), {{C, 2}, {FULL, 3}, {A, 1}});
 }
 
+TEST(ColorHist, CountsSurviveTheThirtyTwoBitWrapAround) {
+    // Start each count just below 2^32 so that a few pixels wrap it, as 2^32
+    // pixels of one colour would.
+    const Pixel FULL{4294967295u, 4294967295u, 4294967295u};
+    Image img = makeImage(4, 2, {A, B, A, FULL, A, FULL, B, A});
+    for (uint32_t start : {1u, 4294967294u, 4294967295u}) {
+        colorHistSetFirstCount(start);
+        int colors = -1;
+        ColorHist h = ppm_computecolorhist(img.rowPtrs.data(), 4, 2, 3, &colors);
+        colorHistSetFirstCount(1);
+        ASSERT_NE(h, nullptr);
+        expectSameHist(takeHist(h, colors), {{A, 4}, {B, 2}, {FULL, 2}});
+    }
+}
+
 TEST(ColorHist, MillionsOfColoursKeepRasterOrder) {
     const int cols = 2048, rows = 1024;
     std::vector<Pixel> px;
