@@ -29,9 +29,11 @@ struct HistBuilder {
 uint32_t firstCount = 1;
 
 const size_t FIRST_ENTRIES = 1024;
-// The table starts with room for one colour in this many pixels (within the
-// limit): growing a large table costs more than the look-ups themselves.
+// The table starts with room for one colour in this many pixels, within the
+// limit and up to a cap: growing a large table costs more than the look-ups
+// themselves, but a huge image of few colours must not reserve gigabytes.
 const uint64_t PIXELS_PER_EXPECTED_COLOR = 8;
+const uint64_t MOST_EXPECTED_COLORS = uint64_t(1) << 21;
 // Pixels hashed per batch; slots are prefetched AHEAD pixels before use so
 // that table misses overlap instead of stalling one by one.
 const int BATCH = 256;
@@ -48,9 +50,11 @@ void startHistogram(HistBuilder* h, int maxcolors, int cols, int rows) {
     h->entries = static_cast<ColorHistEntry*>(malloc(h->allocated * sizeof(ColorHistEntry)));
     if (!h->entries) failHistogramMemory();
     uint64_t expected = uint64_t(cols) * uint64_t(rows) / PIXELS_PER_EXPECTED_COLOR;
+    if (expected > MOST_EXPECTED_COLORS) expected = MOST_EXPECTED_COLORS;
     if (expected > h->limit) expected = h->limit;
     if (expected < h->allocated) expected = h->allocated;
-    if (!colorTableInit(&h->table, size_t(expected))) {
+    // The guess is only a head start: with less memory, begin small.
+    if (!colorTableInit(&h->table, size_t(expected)) && !colorTableInit(&h->table, h->allocated)) {
         free(h->entries);
         failHistogramMemory();
     }
