@@ -72,14 +72,14 @@ void parseCommandLine(int argc, char** argv, QuantCmdline* cmdline) {
         else if (n == 1)
             cmdline->inputFileName = argv[1];
         else
-            pm_error("When you specify the -mapfile option, the only argument allowed is the input file "
-                     "specification.  You specified %d arguments.",
+            pm_error("When you specify the -mapfile option, the only argument allowed is the "
+                     "input file specification.  You specified %d arguments.",
                      n);
     } else {
         cmdline->mapFileName = nullptr;
         if (n > 2)
-            pm_error("Program takes at most two arguments: number of colors and input file "
-                     "specification.  You specified %d arguments.",
+            pm_error("Program takes at most two arguments: number of colors and "
+                     "input file specification.  You specified %d arguments.",
                      n);
         cmdline->inputFileName = n == 2 ? argv[2] : "-";
         if (n == 0)

@@ -36,7 +36,7 @@ std::string quoteForMessage(const char* text) {
 }
 
 [[noreturn]] void rejectColor(const char* text, const char* reason) {
-    pm_error("invalid color specification '%s': %s", quoteForMessage(text).c_str(), reason);
+    pm_error("invalid color '%s': %s", quoteForMessage(text).c_str(), reason);
 }
 
 // v out of 0..vmax brought to 0..maxval, rounding to nearest.
@@ -141,8 +141,8 @@ Pixel parseColorName(const char* text, Sample maxval) {
 }  // namespace
 
 Pixel ppm_parsecolor(const char* text, Sample maxval) {
-    if (!text) pm_error("no color specification given");
-    if (maxval == 0) pm_error("invalid maxval 0 for color specification '%s'", quoteForMessage(text).c_str());
+    if (!text) pm_error("no color given");
+    if (maxval == 0) pm_error("invalid maxval 0 for color '%s'", quoteForMessage(text).c_str());
     if (*text == '\0') rejectColor(text, "empty");
     if (text[0] == '#') return parseHashColor(text, maxval);
     if (startsWithNoCase(text, "rgbi:")) return parseRgbiColor(text, maxval);

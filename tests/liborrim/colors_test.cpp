@@ -111,31 +111,31 @@ struct BadColor {
 };
 
 const BadColor BAD_COLORS[] = {
-    {"", "invalid color specification '': empty"},
-    {"xyz", "invalid color specification 'xyz': unknown color name"},
-    {" red", "invalid color specification ' red'"},
-    {"red ", "invalid color specification 'red '"},
-    {"redd", "invalid color specification 'redd'"},
-    {"#", "invalid color specification '#': '#' takes 3, 6, 9 or 12 hex digits"},
-    {"#ff", "invalid color specification '#ff'"},
-    {"#fffff", "invalid color specification '#fffff'"},
-    {"#0000000000000", "invalid color specification '#0000000000000'"},
-    {"#ggg", "invalid color specification '#ggg'"},
-    {"#fff ", "invalid color specification '#fff '"},
-    {"rgb:", "invalid color specification 'rgb:'"},
-    {"rgb:f/f", "invalid color specification 'rgb:f/f'"},
-    {"rgb:f/f/f/", "invalid color specification 'rgb:f/f/f/'"},
-    {"rgb:f/f/fx", "invalid color specification 'rgb:f/f/fx'"},
-    {"rgb:fffff/0/0", "invalid color specification 'rgb:fffff/0/0': each 'rgb:' component"},
-    {"rgb://", "invalid color specification 'rgb://'"},
-    {"rgbi:1.1/0/0", "invalid color specification 'rgbi:1.1/0/0': 'rgbi:' component outside 0 to 1"},
+    {"", "invalid color '': empty"},
+    {"xyz", "invalid color 'xyz': unknown color name"},
+    {" red", "invalid color ' red'"},
+    {"red ", "invalid color 'red '"},
+    {"redd", "invalid color 'redd'"},
+    {"#", "invalid color '#': '#' takes 3, 6, 9 or 12 hex digits"},
+    {"#ff", "invalid color '#ff'"},
+    {"#fffff", "invalid color '#fffff'"},
+    {"#0000000000000", "invalid color '#0000000000000'"},
+    {"#ggg", "invalid color '#ggg'"},
+    {"#fff ", "invalid color '#fff '"},
+    {"rgb:", "invalid color 'rgb:'"},
+    {"rgb:f/f", "invalid color 'rgb:f/f'"},
+    {"rgb:f/f/f/", "invalid color 'rgb:f/f/f/'"},
+    {"rgb:f/f/fx", "invalid color 'rgb:f/f/fx'"},
+    {"rgb:fffff/0/0", "invalid color 'rgb:fffff/0/0': each 'rgb:' component"},
+    {"rgb://", "invalid color 'rgb://'"},
+    {"rgbi:1.1/0/0", "invalid color 'rgbi:1.1/0/0': 'rgbi:' component outside 0 to 1"},
     {"rgbi:1.0000001/0/0", "outside 0 to 1"},
-    {"rgbi:-0.1/0/0", "invalid color specification 'rgbi:-0.1/0/0'"},
-    {"rgbi:0.5/0.5", "invalid color specification 'rgbi:0.5/0.5'"},
-    {"rgbi:nan/0/0", "invalid color specification 'rgbi:nan/0/0'"},
-    {"rgbi:1e0/0/0", "invalid color specification 'rgbi:1e0/0/0'"},
-    {"rgbi:./0/0", "invalid color specification 'rgbi:./0/0'"},
-    {"rgbi:0..5/0/0", "invalid color specification 'rgbi:0..5/0/0'"},
+    {"rgbi:-0.1/0/0", "invalid color 'rgbi:-0.1/0/0'"},
+    {"rgbi:0.5/0.5", "invalid color 'rgbi:0.5/0.5'"},
+    {"rgbi:nan/0/0", "invalid color 'rgbi:nan/0/0'"},
+    {"rgbi:1e0/0/0", "invalid color 'rgbi:1e0/0/0'"},
+    {"rgbi:./0/0", "invalid color 'rgbi:./0/0'"},
+    {"rgbi:0..5/0/0", "invalid color 'rgbi:0..5/0/0'"},
 };
 
 void PrintTo(const BadColor& c, std::ostream* os) { *os << '"' << c.text << '"'; }
@@ -150,7 +150,7 @@ TEST_P(ParseColorBad, EndsTheRunQuotingTheText) {
 INSTANTIATE_TEST_SUITE_P(Texts, ParseColorBad, testing::ValuesIn(BAD_COLORS));
 
 TEST(ParseColorBadDeath, MaxvalZeroIsRejected) {
-    EXPECT_EXIT(ppm_parsecolor("red", 0), testing::ExitedWithCode(1), "invalid maxval 0 for color specification 'red'");
+    EXPECT_EXIT(ppm_parsecolor("red", 0), testing::ExitedWithCode(1), "invalid maxval 0 for color 'red'");
 }
 
 TEST(ParseColorBadDeath, MessageStaysOneLineAndShort) {

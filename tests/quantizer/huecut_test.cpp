@@ -76,8 +76,8 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentCase{{"-floyd", "-nofs", "4", "IN"}, "You cannot specify both -floyd and -nofloyd options."},
         ArgumentCase{{"-fs", "-nofloyd", "-mapfile", "MAP"}, "You cannot specify both -floyd and -nofloyd options."},
         ArgumentCase{{"-mapfile", "MAP", "4", "IN"},
-                     "When you specify the -mapfile option, the only argument allowed is the input file "
-                     "specification.  You specified 2 arguments."},
+                     "When you specify the -mapfile option, the only argument allowed is the "
+                     "input file specification.  You specified 2 arguments."},
         ArgumentCase{{"4", "IN", "IN"},
                      "Program takes at most two arguments: number of colors and input file specification.  You "
                      "specified 3 arguments."},
