@@ -92,22 +92,25 @@ void ppm_init(int* argc, char** argv) { initLibrary(argc, argv); }
 
 const char* pm_progname() { return progName; }
 
-void pm_message(const char* format, ...) {
-    if (quietRequested) return;
+// "<program>: <text>\n" on standard error.
+static void writeProgramLine(const char* format, va_list args) {
     char prefix[512];
     snprintf(prefix, sizeof prefix, "%s: ", progName);
+    writeLine(prefix, format, args);
+}
+
+void pm_message(const char* format, ...) {
+    if (quietRequested) return;
     va_list args;
     va_start(args, format);
-    writeLine(prefix, format, args);
+    writeProgramLine(format, args);
     va_end(args);
 }
 
 void pm_error(const char* format, ...) {
-    char prefix[512];
-    snprintf(prefix, sizeof prefix, "%s: ", progName);
     va_list args;
     va_start(args, format);
-    writeLine(prefix, format, args);
+    writeProgramLine(format, args);
     va_end(args);
     endRun();
 }
