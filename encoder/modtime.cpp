@@ -32,7 +32,9 @@ TimeParseResult parseModificationTime(const char* date, const char* timeOfDay, p
     if (!date || !timeOfDay || !scanTriple(date, '-', &year, &month, &day) ||
         !scanTriple(timeOfDay, ':', &hour, &minute, &second))
         return TIME_UNPARSABLE;
-    if (within(year, 0, 1899)) year += 1900;
+    // Short years count from 1900 (99 is 1999, 103 is 2003); a year written
+    // with four digits means itself, also before 1900.
+    if (within(year, 0, 999)) year += 1900;
     if (!within(year, 0, 65535) || !within(month, 1, 12) || !within(day, 1, 31) || !within(hour, 0, 23) ||
         !within(minute, 0, 59) || !within(second, 0, 60))
         return TIME_OUT_OF_RANGE;
