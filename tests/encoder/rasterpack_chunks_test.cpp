@@ -100,6 +100,8 @@ INSTANTIATE_TEST_SUITE_P(
                   bytes16({1999}) + bytes8({12, 31, 23, 59, 59})},
         ChunkCase{"TimeYear1900", grey8(), {"-time", "1900-01-01", "00:00:00"}, "tIME",
                   bytes16({1900}) + bytes8({1, 1, 0, 0, 0})},
+        ChunkCase{"TimeYearBefore1900", grey8(), {"-time", "1850-06-01", "12:00:00"}, "tIME",
+                  bytes16({1850}) + bytes8({6, 1, 12, 0, 0})},
         ChunkCase{"NoTime", grey8(), {}, "tIME", "<absent>"},
         ChunkCase{"HistWithoutPalette", rgb8(), {"-hist"}, "hIST", "<absent>"}),
     chunkName);
