@@ -41,15 +41,14 @@ bool scanOneOption(int argc, char** argv, int* index, EncoderSettings* s) {
     } else if (pm_keymatch(arg, "-interlace", 2)) {
         s->interlace = true;
     } else if (pm_keymatch(arg, "-alpha", 2)) {
-        const char* file = takeValue(argc, argv, index);
+        // The clash is reported even when the option's own value is missing.
         if (s->transparent > 0) rejectAlphaWithTransparent();
         s->alpha = true;
-        s->alphaFile = file;
+        s->alphaFile = takeValue(argc, argv, index);
     } else if (pm_keymatch(arg, "-transparent", 3)) {
-        const char* color = takeValue(argc, argv, index);
         if (s->alpha) rejectAlphaWithTransparent();
         s->transparent = 1;
-        s->transparentColor = color;
+        s->transparentColor = takeValue(argc, argv, index);
     } else if (pm_keymatch(arg, "-background", 2)) {
         s->backgroundColor = takeValue(argc, argv, index);
         s->background = 1;

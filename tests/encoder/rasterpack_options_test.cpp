@@ -134,6 +134,18 @@ TEST(Options, StrayArgumentGivesUsage) {
     EXPECT_TRUE(r.out.empty());
 }
 
+// Options end at the file name: one after it is a stray argument.
+TEST(Options, OptionAfterTheFileNameGivesUsage) {
+    std::string dir = scratchDir();
+    writeFile(dir + "/in.pgm", greyImage());
+    for (auto args : {std::vector<std::string>{dir + "/in.pgm", "-verbose"}, std::vector<std::string>{"-", "-i"}}) {
+        RunResult r = run(args, greyImage());
+        EXPECT_NE(r.status, 0);
+        EXPECT_EQ(r.err, USAGE);
+        EXPECT_TRUE(r.out.empty());
+    }
+}
+
 TEST(Options, InputIsOpenedBeforeTheStrayArgumentTest) {
     RunResult r = run({"/nonexistent/in.pgm", "extra"}, "");
     EXPECT_NE(r.status, 0);
@@ -165,8 +177,11 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Options, AlphaAndTransparentExcludeEachOtherInEitherOrder) {
     std::string dir = scratchDir();
     writeFile(dir + "/mask.pgm", makePgm(3, 2, 255, {0, 0, 0, 255, 255, 255}));
+    // The clash is found at the second option, before its value is looked for.
     for (auto args : {std::vector<std::string>{"-alpha", dir + "/mask.pgm", "-transparent", "red"},
-                      std::vector<std::string>{"-transparent", "red", "-alpha", dir + "/mask.pgm"}}) {
+                      std::vector<std::string>{"-transparent", "red", "-alpha", dir + "/mask.pgm"},
+                      std::vector<std::string>{"-alpha", dir + "/mask.pgm", "-tr"},
+                      std::vector<std::string>{"-transparent", "red", "-a"}}) {
         RunResult r = run(args, greyImage());
         EXPECT_NE(r.status, 0);
         EXPECT_EQ(r.err, "rasterpack: -alpha and -transparent are mutually exclusive\n");
