@@ -4,7 +4,10 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 const char* const USAGE_SYNOPSIS =
@@ -25,8 +28,27 @@ const char* takeValue(int argc, char** argv, int* index) {
     return argv[*index];
 }
 
-void readFloat(const char* text, float* value) { sscanf(text, "%f", value); }
-void readInt(const char* text, int* value) { sscanf(text, "%d", value); }
+// A number at the start of text, after optional white space; text that does
+// not start with one leaves *value as it was. strtof and strtol stand in for
+// sscanf, whose behaviour is undefined for a number the type cannot hold.
+void readFloat(const char* text, float* value) {
+    char* end = nullptr;
+    float number = strtof(text, &end);
+    if (end != text) *value = number;
+}
+
+// As readFloat for an int. A number beyond int is clamped to INT_MIN or
+// INT_MAX, so that it fails a range test instead of wrapping into it; the
+// return value says whether it fitted.
+bool readInt(const char* text, int* value) {
+    char* end = nullptr;
+    errno = 0;
+    long number = strtol(text, &end, 10);
+    if (end == text) return true;
+    bool fits = errno != ERANGE && number >= INT_MIN && number <= INT_MAX;
+    *value = number < INT_MIN ? INT_MIN : number > INT_MAX ? INT_MAX : static_cast<int>(number);
+    return fits;
+}
 
 void rejectAlphaWithTransparent() { pm_error("-alpha and -transparent are mutually exclusive"); }
 
@@ -59,7 +81,11 @@ bool scanOneOption(int argc, char** argv, int* index, EncoderSettings* s) {
     } else if (pm_keymatch(arg, "-chroma", 3)) {
         for (float& value : s->chroma) readFloat(takeValue(argc, argv, index), &value);
     } else if (pm_keymatch(arg, "-phys", 3)) {
-        for (int& value : s->phys) readInt(takeValue(argc, argv, index), &value);
+        for (int& value : s->phys) {
+            const char* text = takeValue(argc, argv, index);
+            // A clamped count would be written as a different size.
+            if (!readInt(text, &value)) pm_error("-phys: '%s' is out of range", text);
+        }
     } else if (pm_keymatch(arg, "-text", 3)) {
         s->textFile = takeValue(argc, argv, index);
         s->text = true;

@@ -173,6 +173,19 @@ TEST(Phys, NegativePixelCountsAreRejected) {
     EXPECT_TRUE(r.out.empty());
 }
 
+TEST(Phys, ValuesBeyondAnIntAreRejected) {
+    for (auto args : {std::vector<std::string>{"-phys", "3000000000", "1", "1"},
+                      std::vector<std::string>{"-phys", "1", "99999999999999999999", "1"},
+                      std::vector<std::string>{"-phys", "1", "1", "-4294967295"}}) {
+        RunResult r = run(args, grey8());
+        EXPECT_EQ(r.status, 1);
+        bool named = false;
+        for (const std::string& a : args) named = named || r.err == "rasterpack: -phys: '" + a + "' is out of range\n";
+        EXPECT_TRUE(named) << r.err;
+        EXPECT_TRUE(r.out.empty());
+    }
+}
+
 // --- order: every chunk once, all ahead of the image data ------------------------------
 
 TEST(ChunkOrder, EveryChunkOnceAndAheadOfTheImageData) {

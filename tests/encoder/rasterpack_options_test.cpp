@@ -221,6 +221,10 @@ INSTANTIATE_TEST_SUITE_P(
     Values, OptionRange,
     testing::Values(RangeCase{"-filter", "-1", false}, RangeCase{"-filter", "5", false},
                     RangeCase{"-filter", "none", false}, RangeCase{"-filter", "0", true},
+                    // beyond int: must not wrap around into the range
+                    RangeCase{"-filter", "4294967296", false}, RangeCase{"-filter", "-4294967295", false},
+                    RangeCase{"-compression", "4294967305", false},
+                    RangeCase{"-compression", "99999999999999999999", false},
                     RangeCase{"-filter", "4", true}, RangeCase{"-compression", "-1", false},
                     RangeCase{"-compression", "10", false}, RangeCase{"-compression", "max", false},
                     RangeCase{"-compression", "0", true}, RangeCase{"-compression", "9", true}));
