@@ -217,6 +217,19 @@ TEST_P(LibpngFailure, EndsWithTheTwoLines) {
     EXPECT_EQ(r.err.substr(lineEnd + 1), "rasterpack: setjmp returns error condition (2)\n") << r.err;
 }
 
+// A full disk fails libpng's writes while the rows go out: the jump comes
+// back from inside the row loop and the structures are released once.
+TEST(LibpngFailure, WriteErrorDuringTheRowsEndsWithTheTwoLines) {
+    std::vector<Sample> rgb;
+    for (int i = 0; i < 200 * 200 * 3; ++i) rgb.push_back(Sample((i * 2654435761u) >> 24));
+    RunResult r = runProgram("/bin/sh", {"-c", "exec \"$0\" -interlace > /dev/full", rasterpackPath()},
+                             makePpm(200, 200, 255, rgb));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "rasterpack:  fatal libpng error: Write Error\n"
+              "rasterpack: setjmp returns error condition (2)\n");
+}
+
 INSTANTIATE_TEST_SUITE_P(EmptyImages, LibpngFailure,
                          testing::Values("P6\n0 4\n255\n", "P5\n0 0\n255\n", "P4\n5 0\n", "P5\n3 0\n255\n"));
 
