@@ -5,8 +5,6 @@
 #include <orrim.h>
 
 #include <cctype>
-#include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -114,6 +112,44 @@ size_t decimalLength(const char* s) {
     return digits ? n : 0;
 }
 
+// True when the decimal at s[0..n) (digits, at most one point) is at most 1.
+bool isFractionUpToOne(const char* s, size_t n) {
+    size_t i = 0;
+    while (i < n && s[i] == '0') ++i;
+    if (i == n || s[i] == '.') return true;
+    if (s[i] != '1') return false;
+    ++i;
+    if (i == n) return true;
+    if (s[i] != '.') return false;
+    for (++i; i < n; ++i)
+        if (s[i] != '0') return false;
+    return true;
+}
+
+// The decimal at s[0..n), at most 1, times maxval rounded half up. Done on
+// the decimal digits themselves: binary floating point turns ties such as
+// 0.145 x 100 into 14.4999... and rounds them the wrong way.
+Sample scaleDecimalFraction(const char* s, size_t n, Sample maxval) {
+    std::string digits;  // the product, least significant digit first
+    size_t fractionDigits = 0;
+    uint64_t carry = 0;
+    for (size_t i = n; i-- > 0;) {
+        if (s[i] == '.') {
+            fractionDigits = n - 1 - i;
+            continue;
+        }
+        uint64_t t = uint64_t(s[i] - '0') * maxval + carry;
+        digits += char('0' + t % 10);
+        carry = t / 10;
+    }
+    // The whole part of the product: carry, then the digits above the point.
+    // It is at most maxval, as the fraction is at most 1.
+    uint64_t whole = carry;
+    for (size_t i = digits.size(); i-- > fractionDigits;) whole = whole * 10 + uint64_t(digits[i] - '0');
+    if (fractionDigits > 0 && digits[fractionDigits - 1] >= '5') ++whole;
+    return Sample(whole);
+}
+
 // "rgbi:" r/g/b, each a decimal fraction from 0 to 1.
 Pixel parseRgbiColor(const char* text, Sample maxval) {
     const char* s = text + 5;
@@ -121,9 +157,8 @@ Pixel parseRgbiColor(const char* text, Sample maxval) {
     for (int i = 0; i < 3; ++i) {
         size_t n = decimalLength(s);
         if (n == 0) rejectColor(text, "each 'rgbi:' component is a number from 0 to 1");
-        double f = strtod(std::string(s, n).c_str(), nullptr);
-        if (!(f >= 0.0 && f <= 1.0)) rejectColor(text, "'rgbi:' component outside 0 to 1");
-        sample[i] = Sample(std::floor(f * double(maxval) + 0.5));
+        if (!isFractionUpToOne(s, n)) rejectColor(text, "'rgbi:' component outside 0 to 1");
+        sample[i] = scaleDecimalFraction(s, n, maxval);
         s += n;
         char expected = i < 2 ? '/' : '\0';
         if (*s != expected) rejectColor(text, "expected 'rgbi:r/g/b'");
