@@ -136,6 +136,24 @@ TEST(HuecutMedianCut, ThreeColoursAskedForMoreComeOutUnchanged) {
                          messageLine("choosing 256 colors...") + messageLine("mapping image to new colors..."));
 }
 
+TEST(HuecutMedianCut, AboveMaxval255NearColoursTieAndTheEarlierEntryWins) {
+    // Both colours get a box of their own, but at a distance of 2 steps they
+    // are equally near to each other's pixels: the larger box comes first in
+    // the map and takes them all.
+    TestImage image = solid(4, 1, 65535, Pixel{1000, 500, 7});
+    image.pixels[3] = Pixel{1002, 497, 7};
+    RunResult r = huecut({"256"}, toPpm(image));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(hasLine(r.err, "2 colors found"));
+    EXPECT_EQ(r.out, toPpm(solid(4, 1, 65535, Pixel{1000, 500, 7})));
+    // At maxval 255 the same two colours stay apart.
+    image.maxval = 255;
+    image.pixels.assign(4, Pixel{100, 50, 7});
+    image.pixels[3] = Pixel{102, 47, 7};
+    r = huecut({"256"}, toPpm(image));
+    EXPECT_EQ(r.out, toPpm(image));
+}
+
 TEST(HuecutMedianCut, TooManyColoursHalveTheMaxvalWithTheirMessages) {
     TestImage image = makeNoiseImage(256, 256, 255, 256, 99);
     RunResult r = huecut({"16"}, toPpm(image));
