@@ -18,7 +18,6 @@ inline uint32_t componentTerm(Sample x, Sample y, bool coarse) {
 }
 
 inline Sample component(const SearchEntry& e, int axis) { return axis == 0 ? e.r : axis == 1 ? e.g : e.b; }
-inline Sample component(const Pixel& p, int axis) { return axis == 0 ? p.r : axis == 1 ? p.g : p.b; }
 
 uint64_t colorKey(const Pixel& p) { return (uint64_t)p.r << 32 ^ (uint64_t)p.g << 16 ^ p.b; }
 
@@ -41,6 +40,8 @@ inline uint32_t greatestTerm(Sample s, Sample lo, Sample hi, bool coarse) {
     return std::max(componentTerm(s, lo, coarse), componentTerm(s, hi, coarse));
 }
 
+int searchTree(const ColorSearch& search, const Pixel& pixel);
+
 void buildCell(ColorSearch& search, int cell) {
     const int n = search.cellsPerAxis;
     const bool coarse = search.maxval > 255;
@@ -54,13 +55,18 @@ void buildCell(ColorSearch& search, int cell) {
                                   greatestTerm(e.b, bLo, bHi, coarse);
         bound = std::min(bound, greatest);
     }
-    search.cellStart[cell] = (int32_t)search.candidates.size();
+    const size_t start = search.candidates.size();
     for (const SearchEntry& e : search.distinct) {
         const uint32_t least = leastTerm(e.r, rLo, rHi, coarse) + leastTerm(e.g, gLo, gHi, coarse) +
                                leastTerm(e.b, bLo, bHi, coarse);
         if (least <= bound) search.candidates.push_back(e);
     }
-    search.cellCount[cell] = (int32_t)search.candidates.size() - search.cellStart[cell];
+    search.cellStart[cell] = (int32_t)start;
+    search.cellCount[cell] = (int32_t)(search.candidates.size() - start);
+    if (search.cellCount[cell] > GRID_CELL_MAX_CANDIDATES) {
+        search.candidates.resize(start);
+        search.cellCount[cell] = -1;
+    }
 }
 
 int searchGrid(ColorSearch& search, const Pixel& pixel) {
@@ -68,6 +74,7 @@ int searchGrid(ColorSearch& search, const Pixel& pixel) {
     const int cell = (cellOf(pixel.r, n, search.maxval) * n + cellOf(pixel.g, n, search.maxval)) * n +
                      cellOf(pixel.b, n, search.maxval);
     if (search.cellStart[cell] < 0) buildCell(search, cell);
+    if (search.cellCount[cell] < 0) return searchTree(search, pixel);
     const bool coarse = search.maxval > 255;
     const SearchEntry* e = search.candidates.data() + search.cellStart[cell];
     const int count = search.cellCount[cell];
@@ -84,51 +91,82 @@ int searchGrid(ColorSearch& search, const Pixel& pixel) {
     return answer;
 }
 
-int searchSorted(const ColorSearch& search, const Pixel& pixel) {
-    const bool coarse = search.maxval > 255;
-    const int axis = search.keyAxis;
-    const Sample key = component(pixel, axis);
-    const SearchEntry* e = search.sorted.data();
-    const int n = (int)search.sorted.size();
+const int KD_LEAF_SIZE = 8;
 
+// Builds the node over treeEntries[begin, end) and its subtree; returns its
+// position in nodes.
+int buildKdNode(ColorSearch& search, int begin, int end) {
+    KdNode node;
+    for (int axis = 0; axis < 3; ++axis) {
+        node.lo[axis] = UINT32_MAX;
+        node.hi[axis] = 0;
+    }
+    for (int i = begin; i < end; ++i)
+        for (int axis = 0; axis < 3; ++axis) {
+            const Sample v = component(search.treeEntries[i], axis);
+            node.lo[axis] = std::min(node.lo[axis], v);
+            node.hi[axis] = std::max(node.hi[axis], v);
+        }
+    node.begin = begin;
+    node.end = end;
+    node.left = node.right = -1;
+    const int at = (int)search.nodes.size();
+    search.nodes.push_back(node);
+    if (end - begin <= KD_LEAF_SIZE) return at;
+    int axis = 0;
+    for (int a = 1; a < 3; ++a)
+        if (node.hi[a] - node.lo[a] > node.hi[axis] - node.lo[axis]) axis = a;
+    const int mid = begin + (end - begin) / 2;
+    std::nth_element(search.treeEntries.begin() + begin, search.treeEntries.begin() + mid,
+                     search.treeEntries.begin() + end, [axis](const SearchEntry& x, const SearchEntry& y) {
+                         return component(x, axis) < component(y, axis);
+                     });
+    const int left = buildKdNode(search, begin, mid);
+    const int right = buildKdNode(search, mid, end);
+    search.nodes[at].left = left;
+    search.nodes[at].right = right;
+    return at;
+}
+
+// Least possible distance from the pixel to any colour in the node's box.
+inline uint32_t boxBound(const KdNode& node, const Pixel& p, bool coarse) {
+    return leastTerm(p.r, node.lo[0], node.hi[0], coarse) + leastTerm(p.g, node.lo[1], node.hi[1], coarse) +
+           leastTerm(p.b, node.lo[2], node.hi[2], coarse);
+}
+
+// Branch and bound. A box is skipped only when its least distance exceeds
+// the best found; an equal one may still hold an equally near entry with a
+// lower map index, which wins as in a scan in map order.
+int searchTree(const ColorSearch& search, const Pixel& pixel) {
+    const bool coarse = search.maxval > 255;
     uint32_t best = UINT32_MAX;
     int answer = 0;
-    // An equal distance wins only with a lower map index, as in a scan in
-    // map order.
-    auto consider = [&](int i) {
-        const uint32_t d = entryDistance(e[i], pixel, coarse);
-        if (d < best || (d == best && e[i].index < answer)) {
-            best = d;
-            answer = e[i].index;
+    int stack[64];
+    int depth = 0;
+    stack[depth++] = 0;
+    while (depth > 0) {
+        const KdNode& node = search.nodes[stack[--depth]];
+        if (boxBound(node, pixel, coarse) > best) continue;
+        if (node.left < 0) {
+            for (int i = node.begin; i < node.end; ++i) {
+                const SearchEntry& e = search.treeEntries[i];
+                const uint32_t d = entryDistance(e, pixel, coarse);
+                if (d < best || (d == best && e.index < answer)) {
+                    best = d;
+                    answer = e.index;
+                }
+            }
+            continue;
         }
-    };
-    // Walk outwards from the pixel's key in both directions. The key's share
-    // alone bounds an entry's distance from below and only grows along the
-    // walk, so a side stops once it exceeds the best distance (an equal one
-    // may still tie with a lower index).
-    int up = (int)(std::lower_bound(e, e + n, key, [axis](const SearchEntry& x, Sample k) {
-                       return component(x, axis) < k;
-                   }) -
-                   e);
-    int down = up - 1;
-    bool upOpen = up < n, downOpen = down >= 0;
-    while (upOpen || downOpen) {
-        const uint32_t upTerm = upOpen ? componentTerm(key, component(e[up], axis), coarse) : UINT32_MAX;
-        const uint32_t downTerm = downOpen ? componentTerm(key, component(e[down], axis), coarse) : UINT32_MAX;
-        if (upOpen && upTerm <= downTerm) {
-            if (upTerm > best) {
-                upOpen = false;
-                continue;
-            }
-            consider(up);
-            upOpen = ++up < n;
+        // The nearer child goes on top, so it is searched first.
+        const uint32_t leftBound = boxBound(search.nodes[node.left], pixel, coarse);
+        const uint32_t rightBound = boxBound(search.nodes[node.right], pixel, coarse);
+        if (leftBound <= rightBound) {
+            stack[depth++] = node.right;
+            stack[depth++] = node.left;
         } else {
-            if (downTerm > best) {
-                downOpen = false;
-                continue;
-            }
-            consider(down);
-            downOpen = --down >= 0;
+            stack[depth++] = node.left;
+            stack[depth++] = node.right;
         }
     }
     return answer;
@@ -164,30 +202,16 @@ ColorSearch buildColorSearch(const ColorHistEntry* map, int mapSize, Sample maxv
     }
     search.useGrid = (int)search.distinct.size() <= GRID_SEARCH_MAX_COLORS;
     search.cellsPerAxis = (int)std::min<Sample>(MAX_CELLS_PER_AXIS, maxval + 1);
-    search.keyAxis = 0;
     if (search.useGrid) {
         const size_t cells = (size_t)search.cellsPerAxis * search.cellsPerAxis * search.cellsPerAxis;
         search.cellStart.assign(cells, -1);
         search.cellCount.assign(cells, 0);
-        return search;
     }
-    // The widest axis lets the walk stop soonest.
-    Sample lo[3] = {UINT32_MAX, UINT32_MAX, UINT32_MAX}, hi[3] = {0, 0, 0};
-    for (const SearchEntry& e : search.distinct)
-        for (int axis = 0; axis < 3; ++axis) {
-            lo[axis] = std::min(lo[axis], component(e, axis));
-            hi[axis] = std::max(hi[axis], component(e, axis));
-        }
-    for (int axis = 1; axis < 3; ++axis)
-        if (hi[axis] - lo[axis] > hi[search.keyAxis] - lo[search.keyAxis]) search.keyAxis = axis;
-    search.sorted = search.distinct;
-    const int axis = search.keyAxis;
-    std::stable_sort(search.sorted.begin(), search.sorted.end(), [axis](const SearchEntry& x, const SearchEntry& y) {
-        return component(x, axis) < component(y, axis);
-    });
+    search.treeEntries = search.distinct;
+    if (!search.treeEntries.empty()) buildKdNode(search, 0, (int)search.treeEntries.size());
     return search;
 }
 
 int searchNearestColor(ColorSearch& search, const Pixel& pixel) {
-    return search.useGrid ? searchGrid(search, pixel) : searchSorted(search, pixel);
+    return search.useGrid ? searchGrid(search, pixel) : searchTree(search, pixel);
 }

@@ -23,8 +23,20 @@ struct SearchEntry {
 };
 
 // Maps up to this many distinct colours are searched through the grid;
-// larger ones by walking the colours sorted along one axis.
+// larger ones through the k-d tree.
 const int GRID_SEARCH_MAX_COLORS = 4096;
+// A cell that would keep more candidates than this (a map crowded into a
+// small part of colour space) keeps none and is searched through the k-d
+// tree instead, which bounds the grid's memory to cells x this many entries.
+const int GRID_CELL_MAX_CANDIDATES = 256;
+
+// A k-d tree node: the bounding box of its entries, the run of treeEntries
+// it covers, and its children (-1 for a leaf).
+struct KdNode {
+    Sample lo[3], hi[3];
+    int32_t begin, end;
+    int32_t left, right;
+};
 
 // The map's distinct colours (first occurrence only: a later duplicate can
 // never win), prepared for the search.
@@ -40,11 +52,12 @@ struct ColorSearch {
     // Grid search.
     int cellsPerAxis;
     std::vector<int32_t> cellStart;       // per cell: offset into candidates, -1 until built
-    std::vector<int32_t> cellCount;
+    std::vector<int32_t> cellCount;       // -1: too many candidates, use the tree
     std::vector<SearchEntry> candidates;  // per cell, in map order
-    // Sorted-axis search.
-    int keyAxis;                          // 0 red, 1 green, 2 blue: the widest
-    std::vector<SearchEntry> sorted;      // by that component
+    // k-d tree over the distinct colours (also the grid's fallback for
+    // crowded cells): node 0 is the root.
+    std::vector<KdNode> nodes;
+    std::vector<SearchEntry> treeEntries;  // reordered so that each node covers a run
 };
 
 ColorSearch buildColorSearch(const ColorHistEntry* map, int mapSize, Sample maxval);

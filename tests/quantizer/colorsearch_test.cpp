@@ -97,7 +97,7 @@ INSTANTIATE_TEST_SUITE_P(Maps, SearchAgainstScan,
                                          SearchCase{1, 8, 2, 0}, SearchCase{65535, 16, 3, 3},
                                          SearchCase{65535, 256, 5, 7}, SearchCase{65535, 256, 65536, 0},
                                          SearchCase{300, 64, 10, 4},
-                                         // Beyond the grid's size limit: the sorted-axis walk.
+                                         // Beyond the grid's size limit: the k-d tree.
                                          SearchCase{255, GRID_SEARCH_MAX_COLORS + 500, 40, 1},
                                          SearchCase{65535, GRID_SEARCH_MAX_COLORS + 500, 30, 5}));
 
@@ -107,4 +107,28 @@ TEST(ColorSearch, KeepsOnlyTheFirstOfDuplicateColours) {
     EXPECT_EQ(search.distinct.size(), 2u);
     EXPECT_EQ(searchNearestColor(search, Pixel{1, 1, 1}), 0);
     EXPECT_EQ(searchNearestColor(search, Pixel{8, 9, 9}), 1);
+}
+
+// A map crowded into one corner of colour space makes every entry a candidate
+// for most cells; such cells fall back to the k-d tree, so the grid's
+// memory stays bounded and the answers stay those of the plain scan.
+TEST(ColorSearch, CrowdedMapKeepsTheGridSmallAndExact) {
+    for (Sample maxval : {Sample(255), Sample(65535)}) {
+        std::vector<Pixel> colors;
+        for (Sample r = 0; r < 16; ++r)
+            for (Sample g = 0; g < 16; ++g)
+                for (Sample b = 0; b < 16; ++b) colors.push_back(Pixel{r, g, b});
+        std::vector<ColorHistEntry> map = makeMap(colors);
+        const int mapSize = (int)map.size();
+        ColorSearch search = buildColorSearch(map.data(), mapSize, maxval);
+        ASSERT_TRUE(search.useGrid);
+        std::mt19937 gen(maxval);
+        for (int k = 0; k < 3000; ++k) {
+            Pixel p{(Sample)(gen() % (maxval + 1)), (Sample)(gen() % (maxval + 1)), (Sample)(gen() % 32)};
+            ASSERT_EQ(searchNearestColor(search, p), scanNearestColor(map.data(), mapSize, p, maxval))
+                << "maxval " << maxval << " pixel " << p.r << "," << p.g << "," << p.b;
+        }
+        EXPECT_LE(search.candidates.size(), search.cellStart.size() * GRID_CELL_MAX_CANDIDATES);
+        EXPECT_LT(search.candidates.size(), (size_t)mapSize * 64);
+    }
 }
