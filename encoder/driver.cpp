@@ -134,8 +134,8 @@ void readImageHeader(Conversion* c) {
 Pixel parseImageColor(const Conversion* c, const char* text) {
     Pixel p = ppm_parsecolor(text, c->colorTextScale);
     Sample scale = c->colorTextScale, maxval = c->raster.maxval;
-    return Pixel{rescaleSample(p.r, scale, maxval), rescaleSample(p.g, scale, maxval),
-                 rescaleSample(p.b, scale, maxval)};
+    return Pixel{pm_rescalesample(p.r, scale, maxval), pm_rescalesample(p.g, scale, maxval),
+                 pm_rescalesample(p.b, scale, maxval)};
 }
 
 void parseTransparentColor(Conversion* c) {
@@ -295,9 +295,9 @@ void setColorSpaceChunks(Conversion* c) {
 // A colour in image units as a PNG colour at the output depth; grey is blue.
 png_color_16 pngColor(const Conversion* c, Pixel p) {
     png_color_16 color = {};
-    color.red = static_cast<png_uint_16>(rescaleSample(p.r, c->raster.maxval, c->pngMaxval));
-    color.green = static_cast<png_uint_16>(rescaleSample(p.g, c->raster.maxval, c->pngMaxval));
-    color.blue = static_cast<png_uint_16>(rescaleSample(p.b, c->raster.maxval, c->pngMaxval));
+    color.red = static_cast<png_uint_16>(pm_rescalesample(p.r, c->raster.maxval, c->pngMaxval));
+    color.green = static_cast<png_uint_16>(pm_rescalesample(p.g, c->raster.maxval, c->pngMaxval));
+    color.blue = static_cast<png_uint_16>(pm_rescalesample(p.b, c->raster.maxval, c->pngMaxval));
     color.gray = color.blue;
     return color;
 }

@@ -11,7 +11,7 @@ void attemptColormap(const PaletteRequest*, HistogramCache*, Colormap* colormap)
 namespace {
 
 png_byte paletteSampleByte(Sample s, Sample maxval) {
-    return static_cast<png_byte>((uint64_t(s) * 255 + maxval / 2) / maxval);
+    return static_cast<png_byte>(pm_rescalesample(s, maxval, 255));
 }
 
 // hIST entries are 16 bits: a larger count is capped, and a colour that
@@ -38,7 +38,7 @@ void setPaletteChunks(png_structp png, png_infop info, const PaletteRequest* req
         png_byte trans[MAX_PALETTE_COLORS];
         Sample m = request->maskMaxval;
         for (int i = 0; i < colormap->transSize; ++i)
-            trans[i] = static_cast<png_byte>((uint64_t(colormap->paletteAlpha[i]) * 255 + m / 2) / m);
+            trans[i] = static_cast<png_byte>(pm_rescalesample(colormap->paletteAlpha[i], m, 255));
         png_set_tRNS(png, info, trans, colormap->transSize, nullptr);
     }
 

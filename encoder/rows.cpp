@@ -3,12 +3,6 @@
 #include <cmath>
 #include <cstdlib>
 
-Sample rescaleSample(Sample v, Sample maxval, Sample newMaxval) {
-    // 64 bits: with -downscale maxval goes up to 2^32 - 1 and the product
-    // would not fit 32.
-    return static_cast<Sample>((uint64_t(v) * newMaxval + maxval / 2) / maxval);
-}
-
 Sample rescaleAlpha(Sample m, Sample maskMaxval, Sample pngMaxval) {
     return static_cast<Sample>(std::floor(double(m) * pngMaxval / maskMaxval + 0.5));
 }
@@ -50,7 +44,7 @@ png_uint_16* makeSampleTable(Sample maxval, Sample pngMaxval, bool* failed) {
     if (maxval == pngMaxval || maxval > MAX_TABLE_MAXVAL) return nullptr;
     png_uint_16* table = allocateTable(maxval, failed);
     if (table)
-        for (Sample v = 0; v <= maxval; ++v) table[v] = static_cast<png_uint_16>(rescaleSample(v, maxval, pngMaxval));
+        for (Sample v = 0; v <= maxval; ++v) table[v] = static_cast<png_uint_16>(pm_rescalesample(v, maxval, pngMaxval));
     return table;
 }
 
@@ -84,9 +78,9 @@ void encodePngRow(const RowEncoding* e, const Xel* row, int cols, int y, png_byt
             if (table) {
                 r = table[r], g = table[g], b = table[b];
             } else {
-                r = rescaleSample(r, e->maxval, e->pngMaxval);
-                g = rescaleSample(g, e->maxval, e->pngMaxval);
-                b = rescaleSample(b, e->maxval, e->pngMaxval);
+                r = pm_rescalesample(r, e->maxval, e->pngMaxval);
+                g = pm_rescalesample(g, e->maxval, e->pngMaxval);
+                b = pm_rescalesample(b, e->maxval, e->pngMaxval);
             }
         }
         if (color) {

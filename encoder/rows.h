@@ -20,9 +20,6 @@ struct RowEncoding {
     const png_uint_16* alphaTable = nullptr;   // mask maxval + 1 rescaled alphas, or null
 };
 
-// v brought from maxval to newMaxval, rounded to nearest (a half up), exact
-// for every 32-bit maxval.
-Sample rescaleSample(Sample v, Sample maxval, Sample newMaxval);
 // A mask value m of maxval maskMaxval brought to pngMaxval: floor(m * pngMaxval / maskMaxval + 0.5).
 Sample rescaleAlpha(Sample m, Sample maskMaxval, Sample pngMaxval);
 

@@ -7,7 +7,7 @@
 void rescalePixels(Pixel** pixels, int cols, int rows, Sample oldMaxval, Sample newMaxval) {
     // One division per possible sample value instead of three per pixel.
     std::vector<Sample> table((size_t)oldMaxval + 1);
-    for (Sample s = 0; s <= oldMaxval; ++s) table[s] = (s * newMaxval + oldMaxval / 2) / oldMaxval;
+    for (Sample s = 0; s <= oldMaxval; ++s) table[s] = pm_rescalesample(s, oldMaxval, newMaxval);
     for (int y = 0; y < rows; ++y) {
         Pixel* row = pixels[y];
         for (int x = 0; x < cols; ++x) {

@@ -136,6 +136,13 @@ void* pm_allocarray(int cols, int rows, size_t size);
 void pm_freearray(void* array, int rows);
 void strfree(const char* s);
 
+// v out of 0..maxval brought to 0..newmaxval, rounding to nearest (an exact
+// half rounds up): (v * newmaxval + maxval / 2) / maxval in 64 bits, so any
+// 32-bit maxval works.
+inline Sample pm_rescalesample(Sample v, Sample maxval, Sample newmaxval) {
+    return Sample((uint64_t(v) * newmaxval + maxval / 2) / maxval);
+}
+
 // Bits needed for maxval (at least 1), and 2^bits - 1.
 int pm_maxvaltobits(Sample maxval);
 Sample pm_bitstomaxval(int bits);

@@ -37,11 +37,6 @@ std::string quoteForMessage(const char* text) {
     pm_error("invalid color '%s': %s", quoteForMessage(text).c_str(), reason);
 }
 
-// v out of 0..vmax brought to 0..maxval, rounding to nearest.
-Sample scaleSample(uint64_t v, uint64_t vmax, Sample maxval) {
-    return Sample((v * maxval + vmax / 2) / vmax);
-}
-
 int hexDigitValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -57,10 +52,10 @@ size_t countHexDigits(const char* s) {
 
 // digits hex digits at s, scaled from their own maximum (16^digits - 1).
 Sample scaleHexField(const char* s, size_t digits, Sample maxval) {
-    uint64_t v = 0;
-    for (size_t i = 0; i < digits; ++i) v = v * 16 + uint64_t(hexDigitValue(s[i]));
-    uint64_t vmax = (uint64_t(1) << (4 * digits)) - 1;
-    return scaleSample(v, vmax, maxval);
+    Sample v = 0;
+    for (size_t i = 0; i < digits; ++i) v = v * 16 + Sample(hexDigitValue(s[i]));
+    Sample vmax = (Sample(1) << (4 * digits)) - 1;
+    return pm_rescalesample(v, vmax, maxval);
 }
 
 bool startsWithNoCase(const char* text, const char* prefix) {
@@ -170,7 +165,8 @@ Pixel parseRgbiColor(const char* text, Sample maxval) {
 Pixel parseColorName(const char* text, Sample maxval) {
     unsigned char rgb[3];
     if (!findColorName(text, rgb)) rejectColor(text, "unknown color name");
-    return Pixel{scaleSample(rgb[0], 255, maxval), scaleSample(rgb[1], 255, maxval), scaleSample(rgb[2], 255, maxval)};
+    return Pixel{pm_rescalesample(rgb[0], 255, maxval), pm_rescalesample(rgb[1], 255, maxval),
+                 pm_rescalesample(rgb[2], 255, maxval)};
 }
 
 }  // namespace

@@ -35,10 +35,6 @@ void checkRasterFits(FILE* f, int cols, int rows, Sample maxval, int format) {
         pm_error("premature end of file in the raster (the header promises %d x %d pixels)", cols, rows);
 }
 
-Sample rescale(Sample v, Sample maxval, Sample newmaxval) {
-    return Sample((uint64_t(v) * newmaxval + maxval / 2) / maxval);
-}
-
 }  // namespace
 
 Xel** pnm_readpnm(FILE* f, int* cols, int* rows, Sample* maxval, int* format) {
@@ -87,11 +83,11 @@ void pnm_promoteformatrow(Xel* row, int cols, Sample maxval, int format, Sample 
     }
     for (int x = 0; x < cols; ++x) {
         if (grey) {
-            Sample v = rescale(row[x].b, maxval, newmaxval);
+            Sample v = pm_rescalesample(row[x].b, maxval, newmaxval);
             row[x] = Xel{v, v, v};
         } else {
-            row[x] = Xel{rescale(row[x].r, maxval, newmaxval), rescale(row[x].g, maxval, newmaxval),
-                         rescale(row[x].b, maxval, newmaxval)};
+            row[x] = Xel{pm_rescalesample(row[x].r, maxval, newmaxval), pm_rescalesample(row[x].g, maxval, newmaxval),
+                         pm_rescalesample(row[x].b, maxval, newmaxval)};
         }
     }
 }

@@ -77,7 +77,7 @@ class Rescale : public testing::TestWithParam<RescaleCase> {};
 
 TEST_P(Rescale, RoundsToNearestHalfUp) {
     const RescaleCase& c = GetParam();
-    EXPECT_EQ(rescaleSample(c.v, c.maxval, c.newMaxval), c.expected);
+    EXPECT_EQ(pm_rescalesample(c.v, c.maxval, c.newMaxval), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, Rescale,
@@ -106,7 +106,7 @@ TEST(SampleTable, NoneWhenSamplesPassUnchangedOrMaxvalTooWide) {
     EXPECT_EQ(makeSampleTable(100000, 65535, &failed), nullptr);
     png_uint_16* table = makeSampleTable(100, 255, &failed);
     ASSERT_NE(table, nullptr);
-    for (Sample v = 0; v <= 100; ++v) EXPECT_EQ(table[v], rescaleSample(v, 100, 255)) << v;
+    for (Sample v = 0; v <= 100; ++v) EXPECT_EQ(table[v], pm_rescalesample(v, 100, 255)) << v;
     free(table);
 }
 
