@@ -94,6 +94,16 @@ inline int lookUpOrSearch(ColorMapping* mapping, const Pixel& pixel) {
     return index;
 }
 
+}  // namespace
+
+void diffuseError(DitherState* dither, int x, const Pixel& adjusted, const Pixel& chosen) {
+    spreadComponent(dither->thisRed, dither->nextRed, x, dither->leftToRight, adjusted.r, chosen.r);
+    spreadComponent(dither->thisGreen, dither->nextGreen, x, dither->leftToRight, adjusted.g, chosen.g);
+    spreadComponent(dither->thisBlue, dither->nextBlue, x, dither->leftToRight, adjusted.b, chosen.b);
+}
+
+namespace {
+
 void mapRowPlain(Pixel* row, int cols, ColorMapping* mapping) {
     for (int x = 0; x < cols; ++x) row[x] = mapping->map[lookUpOrSearch(mapping, row[x])].color;
 }
@@ -112,9 +122,7 @@ void mapRowDithered(Pixel* row, int cols, ColorMapping* mapping, DitherState* d)
         p.g = adjustSample(p.g, d->thisGreen[x + 1], maxval);
         p.b = adjustSample(p.b, d->thisBlue[x + 1], maxval);
         const Pixel& chosen = mapping->map[lookUpOrSearch(mapping, p)].color;
-        spreadComponent(d->thisRed, d->nextRed, x, leftToRight, p.r, chosen.r);
-        spreadComponent(d->thisGreen, d->nextGreen, x, leftToRight, p.g, chosen.g);
-        spreadComponent(d->thisBlue, d->nextBlue, x, leftToRight, p.b, chosen.b);
+        diffuseError(d, x, p, chosen);
         p = chosen;
     }
     std::swap(d->thisRed, d->nextRed);
@@ -124,12 +132,6 @@ void mapRowDithered(Pixel* row, int cols, ColorMapping* mapping, DitherState* d)
 }
 
 }  // namespace
-
-void diffuseError(DitherState* dither, int x, const Pixel& adjusted, const Pixel& chosen) {
-    spreadComponent(dither->thisRed, dither->nextRed, x, dither->leftToRight, adjusted.r, chosen.r);
-    spreadComponent(dither->thisGreen, dither->nextGreen, x, dither->leftToRight, adjusted.g, chosen.g);
-    spreadComponent(dither->thisBlue, dither->nextBlue, x, dither->leftToRight, adjusted.b, chosen.b);
-}
 
 void mapRow(Pixel* row, int cols, ColorMapping* mapping, unsigned int floyd, DitherState* dither) {
     if (floyd)
