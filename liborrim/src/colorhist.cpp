@@ -102,14 +102,7 @@ void carryCount(HistBuilder* h, const Pixel& color) {
 
 // Counts one pixel whose code is known; false when it is one colour too many.
 inline bool countPixel(HistBuilder* h, const Pixel& p, uint64_t code) {
-    uint32_t* count;
-    if (isEmptyKey(p)) {
-        count = colorTableFind(&h->table, p, code);
-    } else {
-        ColorSlot* s = colorTableProbe(&h->table, p, code);
-        count = isEmptyKey(s->key) ? nullptr : &s->value;
-    }
-    if (count) {
+    if (uint32_t* count = colorTableFind(&h->table, p, code)) {
         if (++*count == 0) carryCount(h, p);
         return true;
     }
