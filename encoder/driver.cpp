@@ -405,7 +405,7 @@ void prepareRows(Conversion* c, RowEncoding* encoding) {
     if (failed) abandonConversion(c, "out of memory allocating the sample rescaling table");
     bool hasAlpha = (c->colorType & PNG_COLOR_MASK_ALPHA) != 0;
     if (hasAlpha) {
-        c->alphaTable = makeAlphaTable(c->mask.maxval, c->pngMaxval, &failed);
+        c->alphaTable = makeSampleTable(c->mask.maxval, c->pngMaxval, &failed);
         if (failed) abandonConversion(c, "out of memory allocating the alpha rescaling table");
     }
     encoding->colorType = c->colorType;

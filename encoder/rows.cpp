@@ -1,21 +1,16 @@
 #include "rows.h"
 
-#include <cmath>
 #include <cstdlib>
-
-Sample rescaleAlpha(Sample m, Sample maskMaxval, Sample pngMaxval) {
-    return static_cast<Sample>(std::floor(double(m) * pngMaxval / maskMaxval + 0.5));
-}
 
 namespace {
 
 // Tables above this many entries cost more to fill than they save.
 const Sample MAX_TABLE_MAXVAL = 65535;
 
-png_uint_16* allocateTable(Sample maxval, bool* failed) {
-    auto* table = static_cast<png_uint_16*>(malloc((size_t(maxval) + 1) * sizeof(png_uint_16)));
-    if (!table) *failed = true;
-    return table;
+// v brought to the PNG depth, through the table when there is one.
+inline Sample rescaleToPng(Sample v, const png_uint_16* table, Sample maxval, Sample pngMaxval) {
+    if (table) return table[v];
+    return maxval == pngMaxval ? v : pm_rescalesample(v, maxval, pngMaxval);
 }
 
 inline png_bytep putSample(png_bytep out, Sample v, bool wide) {
@@ -42,19 +37,12 @@ bool rowInPass(int pass, int y) {
 png_uint_16* makeSampleTable(Sample maxval, Sample pngMaxval, bool* failed) {
     *failed = false;
     if (maxval == pngMaxval || maxval > MAX_TABLE_MAXVAL) return nullptr;
-    png_uint_16* table = allocateTable(maxval, failed);
-    if (table)
-        for (Sample v = 0; v <= maxval; ++v) table[v] = static_cast<png_uint_16>(pm_rescalesample(v, maxval, pngMaxval));
-    return table;
-}
-
-png_uint_16* makeAlphaTable(Sample maskMaxval, Sample pngMaxval, bool* failed) {
-    *failed = false;
-    if (maskMaxval > MAX_TABLE_MAXVAL) return nullptr;
-    png_uint_16* table = allocateTable(maskMaxval, failed);
-    if (table)
-        for (Sample m = 0; m <= maskMaxval; ++m)
-            table[m] = static_cast<png_uint_16>(rescaleAlpha(m, maskMaxval, pngMaxval));
+    auto* table = static_cast<png_uint_16*>(malloc((size_t(maxval) + 1) * sizeof(png_uint_16)));
+    if (!table) {
+        *failed = true;
+        return nullptr;
+    }
+    for (Sample v = 0; v <= maxval; ++v) table[v] = static_cast<png_uint_16>(pm_rescalesample(v, maxval, pngMaxval));
     return table;
 }
 
@@ -70,29 +58,15 @@ void encodePngRow(const RowEncoding* e, const Xel* row, int cols, int y, png_byt
     const bool wide = e->depth == 16;
     const bool color = (e->colorType & PNG_COLOR_MASK_COLOR) != 0;
     const Sample* maskRow = (e->colorType & PNG_COLOR_MASK_ALPHA) ? e->mask->rows[y] : nullptr;
-    const bool unchanged = e->maxval == e->pngMaxval;
     const png_uint_16* table = e->sampleTable;
     for (int x = 0; x < cols; ++x) {
-        Sample r = row[x].r, g = row[x].g, b = row[x].b;
-        if (!unchanged) {
-            if (table) {
-                r = table[r], g = table[g], b = table[b];
-            } else {
-                r = pm_rescalesample(r, e->maxval, e->pngMaxval);
-                g = pm_rescalesample(g, e->maxval, e->pngMaxval);
-                b = pm_rescalesample(b, e->maxval, e->pngMaxval);
-            }
-        }
         if (color) {
-            out = putSample(out, r, wide);
-            out = putSample(out, g, wide);
+            out = putSample(out, rescaleToPng(row[x].r, table, e->maxval, e->pngMaxval), wide);
+            out = putSample(out, rescaleToPng(row[x].g, table, e->maxval, e->pngMaxval), wide);
         }
-        out = putSample(out, b, wide);
-        if (maskRow) {
-            Sample m = maskRow[x];
-            Sample a = e->alphaTable ? e->alphaTable[m] : rescaleAlpha(m, e->mask->maxval, e->pngMaxval);
-            out = putSample(out, a, wide);
-        }
+        out = putSample(out, rescaleToPng(row[x].b, table, e->maxval, e->pngMaxval), wide);
+        if (maskRow)
+            out = putSample(out, rescaleToPng(maskRow[x], e->alphaTable, e->mask->maxval, e->pngMaxval), wide);
     }
 }
 

@@ -17,17 +17,14 @@ struct RowEncoding {
     const AlphaMask* mask = nullptr;         // when the colour type has alpha
     const Colormap* colormap = nullptr;      // colour type 3
     const png_uint_16* sampleTable = nullptr;  // maxval + 1 rescaled samples, or null
-    const png_uint_16* alphaTable = nullptr;   // mask maxval + 1 rescaled alphas, or null
+    const png_uint_16* alphaTable = nullptr;   // mask maxval + 1 rescaled mask values, or null
 };
 
-// A mask value m of maxval maskMaxval brought to pngMaxval: floor(m * pngMaxval / maskMaxval + 0.5).
-Sample rescaleAlpha(Sample m, Sample maskMaxval, Sample pngMaxval);
-
-// The rescaling table for maxval to pngMaxval, or null when samples pass
-// unchanged or maxval is too large for a table. *failed is set when the
-// allocation fails. Free with free().
+// The rescaling table (pm_rescalesample) for maxval to pngMaxval, for image
+// samples and mask values alike, or null when values pass unchanged or maxval
+// is too large for a table. *failed is set when the allocation fails. Free
+// with free().
 png_uint_16* makeSampleTable(Sample maxval, Sample pngMaxval, bool* failed);
-png_uint_16* makeAlphaTable(Sample maskMaxval, Sample pngMaxval, bool* failed);
 
 // Bytes of one encoded row: at most 8 per pixel.
 size_t pngRowBufferSize(int cols);

@@ -92,11 +92,11 @@ INSTANTIATE_TEST_SUITE_P(Values, Rescale,
                                          RescaleCase{65535, 65535, 4294967295u, 4294967295u}));
 
 TEST(RescaleAlpha, FloorsAfterAddingHalf) {
-    EXPECT_EQ(rescaleAlpha(0, 1, 255), 0u);
-    EXPECT_EQ(rescaleAlpha(1, 1, 255), 255u);
-    EXPECT_EQ(rescaleAlpha(1, 3, 255), 85u);
-    EXPECT_EQ(rescaleAlpha(128, 255, 65535), 32896u);
-    EXPECT_EQ(rescaleAlpha(1, 2, 255), 128u);  // 127.5 rounds up
+    EXPECT_EQ(pm_rescalesample(0, 1, 255), 0u);
+    EXPECT_EQ(pm_rescalesample(1, 1, 255), 255u);
+    EXPECT_EQ(pm_rescalesample(1, 3, 255), 85u);
+    EXPECT_EQ(pm_rescalesample(128, 255, 65535), 32896u);
+    EXPECT_EQ(pm_rescalesample(1, 2, 255), 128u);  // 127.5 rounds up
 }
 
 TEST(SampleTable, NoneWhenSamplesPassUnchangedOrMaxvalTooWide) {
