@@ -53,7 +53,7 @@ void attemptColormap(const PaletteRequest* request, HistogramCache* cache, Color
 void setPaletteChunks(png_structp png, png_infop info, const PaletteRequest* request, HistogramCache* cache,
                       const Colormap* colormap);
 
-// The palette index of one pixel of a row promoted to PPM form.
+// The palette index of one pixel of a row as read (grey in all three samples).
 int lookupPaletteIndex(const Colormap* colormap, const Pixel* pixel, Sample maskValue);
 
 void releaseHistogram(HistogramCache* cache);

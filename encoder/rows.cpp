@@ -72,17 +72,13 @@ void encodePngRow(const RowEncoding* e, const Xel* row, int cols, int y, png_byt
 
 void writeImageRows(png_structp png, int passes, const RasterSource* raster, const RowEncoding* encoding,
                     Xel* xelRow, png_bytep pngRow) {
-    const bool promote = pnm_formattype(raster->format) != PPM_FORMAT;
+    // Grey and bit rows are read with their value in all three samples, so
+    // they need no promotion before encoding.
     for (int pass = 0; pass < passes; ++pass) {
         rewindRaster(raster);
         for (int y = 0; y < raster->rows; ++y) {
             pnm_readpnmrow(raster->input, xelRow, raster->cols, raster->maxval, raster->format);
-            if (passes == 1 || rowInPass(pass, y)) {
-                if (promote)
-                    pnm_promoteformatrow(xelRow, raster->cols, raster->maxval, raster->format, raster->maxval,
-                                         PPM_FORMAT);
-                encodePngRow(encoding, xelRow, raster->cols, y, pngRow);
-            }
+            if (passes == 1 || rowInPass(pass, y)) encodePngRow(encoding, xelRow, raster->cols, y, pngRow);
             png_write_row(png, pngRow);
         }
     }

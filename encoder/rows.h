@@ -29,7 +29,8 @@ png_uint_16* makeSampleTable(Sample maxval, Sample pngMaxval, bool* failed);
 // Bytes of one encoded row: at most 8 per pixel.
 size_t pngRowBufferSize(int cols);
 
-// One PNG row from a row promoted to PPM form (y is its row number, for the mask).
+// One PNG row from a row as pnm_readpnmrow leaves it (grey in all three
+// samples; y is its row number, for the mask).
 void encodePngRow(const RowEncoding* encoding, const Xel* row, int cols, int y, png_bytep out);
 
 // Every row of every pass: rewinds the raster for each pass, reads, encodes
