@@ -182,14 +182,11 @@ ColorHist ppm_computecolorhist2(FILE* f, int cols, int rows, Sample maxval, int 
     HistBuilder h;
     startHistogram(&h, maxcolors, cols, rows);
     if (cols > 0 && rows > 0) {
-        bool grey = pnm_formattype(format) != PPM_FORMAT;
+        // The row reader gives grey and bit pixels equal red, green and blue,
+        // so they compare as whole colours as they are.
         Xel* row = pnm_allocrow(cols);
         for (int y = 0; y < rows; ++y) {
             pnm_readpnmrow(f, row, cols, maxval, format);
-            if (grey) {
-                // Grey and bit values travel in blue; compare them as whole colours.
-                for (int x = 0; x < cols; ++x) row[x].r = row[x].g = row[x].b;
-            }
             if (!countRow(&h, row, cols)) {
                 pm_freerow(row);
                 discardHistogram(&h);
