@@ -97,16 +97,9 @@ bool verbose(const Conversion* c) { return c->settings->verbose; }
 
 void createPngStructures(Conversion* c) {
     c->png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &pngJumpBuffer, reportLibpngError, nullptr);
-    if (!c->png) {
-        pm_closer(c->raster.input);
-        pm_error("cannot allocate main libpng structure (png_ptr)");
-    }
+    if (!c->png) abandonConversion(c, "cannot allocate main libpng structure (png_ptr)");
     c->info = png_create_info_struct(c->png);
-    if (!c->info) {
-        png_destroy_write_struct(&c->png, nullptr);
-        pm_closer(c->raster.input);
-        pm_error("cannot allocate libpng info structure (info_ptr)");
-    }
+    if (!c->info) abandonConversion(c, "cannot allocate libpng info structure (info_ptr)");
     // libpng's default cap on width and height is meant for reading untrusted
     // files; any size the PNG format allows can be written.
     png_set_user_limits(c->png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
