@@ -405,7 +405,7 @@ void prepareRows(Conversion* c, RowEncoding* encoding) {
     encoding->depth = c->depth;
     encoding->maxval = c->raster.maxval;
     encoding->pngMaxval = c->pngMaxval;
-    encoding->mask = (hasAlpha || c->settings->alpha) ? &c->mask : nullptr;
+    encoding->mask = c->settings->alpha ? &c->mask : nullptr;
     encoding->colormap = &c->colormap;
     encoding->sampleTable = c->sampleTable;
     encoding->alphaTable = c->alphaTable;

@@ -14,7 +14,7 @@ struct RowEncoding {
     int depth = 8;
     Sample maxval = 255;                     // the input's
     Sample pngMaxval = 255;                  // 2^depth - 1
-    const AlphaMask* mask = nullptr;         // when the colour type has alpha
+    const AlphaMask* mask = nullptr;         // with -alpha: alpha channel or palette index
     const Colormap* colormap = nullptr;      // colour type 3
     const png_uint_16* sampleTable = nullptr;  // maxval + 1 rescaled samples, or null
     const png_uint_16* alphaTable = nullptr;   // mask maxval + 1 rescaled mask values, or null
