@@ -24,6 +24,10 @@ unsigned char* pm_reserveBuffer(ByteBuffer& buf, size_t bytes, const char* what)
 // "standard input" for the stream stdin, else a neutral word for messages.
 const char* pm_streamName(const void* stream);
 
+// Ends the run naming the system's reason when a read from f failed; returns
+// when the stream merely reached its end.
+void pm_failOnReadError(FILE* f);
+
 // White space as the PNM formats know it.
 inline bool pm_isPnmSpace(int c) {
     return c == ' ' || c == '\n' || c == '\t' || c == '\r' || c == '\v' || c == '\f';

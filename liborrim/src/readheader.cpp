@@ -3,14 +3,12 @@
 
 #include "internal.h"
 
-#include <cerrno>
 #include <cstdint>
-#include <cstring>
 
 namespace {
 
 void failPrematureEnd(FILE* f, const char* what) {
-    if (ferror(f)) pm_error("error reading %s: %s", pm_streamName(f), strerror(errno ? errno : EIO));
+    pm_failOnReadError(f);
     pm_error("premature end of file reading the %s of the header", what);
 }
 
@@ -48,7 +46,7 @@ uint32_t readHeaderNumber(FILE* f, const char* what, uint64_t limit) {
 int readMagic(FILE* f) {
     int c1 = getc_unlocked(f);
     if (c1 == EOF) {
-        if (ferror(f)) pm_error("error reading %s: %s", pm_streamName(f), strerror(errno ? errno : EIO));
+        pm_failOnReadError(f);
         pm_error("empty input: there is no PNM header");
     }
     int c2 = getc_unlocked(f);

@@ -5,16 +5,14 @@
 
 #include "internal.h"
 
-#include <cerrno>
 #include <cstdint>
-#include <cstring>
 
 namespace {
 
 ByteBuffer rowBuffer;
 
 [[noreturn]] void failPrematureEnd(FILE* f) {
-    if (ferror(f)) pm_error("error reading %s: %s", pm_streamName(f), strerror(errno ? errno : EIO));
+    pm_failOnReadError(f);
     pm_error("premature end of file in the raster");
 }
 

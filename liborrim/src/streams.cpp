@@ -42,6 +42,10 @@ bool isRegularFile(FILE* f) {
 
 const char* pm_streamName(const void* stream) { return stream == stdin ? "standard input" : "the input"; }
 
+void pm_failOnReadError(FILE* f) {
+    if (ferror(f)) pm_error("error reading %s: %s", pm_streamName(f), strerror(errno ? errno : EIO));
+}
+
 FILE* pm_openr(const char* name) {
     if (strcmp(name, "-") == 0) return stdin;
     FILE* f = fopen(name, "rb");
