@@ -31,7 +31,6 @@ struct Conversion {
 
     RasterSource raster;
     int imageKind = KIND_UNKNOWN;
-    Sample colorTextScale = 255;
     Pixel transparentColor = {0, 0, 0};
     bool exactTransparent = false;
     Pixel backgroundColor = {0, 0, 0};
@@ -40,7 +39,6 @@ struct Conversion {
     HistogramCache histogram;
     Colormap colormap;
     int depth = 8;
-    int pixelSize = 8;
     Sample pngMaxval = 255;
     int colorType = PNG_COLOR_TYPE_GRAY;
 
@@ -120,13 +118,13 @@ void readImageHeader(Conversion* c) {
                                                       : nullptr;
         if (kind) pm_message("reading a %s file (maxval=%u)", kind, static_cast<unsigned>(r->maxval));
     }
-    c->colorTextScale = (c->imageKind == KIND_PGM || c->imageKind == KIND_PPM) ? 65535 : 255;
 }
 
-// A colour text parsed against the colour-text scale, in image units.
+// A colour text parsed at 16 bits (8 for a bit image), in image units.
 Pixel parseImageColor(const Conversion* c, const char* text) {
-    Pixel p = ppm_parsecolor(text, c->colorTextScale);
-    Sample scale = c->colorTextScale, maxval = c->raster.maxval;
+    Sample scale = (c->imageKind == KIND_PGM || c->imageKind == KIND_PPM) ? 65535 : 255;
+    Pixel p = ppm_parsecolor(text, scale);
+    Sample maxval = c->raster.maxval;
     return Pixel{pm_rescalesample(p.r, scale, maxval), pm_rescalesample(p.g, scale, maxval),
                  pm_rescalesample(p.b, scale, maxval)};
 }
@@ -233,9 +231,10 @@ void tryColormap(Conversion* c) {
 void chooseDepth(Conversion* c) {
     const EncoderSettings* s = c->settings;
     const int bits = c->significantBits;
+    int pixelSize;
     if (c->colormap.colormapped) {
         c->depth = c->colormap.indexBits;
-        c->pixelSize = c->depth;
+        pixelSize = c->depth;
     } else {
         bool grey = c->imageKind != KIND_PPM;
         if (grey && !s->alpha)
@@ -243,13 +242,13 @@ void chooseDepth(Conversion* c) {
         else
             c->depth = bits <= 8 ? 8 : 16;
         int channels = (grey ? 1 : 3) + (s->alpha ? 1 : 0);
-        c->pixelSize = channels * c->depth;
+        pixelSize = channels * c->depth;
         if (verbose(c)) pm_message("Writing %d bits per component per pixel", c->depth);
     }
     if (verbose(c)) {
         const char* kind = c->colormap.colormapped ? "palette" : c->imageKind == KIND_PPM ? "RGB" : "gray";
         const char* extra = !s->alpha ? "" : c->colormap.colormapped ? "+transparency" : "+alpha";
-        pm_message("writing a%s %d-bit %s%s file%s", c->pixelSize == 8 ? "n" : "", c->pixelSize, kind, extra,
+        pm_message("writing a%s %d-bit %s%s file%s", pixelSize == 8 ? "n" : "", pixelSize, kind, extra,
                    s->interlace ? " (interlaced)" : "");
     }
     c->pngMaxval = pm_bitstomaxval(c->depth);
