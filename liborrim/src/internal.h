@@ -9,9 +9,6 @@
 // True when the program was given -plain: the writers then write plain PNM.
 bool pm_plainRequested();
 
-// malloc that ends the run naming what was being allocated. bytes may be 0.
-void* pm_allocOrDie(size_t bytes, const char* what);
-
 // A growable scratch buffer, reused across rows so that reading and writing
 // a row does not allocate.
 struct ByteBuffer {
@@ -20,9 +17,6 @@ struct ByteBuffer {
 };
 // Makes buf hold at least bytes bytes (contents are not kept).
 unsigned char* pm_reserveBuffer(ByteBuffer& buf, size_t bytes, const char* what);
-
-// "standard input" for the stream stdin, else a neutral word for messages.
-const char* pm_streamName(const void* stream);
 
 // Ends the run naming the system's reason when a read from f failed; returns
 // when the stream merely reached its end.

@@ -20,27 +20,28 @@ size_t roundUp(size_t bytes, size_t unit, const char* what) {
     return (bytes + unit - 1) / unit * unit;
 }
 
-}  // namespace
-
-void* pm_allocOrDie(size_t bytes, const char* what) {
+// malloc that ends the run naming what was being allocated. bytes may be 0.
+void* allocOrDie(size_t bytes, const char* what) {
     void* p = malloc(bytes ? bytes : 1);
     if (!p) pm_error("out of memory allocating %s (%zu bytes)", what, bytes);
     return p;
 }
+
+}  // namespace
 
 unsigned char* pm_reserveBuffer(ByteBuffer& buf, size_t bytes, const char* what) {
     if (bytes <= buf.size && buf.data) return buf.data;
     free(buf.data);
     buf.data = nullptr;
     buf.size = 0;
-    buf.data = static_cast<unsigned char*>(pm_allocOrDie(bytes, what));
+    buf.data = static_cast<unsigned char*>(allocOrDie(bytes, what));
     buf.size = bytes;
     return buf.data;
 }
 
 void* pm_allocrow(int cols, size_t size) {
     if (cols < 0) pm_error("cannot allocate a row of %d columns", cols);
-    return pm_allocOrDie(checkedProduct(size_t(cols), size, "a row"), "a row");
+    return allocOrDie(checkedProduct(size_t(cols), size, "a row"), "a row");
 }
 
 void pm_freerow(void* row) { free(row); }
@@ -56,7 +57,7 @@ void* pm_allocarray(int cols, int rows, size_t size) {
     size_t rowBytes = checkedProduct(size_t(cols), size, what);
     size_t dataBytes = checkedProduct(size_t(rows), rowBytes, what);
     if (dataBytes > SIZE_MAX - pointerBytes) pm_error("%s is too large to allocate", what);
-    char* block = static_cast<char*>(pm_allocOrDie(pointerBytes + dataBytes, what));
+    char* block = static_cast<char*>(allocOrDie(pointerBytes + dataBytes, what));
     char** rowPointers = reinterpret_cast<char**>(block);
     char* data = block + pointerBytes;
     for (int y = 0; y < rows; ++y) rowPointers[y] = data + size_t(y) * rowBytes;

@@ -33,6 +33,9 @@ FILE* copyToTemporaryFile(FILE* in, const char* name) {
     return tmp;
 }
 
+// "standard input" for the stream stdin, else a neutral word for messages.
+const char* streamName(const FILE* f) { return f == stdin ? "standard input" : "the input"; }
+
 bool isRegularFile(FILE* f) {
     struct stat st;
     return fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && ftello(f) >= 0;
@@ -40,10 +43,8 @@ bool isRegularFile(FILE* f) {
 
 }  // namespace
 
-const char* pm_streamName(const void* stream) { return stream == stdin ? "standard input" : "the input"; }
-
 void pm_failOnReadError(FILE* f) {
-    if (ferror(f)) pm_error("error reading %s: %s", pm_streamName(f), strerror(errno ? errno : EIO));
+    if (ferror(f)) pm_error("error reading %s: %s", streamName(f), strerror(errno ? errno : EIO));
 }
 
 FILE* pm_openr(const char* name) {
