@@ -110,7 +110,7 @@ void readImageHeader(Conversion* c) {
     pnm_readpnminit(r->input, &r->cols, &r->rows, &r->maxval, &r->format);
     pm_tell2(r->input, &r->rasterPosition, sizeof r->rasterPosition);
     c->imageKind = pnm_formattype(r->format);
-    c->xelRow = static_cast<Xel*>(pm_allocrow(r->cols, sizeof(Xel)));
+    c->xelRow = pnm_allocrow(r->cols);
     if (verbose(c)) {
         const char* kind = c->imageKind == KIND_PBM   ? "PBM"
                            : c->imageKind == KIND_PGM ? "PGM"
