@@ -1,7 +1,5 @@
 #include "palette.h"
 
-#include <cstdlib>
-
 void attemptColormap(const PaletteRequest*, HistogramCache*, Colormap* colormap) {
     // Palette images are not written yet: every image goes out as grey or
     // truecolour, which represents it exactly.
@@ -10,6 +8,7 @@ void attemptColormap(const PaletteRequest*, HistogramCache*, Colormap* colormap)
 
 namespace {
 
+// A palette colour sample or tRNS alpha at 8 bits.
 png_byte paletteSampleByte(Sample s, Sample maxval) {
     return static_cast<png_byte>(pm_rescalesample(s, maxval, 255));
 }
@@ -38,7 +37,7 @@ void setPaletteChunks(png_structp png, png_infop info, const PaletteRequest* req
         png_byte trans[MAX_PALETTE_COLORS];
         Sample m = request->maskMaxval;
         for (int i = 0; i < colormap->transSize; ++i)
-            trans[i] = static_cast<png_byte>(pm_rescalesample(colormap->paletteAlpha[i], m, 255));
+            trans[i] = paletteSampleByte(colormap->paletteAlpha[i], m);
         png_set_tRNS(png, info, trans, colormap->transSize, nullptr);
     }
 
