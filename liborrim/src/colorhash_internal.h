@@ -93,10 +93,10 @@ inline unsigned bucketMatches(const ColorSlot* b, BucketKey key) {
 // removed, so a bucket with an empty slot ends the run.
 inline ColorSlot* probeSlots(ColorSlot* slots, size_t mask, size_t start, const Pixel& color) {
     const BucketKey key = bucketKey(color);
+    const BucketKey empty = bucketKey(Pixel{EMPTY_SAMPLE, EMPTY_SAMPLE, EMPTY_SAMPLE});
     for (size_t i = start;; i = (i + BUCKET_SLOTS) & mask) {
         ColorSlot* b = &slots[i];
         if (unsigned m = bucketMatches(b, key)) return &b[__builtin_ctz(m) / 4];
-        const BucketKey empty = bucketKey(Pixel{EMPTY_SAMPLE, EMPTY_SAMPLE, EMPTY_SAMPLE});
         if (unsigned e = bucketMatches(b, empty)) return &b[__builtin_ctz(e) / 4];
     }
 }
