@@ -7,7 +7,7 @@ namespace {
 // Tables above this many entries cost more to fill than they save.
 const Sample MAX_TABLE_MAXVAL = 65535;
 
-// v brought to the PNG depth, through the table when there is one.
+// A mask value brought to the PNG depth, through the table when there is one.
 inline Sample rescaleToPng(Sample v, const png_uint_16* table, Sample maxval, Sample pngMaxval) {
     if (table) return table[v];
     return maxval == pngMaxval ? v : pm_rescalesample(v, maxval, pngMaxval);
@@ -58,13 +58,24 @@ void encodePngRow(const RowEncoding* e, const Xel* row, int cols, int y, png_byt
     const bool wide = e->depth == 16;
     const bool color = (e->colorType & PNG_COLOR_MASK_COLOR) != 0;
     const Sample* maskRow = (e->colorType & PNG_COLOR_MASK_ALPHA) ? e->mask->rows[y] : nullptr;
+    const bool unchanged = e->maxval == e->pngMaxval;
     const png_uint_16* table = e->sampleTable;
     for (int x = 0; x < cols; ++x) {
-        if (color) {
-            out = putSample(out, rescaleToPng(row[x].r, table, e->maxval, e->pngMaxval), wide);
-            out = putSample(out, rescaleToPng(row[x].g, table, e->maxval, e->pngMaxval), wide);
+        Sample r = row[x].r, g = row[x].g, b = row[x].b;
+        if (!unchanged) {
+            if (table) {
+                r = table[r], g = table[g], b = table[b];
+            } else {
+                r = pm_rescalesample(r, e->maxval, e->pngMaxval);
+                g = pm_rescalesample(g, e->maxval, e->pngMaxval);
+                b = pm_rescalesample(b, e->maxval, e->pngMaxval);
+            }
         }
-        out = putSample(out, rescaleToPng(row[x].b, table, e->maxval, e->pngMaxval), wide);
+        if (color) {
+            out = putSample(out, r, wide);
+            out = putSample(out, g, wide);
+        }
+        out = putSample(out, b, wide);
         if (maskRow)
             out = putSample(out, rescaleToPng(maskRow[x], e->alphaTable, e->mask->maxval, e->pngMaxval), wide);
     }
