@@ -111,12 +111,10 @@ void readImageHeader(Conversion* c) {
     pm_tell2(r->input, &r->rasterPosition, sizeof r->rasterPosition);
     c->imageKind = pnm_formattype(r->format);
     c->xelRow = pnm_allocrow(r->cols);
+    // pnm_readpnminit accepts only the three families.
     if (verbose(c)) {
-        const char* kind = c->imageKind == KIND_PBM   ? "PBM"
-                           : c->imageKind == KIND_PGM ? "PGM"
-                           : c->imageKind == KIND_PPM ? "PPM"
-                                                      : nullptr;
-        if (kind) pm_message("reading a %s file (maxval=%u)", kind, static_cast<unsigned>(r->maxval));
+        const char* kind = c->imageKind == KIND_PBM ? "PBM" : c->imageKind == KIND_PGM ? "PGM" : "PPM";
+        pm_message("reading a %s file (maxval=%u)", kind, static_cast<unsigned>(r->maxval));
     }
 }
 
