@@ -324,14 +324,18 @@ void setBackgroundChunk(Conversion* c) {
     png_set_bKGD(c->png, c->info, &color);
 }
 
+// sBIT may not exceed the depth; a wider input (-downscale) has at most the
+// depth's bits left after rescaling.
+int significantBitsAtDepth(Sample maxval, int depth) {
+    int bits = pm_maxvaltobits(maxval);
+    return bits > depth ? depth : bits;
+}
+
 void setSignificantBitsChunk(Conversion* c) {
     if (c->colormap.colormapped) return;
     bool alpha = c->settings->alpha;
     if (c->pngMaxval == c->raster.maxval && !(alpha && c->pngMaxval != c->mask.maxval)) return;
-    // sBIT may not exceed the depth; a wider input (-downscale) has at most
-    // the depth's bits left after rescaling.
-    int b = pm_maxvaltobits(c->raster.maxval);
-    if (b > c->depth) b = c->depth;
+    int b = significantBitsAtDepth(c->raster.maxval, c->depth);
     png_color_8 sbit = {};
     if (c->colorType & PNG_COLOR_MASK_COLOR)
         sbit.red = sbit.green = sbit.blue = static_cast<png_byte>(b);
@@ -339,8 +343,7 @@ void setSignificantBitsChunk(Conversion* c) {
         sbit.gray = static_cast<png_byte>(b);
     if (verbose(c)) pm_message("Writing sBIT chunk with sbitval = %d", b);
     if (c->colorType & PNG_COLOR_MASK_ALPHA) {
-        int a = pm_maxvaltobits(c->mask.maxval);
-        sbit.alpha = static_cast<png_byte>(a > c->depth ? c->depth : a);
+        sbit.alpha = static_cast<png_byte>(significantBitsAtDepth(c->mask.maxval, c->depth));
     }
     png_set_sBIT(c->png, c->info, &sbit);
 }
