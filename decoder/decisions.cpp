@@ -190,6 +190,17 @@ void planBackground(const HeaderFacts& f, DecodePlan* plan) {
     plan->background = bg;
 }
 
+// libpng leaves the palette to us: under a gamma conversion the entries are
+// corrected like any sample (the background took its entry uncorrected).
+void correctPalette(const HeaderFacts& f, DecodePlan* plan) {
+    if (plan->totalGamma == -1.0f || f.colorType != PALETTE) return;
+    for (int i = 0; i < f.paletteCount && i < MAX_PALETTE_ENTRIES; ++i) {
+        PaletteEntry& e = plan->palette[i];
+        e = {uint8_t(correctGamma(e.red, 255, plan->totalGamma)), uint8_t(correctGamma(e.green, 255, plan->totalGamma)),
+             uint8_t(correctGamma(e.blue, 255, plan->totalGamma))};
+    }
+}
+
 }  // namespace
 
 uint16_t correctGamma(uint16_t v, uint16_t maxval, float totalGamma) {
@@ -208,6 +219,7 @@ DecodePlan planConversion(const HeaderFacts& f, const DecoderSettings& s) {
     if (sbitInForce) planSignificantBits(f, s, &plan);
     planComparisons(f, &plan);
     planBackground(f, &plan);
+    correctPalette(f, &plan);
     return plan;
 }
 

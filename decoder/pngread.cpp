@@ -164,17 +164,6 @@ void readImageRows(DecodedPng* d, size_t allocBytes) {
     png_read_end(d->png, d->info);
 }
 
-// The palette to convert with, once libpng has prepared its reading: under a
-// gamma conversion libpng has corrected its palette in place.
-void takeCorrectedPalette(DecodedPng* d) {
-    if (!d->plan.gamma || d->facts.colorType != PNG_COLOR_TYPE_PALETTE) return;
-    png_colorp palette = nullptr;
-    int count = 0;
-    if (!png_get_PLTE(d->png, d->info, &palette, &count) || !palette) return;
-    for (int i = 0; i < count && i < MAX_PALETTE_ENTRIES; ++i)
-        d->plan.palette[i] = {palette[i].red, palette[i].green, palette[i].blue};
-}
-
 void decideConversion(DecodedPng* d, const DecoderSettings& settings) {
     d->plan = planConversion(d->facts, settings);
     printPlanNotes(d->plan, settings.verbose);
@@ -216,7 +205,6 @@ void decodePng(FILE* input, const DecoderSettings& settings, DecodedPng* d) {
     decideConversion(d, settings);
     requestTransformations(d->png, d->plan);
     readImageRows(d, rowBytes);
-    takeCorrectedPalette(d);
     pngRecoveryArmed = false;
     activeDecode = nullptr;
 }
