@@ -13,7 +13,27 @@ inline uint16_t takeSample(const uint8_t*& p) {
     return *p++;
 }
 
-template <bool SIXTEEN>
+uint16_t composite(uint16_t sample, uint16_t background, uint16_t alpha, uint16_t maxval) {
+    double opacity = double(alpha) / maxval;
+    double mixed = double(sample) * alpha / maxval + background * (1.0 - opacity);
+    return static_cast<uint16_t>(static_cast<uint32_t>(mixed));
+}
+
+// storeXel for one alpha mode, so that the per-pixel loops carry no test of it.
+template <AlphaMode MODE>
+inline void store(const PixelConversion& c, Xel* out, uint16_t red, uint16_t green, uint16_t blue, uint16_t alpha) {
+    if (MODE == ALPHA_ONLY) {
+        *out = Xel{0, 0, alpha};
+    } else if (MODE == ALPHA_MIX && alpha != c.maxval) {
+        *out = Xel{composite(red, c.background.red, alpha, c.maxval),
+                   composite(green, c.background.green, alpha, c.maxval),
+                   composite(blue, c.background.blue, alpha, c.maxval)};
+    } else {
+        *out = Xel{red, green, blue};
+    }
+}
+
+template <bool SIXTEEN, AlphaMode MODE>
 void convertPixels(const PixelConversion& c, const uint8_t* p, uint32_t width, Xel* out) {
     const uint16_t m = c.maxval;
     switch (c.colorType) {
@@ -21,7 +41,7 @@ void convertPixels(const PixelConversion& c, const uint8_t* p, uint32_t width, X
             for (uint32_t x = 0; x < width; ++x) {
                 uint16_t v = takeSample<SIXTEEN>(p);
                 uint16_t a = c.hasTrns && v == c.trnsGrey ? 0 : m;
-                storeXel(c, &out[x], v, v, v, a);
+                store<MODE>(c, &out[x], v, v, v, a);
             }
             break;
         case 2:
@@ -31,7 +51,7 @@ void convertPixels(const PixelConversion& c, const uint8_t* p, uint32_t width, X
                 uint16_t b = takeSample<SIXTEEN>(p);
                 bool transparent =
                     c.hasTrns && r == c.trnsColor.red && g == c.trnsColor.green && b == c.trnsColor.blue;
-                storeXel(c, &out[x], r, g, b, transparent ? 0 : m);
+                store<MODE>(c, &out[x], r, g, b, transparent ? 0 : m);
             }
             break;
         case 3:
@@ -40,14 +60,14 @@ void convertPixels(const PixelConversion& c, const uint8_t* p, uint32_t width, X
             for (uint32_t x = 0; x < width; ++x) {
                 uint8_t i = *p++;
                 const PaletteEntry& e = c.palette[i];
-                storeXel(c, &out[x], e.red, e.green, e.blue, c.paletteAlpha[i]);
+                store<MODE>(c, &out[x], e.red, e.green, e.blue, c.paletteAlpha[i]);
             }
             break;
         case 4:
             for (uint32_t x = 0; x < width; ++x) {
                 uint16_t v = takeSample<SIXTEEN>(p);
                 uint16_t a = takeSample<SIXTEEN>(p);
-                storeXel(c, &out[x], v, v, v, a);
+                store<MODE>(c, &out[x], v, v, v, a);
             }
             break;
         case 6:
@@ -56,16 +76,19 @@ void convertPixels(const PixelConversion& c, const uint8_t* p, uint32_t width, X
                 uint16_t g = takeSample<SIXTEEN>(p);
                 uint16_t b = takeSample<SIXTEEN>(p);
                 uint16_t a = takeSample<SIXTEEN>(p);
-                storeXel(c, &out[x], r, g, b, a);
+                store<MODE>(c, &out[x], r, g, b, a);
             }
             break;
     }
 }
 
-uint16_t composite(uint16_t sample, uint16_t background, uint16_t alpha, uint16_t maxval) {
-    double opacity = double(alpha) / maxval;
-    double mixed = double(sample) * alpha / maxval + background * (1.0 - opacity);
-    return static_cast<uint16_t>(static_cast<uint32_t>(mixed));
+template <bool SIXTEEN>
+void convertPixelsIn(const PixelConversion& c, const uint8_t* row, uint32_t width, Xel* out) {
+    switch (c.alphaMode) {
+        case ALPHA_NONE: convertPixels<SIXTEEN, ALPHA_NONE>(c, row, width, out); break;
+        case ALPHA_ONLY: convertPixels<SIXTEEN, ALPHA_ONLY>(c, row, width, out); break;
+        case ALPHA_MIX: convertPixels<SIXTEEN, ALPHA_MIX>(c, row, width, out); break;
+    }
 }
 
 }  // namespace
@@ -86,14 +109,10 @@ PixelConversion pixelConversionFor(const HeaderFacts& facts, const DecodePlan& p
 }
 
 void storeXel(const PixelConversion& c, Xel* out, uint16_t red, uint16_t green, uint16_t blue, uint16_t alpha) {
-    if (c.alphaMode == ALPHA_ONLY) {
-        *out = Xel{0, 0, alpha};
-    } else if (c.alphaMode == ALPHA_MIX && alpha != c.maxval) {
-        *out = Xel{composite(red, c.background.red, alpha, c.maxval),
-                   composite(green, c.background.green, alpha, c.maxval),
-                   composite(blue, c.background.blue, alpha, c.maxval)};
-    } else {
-        *out = Xel{red, green, blue};
+    switch (c.alphaMode) {
+        case ALPHA_NONE: store<ALPHA_NONE>(c, out, red, green, blue, alpha); break;
+        case ALPHA_ONLY: store<ALPHA_ONLY>(c, out, red, green, blue, alpha); break;
+        case ALPHA_MIX: store<ALPHA_MIX>(c, out, red, green, blue, alpha); break;
     }
 }
 
@@ -101,8 +120,8 @@ bool convertRow(const PixelConversion& c, const uint8_t* row, uint32_t width, Xe
     bool known = c.colorType == 0 || c.colorType == 2 || c.colorType == 3 || c.colorType == 4 || c.colorType == 6;
     if (!known) return false;
     if (c.sixteenBit)
-        convertPixels<true>(c, row, width, out);
+        convertPixelsIn<true>(c, row, width, out);
     else
-        convertPixels<false>(c, row, width, out);
+        convertPixelsIn<false>(c, row, width, out);
     return true;
 }

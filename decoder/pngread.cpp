@@ -155,7 +155,8 @@ void readImageRows(DecodedPng* d, size_t allocBytes) {
         for (uint32_t y = 0; y < d->facts.height; ++y) {
             bool touched = passHasColumns && (!interlaced || PNG_ROW_IN_INTERLACE_PASS(y, pass));
             if (touched && !d->rows[y]) {
-                d->rows[y] = static_cast<uint8_t*>(calloc(allocBytes ? allocBytes : 1, 1));
+                // Every byte is written by the passes before it is read.
+                d->rows[y] = static_cast<uint8_t*>(malloc(allocBytes ? allocBytes : 1));
                 if (!d->rows[y]) failAllocation(d);
             }
             png_read_row(d->png, d->rows[y], nullptr);
