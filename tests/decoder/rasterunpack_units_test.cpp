@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <functional>
 #include <string>
 
 namespace {
@@ -75,12 +74,6 @@ TEST_P(Plan, MaxvalFormatAndTransformations) {
     EXPECT_EQ(always, c.alwaysNotes);
 }
 
-HeaderFacts colouredPalette() {
-    HeaderFacts f = greyPalette(8, 3);
-    f.palette[2] = {10, 20, 10};
-    return f;
-}
-
 HeaderFacts gammaFile(HeaderFacts f, float gamma) {
     f.hasGama = true;
     f.imageGamma = gamma;
@@ -93,48 +86,19 @@ const std::vector<std::string> UNEQUAL_NOTES = {"different bit depths for color 
 INSTANTIATE_TEST_SUITE_P(
     Headers, Plan,
     testing::Values(
-        PlanCase{"Grey1", facts(0, 1), settings(), 1, PBM_FORMAT, false, false, {}},
-        PlanCase{"Grey2", facts(0, 2), settings(), 3, PGM_FORMAT, false, false, {}},
-        PlanCase{"Grey4", facts(0, 4), settings(), 15, PGM_FORMAT, false, false, {}},
-        PlanCase{"Grey16", facts(0, 16), settings(), 65535, PGM_FORMAT, false, false, {}},
-        PlanCase{"Rgb8", facts(2, 8), settings(), 255, PPM_FORMAT, false, false, {}},
-        PlanCase{"Rgba16", facts(6, 16), settings(), 65535, PPM_FORMAT, false, false, {}},
-        PlanCase{"GreyAlphaMix", facts(4, 8), settings(ALPHA_MIX), 255, PGM_FORMAT, false, false, {}},
-        PlanCase{"Palette4BitIs255", greyPalette(4, 16), settings(), 255, PGM_FORMAT, false, false, {}},
-        PlanCase{"PaletteWithColour", colouredPalette(), settings(), 255, PPM_FORMAT, false, false, {}},
-        PlanCase{"RgbSbit555", withSbit(facts(2, 8), {5, 5, 5, 0, 0}), settings(), 31, PPM_FORMAT, true, false, {}},
         PlanCase{"RgbSbit565", withSbit(facts(2, 8), {5, 6, 5, 0, 0}), settings(), 255, PPM_FORMAT, false, false,
                  UNEQUAL_NOTES},
-        // Under -mix the red count decides, and every channel is shifted by it.
-        PlanCase{"RgbSbit565Mix", withSbit(facts(2, 8), {5, 6, 5, 0, 0}), settings(ALPHA_MIX), 31, PPM_FORMAT,
-                 true, false, {}},
         PlanCase{"GreySbitFull", withSbit(facts(0, 8), {0, 0, 0, 8, 0}), settings(), 255, PGM_FORMAT, false, false,
                  {}},
-        PlanCase{"GreySbit4", withSbit(facts(0, 8), {0, 0, 0, 4, 0}), settings(), 15, PGM_FORMAT, true, false, {}},
-        PlanCase{"GreySbitWithGamma", withSbit(facts(0, 8), {0, 0, 0, 4, 0}), settings(ALPHA_NONE, 2.2f), 255,
-                 PGM_FORMAT, false, true, {}},
-        PlanCase{"GammaEqualToFile", gammaFile(facts(0, 8), 0.5f), settings(ALPHA_NONE, 0.5f), 255, PGM_FORMAT,
-                 false, false, {}},
-        PlanCase{"GammaZeroWithoutGama", facts(0, 8), settings(ALPHA_NONE, 0.0f), 255, PGM_FORMAT, false, false, {}},
         PlanCase{"GammaMinusOneIsNone", gammaFile(facts(0, 8), 0.5f), settings(ALPHA_NONE, -1.0f), 255, PGM_FORMAT,
                  false, false, {}},
-        PlanCase{"AlphaOfGreyAlpha", facts(4, 8), settings(ALPHA_ONLY), 255, PGM_FORMAT, false, false, {}},
-        PlanCase{"AlphaSbit1", withSbit(facts(4, 8), {0, 0, 0, 8, 1}), settings(ALPHA_ONLY), 1, PBM_FORMAT, true,
-                 false, {}},
         PlanCase{"AlphaOfGrey", facts(0, 16), settings(ALPHA_ONLY), 65535, PBM_FORMAT, false, false, {}},
         PlanCase{"AlphaOfRgb", facts(2, 8), settings(ALPHA_ONLY), 255, PBM_FORMAT, false, false, {}},
-        PlanCase{"AlphaPaletteTwoLevels", withPaletteAlpha(greyPalette(8, 4), {0, 255}), settings(ALPHA_ONLY), 255,
-                 PBM_FORMAT, false, false, {}},
-        PlanCase{"AlphaPalettePartial", withPaletteAlpha(greyPalette(8, 4), {0, 128}), settings(ALPHA_ONLY), 255,
-                 PGM_FORMAT, false, false, {}},
         PlanCase{"MixIgnoresSbitOfAlphaTypes", withSbit(facts(6, 8), {4, 4, 4, 0, 4}), settings(ALPHA_MIX), 255,
                  PPM_FORMAT, false, false, {}},
         PlanCase{"MixIgnoresSbitOfPartialPalette",
                  withSbit(withPaletteAlpha(greyPalette(8, 4), {7}), {4, 4, 4, 0, 0}), settings(ALPHA_MIX), 255,
                  PGM_FORMAT, false, false, {}},
-        PlanCase{"PaletteSbit4", withSbit(greyPalette(8, 4), {4, 4, 4, 0, 0}), settings(), 15, PGM_FORMAT, false,
-                 false, {}},
-        // Counts of 0 or beyond the depth say nothing: the chunk is ignored.
         PlanCase{"SbitZeroIgnored", withSbit(facts(0, 8), {0, 0, 0, 0, 0}), settings(), 255, PGM_FORMAT, false,
                  false, {}},
         PlanCase{"SbitBeyondDepthIgnored", withSbit(facts(0, 4), {0, 0, 0, 6, 0}), settings(), 15, PGM_FORMAT,
@@ -146,27 +110,6 @@ INSTANTIATE_TEST_SUITE_P(
         PlanCase{"UnequalZeroIgnored", withSbit(facts(2, 8), {5, 0, 5, 0, 0}), settings(), 255, PPM_FORMAT, false,
                  false, {}}),
     [](const testing::TestParamInfo<PlanCase>& info) { return info.param.name; });
-
-TEST(PlanDetail, ShiftRecordUnderMixUsesTheRedCountForEveryColourChannel) {
-    DecodePlan plan = planConversion(withSbit(facts(2, 8), {5, 6, 4, 0, 0}), settings(ALPHA_MIX));
-    EXPECT_EQ(plan.shiftBits.red, 5);
-    EXPECT_EQ(plan.shiftBits.green, 5);
-    EXPECT_EQ(plan.shiftBits.blue, 5);
-}
-
-TEST(PlanDetail, PaletteShiftBringsEntriesAndAlphasToTheLoweredMaxval) {
-    HeaderFacts f = withSbit(withPaletteAlpha(greyPalette(8, 3), {0, 255}), {4, 4, 4, 0, 0});
-    f.palette[2] = {0xff, 0x80, 0x10};
-    DecodePlan plan = planConversion(f, settings(ALPHA_MIX));
-    EXPECT_EQ(plan.maxval, 15);
-    EXPECT_EQ(plan.palette[2].red, 15);
-    EXPECT_EQ(plan.palette[2].green, 8);
-    EXPECT_EQ(plan.palette[2].blue, 1);
-    EXPECT_EQ(plan.paletteAlpha[0], 0);
-    EXPECT_EQ(plan.paletteAlpha[1], 15);
-    EXPECT_EQ(plan.paletteAlpha[2], 15);  // beyond the tRNS count: opaque
-    EXPECT_EQ(plan.background.red, 15);   // no bKGD: white on the lowered scale
-}
 
 TEST(PlanDetail, GreyShiftBringsTrnsAndBackgroundToTheLoweredMaxval) {
     HeaderFacts f = withSbit(facts(0, 16), {0, 0, 0, 4, 0});
@@ -217,15 +160,6 @@ INSTANTIATE_TEST_SUITE_P(
                                    {136, 186, 255}}),
     [](const testing::TestParamInfo<BackgroundCase>& info) { return info.param.name; });
 
-TEST(PlanDetail, BackgroundOverrideTakesBlueForGrey) {
-    DecodePlan plan = planConversion(facts(0, 8), settings());
-    overrideBackground(&plan, 0, 1, 2, 3);
-    EXPECT_EQ(plan.background.red, 3);
-    overrideBackground(&plan, 2, 1, 2, 3);
-    EXPECT_EQ(plan.background.red, 1);
-    EXPECT_EQ(plan.background.green, 2);
-}
-
 TEST(PlanDetail, TrnsColourIsGammaCorrectedForComparison) {
     HeaderFacts f = facts(2, 8);
     f.hasTrns = true;
@@ -234,48 +168,6 @@ TEST(PlanDetail, TrnsColourIsGammaCorrectedForComparison) {
     EXPECT_EQ(plan.trnsColor.red, 136);
     EXPECT_EQ(plan.trnsColor.green, 186);
     EXPECT_EQ(plan.trnsColor.blue, 0);
-}
-
-TEST(PlanDetail, DescriptionLines) {
-    HeaderFacts f = gammaFile(facts(6, 8), 0.45f);
-    f.width = 640;
-    f.height = 480;
-    f.interlaceMethod = 1;
-    char lines[2][NOTE_SIZE];
-    describeHeader(f, lines);
-    EXPECT_STREQ(lines[0], "reading a 640w x 480h image, 8 bits truecolor+alpha, image gamma = 0.45, Adam7 interlaced");
-    EXPECT_STREQ(lines[1], "background {index, gray, red, green, blue} = {0, 0, 0, 0, 0}");
-    HeaderFacts g = withPaletteAlpha(greyPalette(1, 2), {0});
-    describeHeader(g, lines);
-    EXPECT_STREQ(lines[0], "reading a 1w x 1h image, 1 bit palette+transparency");
-}
-
-struct AspectCase {
-    bool hasPhys;
-    uint32_t x, y;
-    bool warns;
-    char letter;
-    double value;
-};
-
-TEST(Aspect, WarningTable) {
-    const AspectCase cases[] = {
-        {true, 2, 1, true, 'y', 2.0}, {true, 1, 2, true, 'x', 2.0}, {true, 3, 3, false, 0, 0},
-        {false, 2, 1, false, 0, 0},   {true, 0, 5, false, 0, 0},   {true, 5, 0, false, 0, 0},
-        {true, 0, 0, false, 0, 0},
-    };
-    for (const AspectCase& c : cases) {
-        HeaderFacts f = facts(0, 8);
-        f.hasPhys = c.hasPhys;
-        f.physX = c.x;
-        f.physY = c.y;
-        AspectWarning w{0, 0};
-        EXPECT_EQ(aspectWarning(f, &w), c.warns) << c.x << ":" << c.y;
-        if (c.warns) {
-            EXPECT_EQ(w.letter, c.letter);
-            EXPECT_DOUBLE_EQ(w.value, c.value);
-        }
-    }
 }
 
 // --- gamma and compositing ---------------------------------------------------------
@@ -319,60 +211,6 @@ TEST(StoreXel, Modes) {
     EXPECT_EQ(out, (Xel{1, 2, 3}));
 }
 
-// --- row conversion -------------------------------------------------------------------
-
-struct RowCase {
-    const char* name;
-    int colorType;
-    bool sixteen;
-    AlphaMode mode;
-    std::vector<uint8_t> row;
-    std::vector<Xel> expected;
-};
-
-class Row : public testing::TestWithParam<RowCase> {};
-
-TEST_P(Row, Converts) {
-    const RowCase& c = GetParam();
-    static PaletteEntry palette[MAX_PALETTE_ENTRIES] = {{10, 20, 30}, {40, 50, 60}};
-    static uint16_t paletteAlpha[MAX_PALETTE_ENTRIES];
-    for (uint16_t& a : paletteAlpha) a = 255;
-    paletteAlpha[0] = 0;
-    PixelConversion pc = conversion(c.colorType, c.mode, c.sixteen ? 65535 : 255, {5, 6, 7});
-    pc.sixteenBit = c.sixteen;
-    pc.palette = palette;
-    pc.paletteAlpha = paletteAlpha;
-    pc.hasTrns = true;
-    pc.trnsGrey = 9;
-    pc.trnsColor = {1, 2, 3};
-    std::vector<Xel> out(c.expected.size(), Xel{99, 99, 99});
-    ASSERT_TRUE(convertRow(pc, c.row.data(), uint32_t(out.size()), out.data()));
-    EXPECT_EQ(out, c.expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    ColourTypes, Row,
-    testing::Values(
-        RowCase{"GreyTrnsMatchIsTransparent", 0, false, ALPHA_ONLY, {9, 10}, {{0, 0, 0}, {0, 0, 255}}},
-        RowCase{"GreyMixedWithBackgroundBlue", 0, false, ALPHA_MIX, {9, 10}, {{5, 6, 7}, {10, 10, 10}}},
-        RowCase{"RgbTrnsNeedsAllThree", 2, false, ALPHA_ONLY, {1, 2, 3, 1, 2, 4}, {{0, 0, 0}, {0, 0, 255}}},
-        RowCase{"Rgb16HighByteFirst", 2, true, ALPHA_NONE, {1, 2, 3, 4, 5, 6}, {{0x0102, 0x0304, 0x0506}}},
-        RowCase{"Rgba16TakesEightBytes", 6, true, ALPHA_ONLY, {0, 1, 0, 2, 0, 3, 0x12, 0x34, 0, 9, 0, 9, 0, 9, 0xff,
-                                                              0xff},
-                {{0, 0, 0x1234}, {0, 0, 65535}}},
-        RowCase{"GreyAlphaDropsAlpha", 4, false, ALPHA_NONE, {7, 0, 8, 255}, {{7, 7, 7}, {8, 8, 8}}},
-        RowCase{"PaletteColoursAndAlpha", 3, false, ALPHA_MIX, {0, 1}, {{5, 6, 7}, {40, 50, 60}}},
-        // Index 2 is beyond both the tRNS count and the palette: opaque black.
-        RowCase{"PaletteIndexBeyondPalette", 3, false, ALPHA_NONE, {2, 255}, {{0, 0, 0}, {0, 0, 0}}},
-        RowCase{"PaletteIndexBeyondTrnsIsOpaque", 3, false, ALPHA_ONLY, {1, 200}, {{0, 0, 255}, {0, 0, 255}}}),
-    [](const testing::TestParamInfo<RowCase>& info) { return info.param.name; });
-
-TEST(RowConversion, UnknownColourTypeIsRefused) {
-    uint8_t row[4] = {};
-    Xel out[1];
-    EXPECT_FALSE(convertRow(conversion(5, ALPHA_NONE), row, 1, out));
-}
-
 // --- reports ----------------------------------------------------------------------------
 
 std::string dump(std::vector<png_text> texts) {
@@ -396,10 +234,7 @@ png_text text(const char* key, const std::string& value) {
 }
 
 TEST(TextDump, Layout) {
-    const std::string hello = "Hello", year = "2003", lines = "a\nb", nul = std::string("x\0y", 3), none;
-    EXPECT_EQ(dump({text("Title", hello)}), "Title           Hello\n");
-    EXPECT_EQ(dump({text("Creation Time", year)}), "\"Creation Time\" 2003\n");
-    EXPECT_EQ(dump({text("Comment", lines)}), "Comment         a\n" + std::string(16, ' ') + "b\n");
+    const std::string hello = "Hello", nul = std::string("x\0y", 3), none;
     EXPECT_EQ(dump({text("KeywordOfTwentyBytes", hello)}), "KeywordOfTwentyBytes Hello\n");
     EXPECT_EQ(dump({text("\"A long quoted\"", hello)}), "\"\"A long quoted\"\" Hello\n");
     EXPECT_EQ(dump({text("Raw", nul), text("Empty", none)}), "Raw             " + nul + "\nEmpty           \n");
