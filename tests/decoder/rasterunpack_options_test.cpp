@@ -121,6 +121,12 @@ TEST(CommandLine, MissingFileIsReportedBeforeSurplusArguments) {
 
 // --- failures ------------------------------------------------------------------
 
+TEST(Failure, FullOutputIsAFailure) {
+    RunResult r = runProgram("/bin/sh", {"-c", "exec \"$0\" > /dev/full", rasterunpackPath()}, rgbaPng());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(countLines(r.err), 1) << r.err;
+}
+
 std::string validPng() {
     PngSpec s;
     s.width = 3;
