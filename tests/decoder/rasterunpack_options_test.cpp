@@ -10,6 +10,8 @@
 
 #include <sys/stat.h>
 
+#include <random>
+
 namespace {
 
 RunResult run(const std::vector<std::string>& args, const std::string& input = "") {
@@ -207,6 +209,58 @@ INSTANTIATE_TEST_SUITE_P(
                     "invalid color 'nocolour': unknown color name", false},
         FailureCase{"NegativeGamma", PNG, {"-gamma", "-3"}, SETJMP, true}),
     [](const testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
+
+// Property: a PNG with any one byte of a chunk changed (its CRC made right
+// again, so that the change reaches the decoder) or cut short anywhere is
+// decoded or refused cleanly: status 0 with a PNM, or status 1 with nothing
+// on standard output and the decoder's own last line.
+TEST(Failure, DamagedPngsAreDecodedOrRefusedCleanly) {
+    PngSpec palette;
+    palette.width = 5;
+    palette.height = 3;
+    palette.depth = 4;
+    palette.colorType = 3;
+    palette.interlace = true;
+    palette.samples = {0, 1, 2, 3, 1, 2, 0, 1, 2, 3, 3, 2, 1, 0, 1};
+    palette.beforeData = {{"gAMA", bytes32({45455})},     {"sBIT", "\3\3\3"},
+                          {"PLTE", std::string(12, '\x40')}, {"tRNS", "\0\x80"},
+                          {"bKGD", std::string(1, '\2')},    {"pHYs", bytes32({2, 1}) + '\1'},
+                          {"tEXt", std::string("Title\0x", 7)}};
+    palette.afterData = {{"tIME", bytes16({2003}) + "\1\2\3\4\5"}};
+    PngSpec rgba;
+    rgba.width = 3;
+    rgba.height = 2;
+    rgba.depth = 16;
+    rgba.colorType = 6;
+    rgba.samples.assign(24, 0x8123);
+    rgba.beforeData = {{"sBIT", "\5\5\5\1"}, {"bKGD", bytes16({1, 2, 3})}};
+    const std::vector<std::vector<std::string>> argSets = {{}, {"-mix"}, {"-alpha"}, {"-gamma", "2.2", "-mix"}};
+    std::mt19937 rng(7);
+    for (const std::string& base : {buildPng(palette), buildPng(rgba)}) {
+        std::vector<PngChunk> chunks = pngChunks(base);
+        for (int trial = 0; trial < 80; ++trial) {
+            std::string damaged;
+            if (trial % 4 == 3) {
+                damaged = base.substr(0, 8 + rng() % (base.size() - 8));
+            } else {
+                std::vector<PngChunk> changed = chunks;
+                PngChunk& c = changed[rng() % changed.size()];
+                if (c.data.empty()) continue;
+                c.data[rng() % c.data.size()] = char(rng());
+                damaged = assemblePng(changed);
+            }
+            RunResult r = run(argSets[size_t(trial) % argSets.size()], damaged);
+            SCOPED_TRACE("trial " + std::to_string(trial) + ": " + r.err);
+            if (r.status == 0) {
+                EXPECT_EQ(r.out.compare(0, 1, "P"), 0);
+            } else {
+                EXPECT_EQ(r.status, 1);
+                EXPECT_EQ(r.out, "");
+                EXPECT_NE(r.err.find("rasterunpack: "), std::string::npos);
+            }
+        }
+    }
+}
 
 #if defined(__SANITIZE_ADDRESS__)
 #define UNDER_ASAN 1
