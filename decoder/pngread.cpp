@@ -14,7 +14,7 @@ namespace {
 static_assert(std::is_trivially_destructible<DecodedPng>::value, "the decoded image must be plain data");
 
 const size_t SIGNATURE_CHECKED = 4;
-// Row pointers must stay addressable with 32-bit byte offsets.
+// The tallest image taken: height x 4 bytes of row pointers must fit in 32 bits.
 const uint32_t MAX_HEIGHT = (1u << 30) - 1;
 
 // The conversion the recovery point releases.
