@@ -20,3 +20,17 @@ echo "demo: rasterpack wrote $out/sample.png ($(wc -c < "$out/sample.png") bytes
 echo "demo: wrote $out/sample-16.ppm, the sample in 16 colours ($(wc -c < "$out/sample-16.ppm") bytes)"
 "$bin/quantizer/huecut" -quiet -floyd 16 "$out/sample.ppm" > "$out/sample-16-dithered.ppm"
 echo "demo: wrote $out/sample-16-dithered.ppm, the same dithered ($(wc -c < "$out/sample-16-dithered.ppm") bytes)"
+
+# rasterunpack: every PNG the demo wrote, back to PNM; the round trip must give
+# back the PPM it came from, sample for sample.
+for png in "$out"/*.png; do
+  ppm=${png%.png}.ppm
+  [ -f "$ppm" ] || continue
+  "$bin/decoder/rasterunpack" "$png" > "${png%.png}-unpacked.ppm"
+  if cmp -s "$ppm" "${png%.png}-unpacked.ppm"; then
+    echo "demo: rasterunpack decoded $png back to $ppm sample for sample (round trip checked)"
+  else
+    echo "demo: ROUND TRIP FAILED: rasterunpack's decoding of $png differs from $ppm" >&2
+    exit 1
+  fi
+done

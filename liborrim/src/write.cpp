@@ -70,21 +70,30 @@ void writePlainPbmRow(FILE* f, const Xel* row, int cols) {
     writeBytes(f, buf, size_t(p - buf));
 }
 
-// samplesPerPixel samples of each pixel (1: blue only; 3: red, green, blue).
+// The samples of cols pixels as bytes at p: SPP samples a pixel (1: blue
+// only; 3: red, green, blue), WIDTH bytes a sample, high byte first. Fixing
+// both at compile time keeps the loop free of per-sample tests.
+template <int SPP, int WIDTH>
+void packRawSamples(unsigned char* p, const Xel* row, int cols, Sample maxval) {
+    for (int x = 0; x < cols; ++x) {
+        Sample s[3] = {row[x].r, row[x].g, row[x].b};
+        for (int i = 3 - SPP; i < 3; ++i) {
+            Sample v = s[i];
+            if (v > maxval) failAboveMaxval(v, maxval);
+            if (WIDTH == 2) *p++ = static_cast<unsigned char>(v >> 8);
+            *p++ = static_cast<unsigned char>(v);
+        }
+    }
+}
+
 void writeRawSamples(FILE* f, const Xel* row, int cols, Sample maxval, int samplesPerPixel) {
     size_t count = size_t(cols) * size_t(samplesPerPixel);
     size_t width = maxval > 255 ? 2 : 1;
     unsigned char* buf = pm_reserveBuffer(rowBuffer, count * width, "an output row buffer");
-    unsigned char* p = buf;
-    for (int x = 0; x < cols; ++x) {
-        Sample s[3] = {row[x].r, row[x].g, row[x].b};
-        for (int i = 3 - samplesPerPixel; i < 3; ++i) {
-            Sample v = s[i];
-            if (v > maxval) failAboveMaxval(v, maxval);
-            if (width == 2) *p++ = static_cast<unsigned char>(v >> 8);
-            *p++ = static_cast<unsigned char>(v);
-        }
-    }
+    if (samplesPerPixel == 3)
+        width == 2 ? packRawSamples<3, 2>(buf, row, cols, maxval) : packRawSamples<3, 1>(buf, row, cols, maxval);
+    else
+        width == 2 ? packRawSamples<1, 2>(buf, row, cols, maxval) : packRawSamples<1, 1>(buf, row, cols, maxval);
     writeBytes(f, buf, count * width);
 }
 

@@ -181,3 +181,4 @@ std::string bytes32(std::initializer_list<uint32_t> values) {
 }
 
 std::string rasterpackPath() { return RASTERPACK_PATH; }
+std::string rasterunpackPath() { return RASTERUNPACK_PATH; }

@@ -1,5 +1,5 @@
-// Test helpers for rasterpack's output: the chunk list of a PNG, its header,
-// its decoded samples and its raw (unfiltered-by-us) image data.
+// Test helpers for PNGs: the chunk list of a PNG, its header, its decoded
+// samples and its raw (unfiltered-by-us) image data.
 #ifndef PNGTESTKIT_H
 #define PNGTESTKIT_H
 
@@ -42,7 +42,8 @@ std::string inflatedImageData(const std::string& png);
 std::string bytes16(std::initializer_list<unsigned> values);
 std::string bytes32(std::initializer_list<uint32_t> values);
 
-// Path of the built program.
+// Paths of the built programs.
 std::string rasterpackPath();
+std::string rasterunpackPath();
 
 #endif

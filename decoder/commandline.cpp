@@ -1,0 +1,75 @@
+#include "commandline.h"
+
+#include <orrim.h>
+#include <png.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+const char* const USAGE_SYNOPSIS =
+    "[-verbose] [-alpha | -mix] [-background color] ...\n"
+    "             ... [-gamma value] [-text file] [-time] [pngfile]";
+
+namespace {
+
+const char* const RASTERUNPACK_VERSION = "2.37.4 (5 December 1999) +orrim";
+
+// The option's next value; a missing one ends the run with the usage message.
+const char* takeValue(int argc, char** argv, int* index) {
+    if (*index + 1 >= argc) pm_usage(USAGE_SYNOPSIS);
+    ++*index;
+    return argv[*index];
+}
+
+// A number at the start of text; text that does not start with one leaves
+// *value as it was. strtof stands in for sscanf, whose behaviour is
+// undefined for a number a float cannot hold.
+void readFloat(const char* text, float* value) {
+    char* end = nullptr;
+    float number = strtof(text, &end);
+    if (end != text) *value = number;
+}
+
+// Scans the option at argv[*index], consuming its value. False when it
+// matches no keyword.
+bool scanOneOption(int argc, char** argv, int* index, DecoderSettings* s) {
+    const char* arg = argv[*index];
+    if (pm_keymatch(arg, "-verbose", 2)) {
+        s->verbose = true;
+    } else if (pm_keymatch(arg, "-alpha", 2)) {
+        s->alphaMode = ALPHA_ONLY;
+    } else if (pm_keymatch(arg, "-mix", 2)) {
+        s->alphaMode = ALPHA_MIX;
+    } else if (pm_keymatch(arg, "-background", 2)) {
+        s->backgroundColor = takeValue(argc, argv, index);
+    } else if (pm_keymatch(arg, "-gamma", 2)) {
+        readFloat(takeValue(argc, argv, index), &s->displayGamma);
+    } else if (pm_keymatch(arg, "-text", 3)) {
+        s->textFile = takeValue(argc, argv, index);
+    } else if (pm_keymatch(arg, "-time", 3)) {
+        s->reportTime = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void reportVersion() {
+    fprintf(stderr, "rasterunpack version %s, compiled with libpng version %s\n", RASTERUNPACK_VERSION,
+            PNG_LIBPNG_VER_STRING);
+}
+
+int scanOptions(int argc, char** argv, DecoderSettings* settings) {
+    int index = 1;
+    // A lone "-" names standard input and ends the options like any file name.
+    while (index < argc && argv[index][0] == '-' && argv[index][1] != '\0') {
+        if (!scanOneOption(argc, argv, &index, settings)) {
+            reportVersion();
+            pm_usage(USAGE_SYNOPSIS);
+        }
+        ++index;
+    }
+    return index;
+}

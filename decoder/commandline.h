@@ -1,0 +1,29 @@
+// rasterunpack's settings record and its command-line scan.
+#ifndef RASTERUNPACK_COMMANDLINE_H
+#define RASTERUNPACK_COMMANDLINE_H
+
+// What the output pixels hold: the colour, the alpha channel alone, or the
+// colour composited against a background.
+enum AlphaMode { ALPHA_NONE, ALPHA_ONLY, ALPHA_MIX };
+
+// Filled once by the option scan and only read afterwards.
+struct DecoderSettings {
+    bool verbose = false;
+    AlphaMode alphaMode = ALPHA_NONE;
+    const char* backgroundColor = nullptr;  // -background text, unparsed
+    float displayGamma = -1.0f;             // -1.0: no gamma conversion
+    const char* textFile = nullptr;
+    bool reportTime = false;
+};
+
+extern const char* const USAGE_SYNOPSIS;
+
+// Scans the options from argv[1] on into settings and returns the index of
+// the first argument that is not an option. A missing value ends the run with
+// the usage; an unknown option with the version line and the usage.
+int scanOptions(int argc, char** argv, DecoderSettings* settings);
+
+// "rasterunpack version ..., compiled with libpng version ..." on standard error.
+void reportVersion();
+
+#endif

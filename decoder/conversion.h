@@ -1,0 +1,15 @@
+// rasterunpack's conversion: PNG on input, PBM, PGM or PPM on standard output.
+#ifndef RASTERUNPACK_CONVERSION_H
+#define RASTERUNPACK_CONVERSION_H
+
+#include "commandline.h"
+
+#include <cstdio>
+
+// Decodes the whole PNG on input, gives the time and text reports, then
+// writes the PNM. textStream is null without -text. Returns the exit status,
+// 0; every failure ends the process with a message before anything reaches
+// standard output.
+int convertPng(const DecoderSettings* settings, FILE* input, FILE* textStream);
+
+#endif

@@ -1,0 +1,127 @@
+#include "pixels.h"
+
+namespace {
+
+// One sample at *p, advancing p.
+template <bool SIXTEEN>
+inline uint16_t takeSample(const uint8_t*& p) {
+    if (SIXTEEN) {
+        uint16_t v = static_cast<uint16_t>(p[0] << 8 | p[1]);
+        p += 2;
+        return v;
+    }
+    return *p++;
+}
+
+uint16_t composite(uint16_t sample, uint16_t background, uint16_t alpha, uint16_t maxval) {
+    double opacity = double(alpha) / maxval;
+    double mixed = double(sample) * alpha / maxval + background * (1.0 - opacity);
+    return static_cast<uint16_t>(static_cast<uint32_t>(mixed));
+}
+
+// storeXel for one alpha mode, so that the per-pixel loops carry no test of it.
+template <AlphaMode MODE>
+inline void store(const PixelConversion& c, Xel* out, uint16_t red, uint16_t green, uint16_t blue, uint16_t alpha) {
+    if (MODE == ALPHA_ONLY) {
+        *out = Xel{0, 0, alpha};
+    } else if (MODE == ALPHA_MIX && alpha != c.maxval) {
+        *out = Xel{composite(red, c.background.red, alpha, c.maxval),
+                   composite(green, c.background.green, alpha, c.maxval),
+                   composite(blue, c.background.blue, alpha, c.maxval)};
+    } else {
+        *out = Xel{red, green, blue};
+    }
+}
+
+template <bool SIXTEEN, AlphaMode MODE>
+void convertPixels(const PixelConversion& c, const uint8_t* p, uint32_t width, Xel* out) {
+    const uint16_t m = c.maxval;
+    switch (c.colorType) {
+        case 0:
+            for (uint32_t x = 0; x < width; ++x) {
+                uint16_t v = takeSample<SIXTEEN>(p);
+                uint16_t a = c.hasTrns && v == c.trnsGrey ? 0 : m;
+                store<MODE>(c, &out[x], v, v, v, a);
+            }
+            break;
+        case 2:
+            for (uint32_t x = 0; x < width; ++x) {
+                uint16_t r = takeSample<SIXTEEN>(p);
+                uint16_t g = takeSample<SIXTEEN>(p);
+                uint16_t b = takeSample<SIXTEEN>(p);
+                bool transparent =
+                    c.hasTrns && r == c.trnsColor.red && g == c.trnsColor.green && b == c.trnsColor.blue;
+                store<MODE>(c, &out[x], r, g, b, transparent ? 0 : m);
+            }
+            break;
+        case 3:
+            // The tables have 256 entries: an index beyond the palette reads
+            // as black, beyond the tRNS count as opaque.
+            for (uint32_t x = 0; x < width; ++x) {
+                uint8_t i = *p++;
+                const PaletteEntry& e = c.palette[i];
+                store<MODE>(c, &out[x], e.red, e.green, e.blue, c.paletteAlpha[i]);
+            }
+            break;
+        case 4:
+            for (uint32_t x = 0; x < width; ++x) {
+                uint16_t v = takeSample<SIXTEEN>(p);
+                uint16_t a = takeSample<SIXTEEN>(p);
+                store<MODE>(c, &out[x], v, v, v, a);
+            }
+            break;
+        case 6:
+            for (uint32_t x = 0; x < width; ++x) {
+                uint16_t r = takeSample<SIXTEEN>(p);
+                uint16_t g = takeSample<SIXTEEN>(p);
+                uint16_t b = takeSample<SIXTEEN>(p);
+                uint16_t a = takeSample<SIXTEEN>(p);
+                store<MODE>(c, &out[x], r, g, b, a);
+            }
+            break;
+    }
+}
+
+template <bool SIXTEEN>
+void convertPixelsIn(const PixelConversion& c, const uint8_t* row, uint32_t width, Xel* out) {
+    switch (c.alphaMode) {
+        case ALPHA_NONE: convertPixels<SIXTEEN, ALPHA_NONE>(c, row, width, out); break;
+        case ALPHA_ONLY: convertPixels<SIXTEEN, ALPHA_ONLY>(c, row, width, out); break;
+        case ALPHA_MIX: convertPixels<SIXTEEN, ALPHA_MIX>(c, row, width, out); break;
+    }
+}
+
+}  // namespace
+
+PixelConversion pixelConversionFor(const HeaderFacts& facts, const DecodePlan& plan, AlphaMode mode) {
+    PixelConversion c;
+    c.colorType = facts.colorType;
+    c.sixteenBit = facts.bitDepth == 16;
+    c.hasTrns = facts.hasTrns;
+    c.maxval = plan.maxval;
+    c.alphaMode = mode;
+    c.background = plan.background;
+    c.palette = plan.palette;
+    c.paletteAlpha = plan.paletteAlpha;
+    c.trnsGrey = plan.trnsGrey;
+    c.trnsColor = plan.trnsColor;
+    return c;
+}
+
+void storeXel(const PixelConversion& c, Xel* out, uint16_t red, uint16_t green, uint16_t blue, uint16_t alpha) {
+    switch (c.alphaMode) {
+        case ALPHA_NONE: store<ALPHA_NONE>(c, out, red, green, blue, alpha); break;
+        case ALPHA_ONLY: store<ALPHA_ONLY>(c, out, red, green, blue, alpha); break;
+        case ALPHA_MIX: store<ALPHA_MIX>(c, out, red, green, blue, alpha); break;
+    }
+}
+
+bool convertRow(const PixelConversion& c, const uint8_t* row, uint32_t width, Xel* out) {
+    bool known = c.colorType == 0 || c.colorType == 2 || c.colorType == 3 || c.colorType == 4 || c.colorType == 6;
+    if (!known) return false;
+    if (c.sixteenBit)
+        convertPixelsIn<true>(c, row, width, out);
+    else
+        convertPixelsIn<false>(c, row, width, out);
+    return true;
+}

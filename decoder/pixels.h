@@ -1,0 +1,36 @@
+// rasterunpack's per-pixel conversion: one decoded PNG row, as libpng
+// delivers it after the requested transformations, into one row of Xels.
+#ifndef RASTERUNPACK_PIXELS_H
+#define RASTERUNPACK_PIXELS_H
+
+#include "decisions.h"
+
+#include <orrim.h>
+
+#include <cstdint>
+
+// What every pixel of one image is converted with.
+struct PixelConversion {
+    int colorType = 0;
+    bool sixteenBit = false;  // two bytes a sample, high first; else one
+    bool hasTrns = false;
+    uint16_t maxval = 255;
+    AlphaMode alphaMode = ALPHA_NONE;
+    Rgb16 background = {0, 0, 0};
+    const PaletteEntry* palette = nullptr;     // 256 entries
+    const uint16_t* paletteAlpha = nullptr;    // 256 entries
+    uint16_t trnsGrey = 0;                     // on the output's scale, gamma-corrected
+    Rgb16 trnsColor = {0, 0, 0};
+};
+
+PixelConversion pixelConversionFor(const HeaderFacts& facts, const DecodePlan& plan, AlphaMode mode);
+
+// Stores one output pixel: the colour, the alpha alone, or the colour
+// composited against the background, as the alpha mode asks.
+void storeXel(const PixelConversion& c, Xel* out, uint16_t red, uint16_t green, uint16_t blue, uint16_t alpha);
+
+// Converts width pixels of row into out. False for a colour type the PNG
+// format does not have.
+bool convertRow(const PixelConversion& c, const uint8_t* row, uint32_t width, Xel* out);
+
+#endif

@@ -1,0 +1,243 @@
+#include "pngread.h"
+
+#include <orrim.h>
+#include <pngrecovery.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <type_traits>
+
+namespace {
+
+// A libpng error jumps across the frames between the recovery point and
+// libpng: they may hold plain data only.
+static_assert(std::is_trivially_destructible<DecodedPng>::value, "the decoded image must be plain data");
+
+const size_t SIGNATURE_CHECKED = 4;
+// The tallest image taken: height x 4 bytes of row pointers must fit in 32 bits.
+const uint32_t MAX_HEIGHT = (1u << 30) - 1;
+
+// The conversion the recovery point releases.
+DecodedPng* activeDecode = nullptr;
+
+[[noreturn]] void failAllocation(DecodedPng* d) { abandonDecodedPng(d, "couldn't allocate space for image"); }
+
+void checkSignature(FILE* input) {
+    png_byte signature[SIGNATURE_CHECKED];
+    if (fread(signature, 1, SIGNATURE_CHECKED, input) != SIGNATURE_CHECKED) {
+        pm_closer(input);
+        pm_error("input file is empty or too short");
+    }
+    if (png_sig_cmp(signature, 0, SIGNATURE_CHECKED) != 0) {
+        pm_closer(input);
+        pm_error("input file is not a PNG file");
+    }
+}
+
+void createStructures(DecodedPng* d) {
+    d->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &pngJumpBuffer, reportLibpngError, nullptr);
+    if (!d->png) {
+        pm_closer(d->input);
+        pm_error("cannot allocate main libpng structure (png_ptr)");
+    }
+    d->info = png_create_info_struct(d->png);
+    if (!d->info) {
+        png_destroy_read_struct(&d->png, nullptr, nullptr);
+        pm_closer(d->input);
+        pm_error("cannot allocate LIBPNG structures");
+    }
+}
+
+void readHeaderFacts(png_structp png, png_infop info, HeaderFacts* f) {
+    png_uint_32 width = 0, height = 0;
+    int depth = 0, colorType = 0, interlace = 0;
+    png_get_IHDR(png, info, &width, &height, &depth, &colorType, &interlace, nullptr, nullptr);
+    f->width = width;
+    f->height = height;
+    f->bitDepth = depth;
+    f->colorType = colorType;
+    f->interlaceMethod = interlace;
+
+    png_colorp palette = nullptr;
+    int paletteCount = 0;
+    if (png_get_PLTE(png, info, &palette, &paletteCount) && palette) {
+        f->paletteCount = paletteCount < 0 ? 0 : paletteCount > MAX_PALETTE_ENTRIES ? MAX_PALETTE_ENTRIES : paletteCount;
+        for (int i = 0; i < f->paletteCount; ++i) f->palette[i] = {palette[i].red, palette[i].green, palette[i].blue};
+    }
+
+    png_bytep trnsAlpha = nullptr;
+    int trnsCount = 0;
+    png_color_16p trnsColor = nullptr;
+    if (png_get_tRNS(png, info, &trnsAlpha, &trnsCount, &trnsColor)) {
+        f->hasTrns = true;
+        if (colorType == PNG_COLOR_TYPE_PALETTE && trnsAlpha) {
+            f->trnsCount = trnsCount < 0 ? 0 : trnsCount > MAX_PALETTE_ENTRIES ? MAX_PALETTE_ENTRIES : trnsCount;
+            memcpy(f->trnsAlpha, trnsAlpha, size_t(f->trnsCount));
+        }
+        if (trnsColor) {
+            f->trnsGrey = trnsColor->gray;
+            f->trnsColor = {trnsColor->red, trnsColor->green, trnsColor->blue};
+        }
+    }
+
+    png_color_16p background = nullptr;
+    if (png_get_bKGD(png, info, &background) && background) {
+        f->hasBkgd = true;
+        f->bkgdIndex = background->index;
+        f->bkgdGrey = background->gray;
+        f->bkgdColor = {background->red, background->green, background->blue};
+    }
+
+    double gamma = 0.0;
+    if (png_get_gAMA(png, info, &gamma)) {
+        f->hasGama = true;
+        f->imageGamma = static_cast<float>(gamma);
+    }
+
+    png_color_8p sbit = nullptr;
+    if (png_get_sBIT(png, info, &sbit) && sbit) {
+        f->hasSbit = true;
+        f->sbit = {sbit->red, sbit->green, sbit->blue, sbit->gray, sbit->alpha};
+    }
+
+    png_uint_32 physX = 0, physY = 0;
+    int unit = 0;
+    if (png_get_pHYs(png, info, &physX, &physY, &unit)) {
+        f->hasPhys = true;
+        f->physX = physX;
+        f->physY = physY;
+    }
+}
+
+// Bytes of one decoded row: width x bytes per sample x channels, unpacked.
+bool decodedRowBytes(const HeaderFacts& f, size_t* bytes) {
+    size_t channels = f.colorType == PNG_COLOR_TYPE_RGB_ALPHA ? 4
+                      : f.colorType == PNG_COLOR_TYPE_RGB     ? 3
+                      : f.colorType == PNG_COLOR_TYPE_GA      ? 2
+                                                              : 1;
+    size_t perPixel = channels * (f.bitDepth == 16 ? 2 : 1);
+    if (f.width > SIZE_MAX / perPixel) return false;
+    *bytes = f.width * perPixel;
+    return true;
+}
+
+void printPlanNotes(const DecodePlan& plan, bool verbose) {
+    for (int i = 0; i < plan.noteCount; ++i)
+        if (verbose || plan.notes[i].always) pm_message("%s", plan.notes[i].text);
+}
+
+void requestTransformations(png_structp png, const DecodePlan& plan) {
+    if (plan.pack) png_set_packing(png);
+    if (plan.gamma) png_set_gamma(png, plan.screenGamma, plan.fileGamma);
+    if (plan.shift) {
+        png_color_8 bits;
+        bits.red = plan.shiftBits.red;
+        bits.green = plan.shiftBits.green;
+        bits.blue = plan.shiftBits.blue;
+        bits.gray = plan.shiftBits.grey;
+        bits.alpha = plan.shiftBits.alpha;
+        png_set_shift(png, &bits);
+    }
+}
+
+// Reads every pass. A row's buffer is allocated when the first pass that
+// touches it comes, so a file that claims a large image but ends early has
+// cost only the rows its data reached.
+void readImageRows(DecodedPng* d, size_t allocBytes) {
+    int passes = png_set_interlace_handling(d->png);
+    png_read_update_info(d->png, d->info);
+    size_t libpngRowBytes = png_get_rowbytes(d->png, d->info);
+    if (libpngRowBytes > allocBytes) allocBytes = libpngRowBytes;
+    uint32_t width = d->facts.width;
+    for (int pass = 0; pass < passes; ++pass) {
+        bool interlaced = passes > 1;
+        bool passHasColumns = !interlaced || PNG_PASS_COLS(width, pass) > 0;
+        for (uint32_t y = 0; y < d->facts.height; ++y) {
+            bool touched = passHasColumns && (!interlaced || PNG_ROW_IN_INTERLACE_PASS(y, pass));
+            if (touched && !d->rows[y]) {
+                // Every byte is written by the passes before it is read.
+                d->rows[y] = static_cast<uint8_t*>(malloc(allocBytes ? allocBytes : 1));
+                if (!d->rows[y]) failAllocation(d);
+            }
+            png_read_row(d->png, d->rows[y], nullptr);
+        }
+    }
+    png_read_end(d->png, d->info);
+}
+
+void decideConversion(DecodedPng* d, const DecoderSettings& settings) {
+    d->plan = planConversion(d->facts, settings);
+    printPlanNotes(d->plan, settings.verbose);
+    if (settings.backgroundColor) {
+        Pixel p = ppm_parsecolor(settings.backgroundColor, d->plan.maxval);
+        overrideBackground(&d->plan, d->facts.colorType, p.r, p.g, p.b);
+    }
+}
+
+}  // namespace
+
+void decodePng(FILE* input, const DecoderSettings& settings, DecodedPng* d) {
+    d->input = input;
+    checkSignature(input);
+    createStructures(d);
+
+    activeDecode = d;
+    pngRecoveryArmed = true;
+    if (setjmp(pngJumpBuffer)) abandonDecodedPng(activeDecode, "setjmp returns error condition");
+
+    png_init_io(d->png, input);
+    png_set_sig_bytes(d->png, SIGNATURE_CHECKED);
+    png_read_info(d->png, d->info);
+    readHeaderFacts(d->png, d->info, &d->facts);
+
+    if (settings.verbose) {
+        char description[2][NOTE_SIZE];
+        describeHeader(d->facts, description);
+        pm_message("%s", description[0]);
+        pm_message("%s", description[1]);
+    }
+
+    size_t rowBytes = 0;
+    if (d->facts.height > MAX_HEIGHT || !decodedRowBytes(d->facts, &rowBytes)) failAllocation(d);
+    d->rowBytes = rowBytes;
+    d->rows = static_cast<uint8_t**>(calloc(d->facts.height ? d->facts.height : 1, sizeof(uint8_t*)));
+    if (!d->rows) failAllocation(d);
+
+    decideConversion(d, settings);
+    requestTransformations(d->png, d->plan);
+    readImageRows(d, rowBytes);
+    pngRecoveryArmed = false;
+    activeDecode = nullptr;
+}
+
+const png_time* modificationTime(const DecodedPng& d) {
+    png_timep time = nullptr;
+    if (!png_get_tIME(d.png, d.info, &time)) return nullptr;
+    return time;
+}
+
+int textChunks(const DecodedPng& d, png_text** texts) {
+    int count = 0;
+    *texts = nullptr;
+    png_get_text(d.png, d.info, texts, &count);
+    return *texts ? count : 0;
+}
+
+void releaseDecodedPng(DecodedPng* d) {
+    pngRecoveryArmed = false;
+    if (d->rows) {
+        for (uint32_t y = 0; y < d->facts.height; ++y) free(d->rows[y]);
+        free(d->rows);
+        d->rows = nullptr;
+    }
+    if (d->png) png_destroy_read_struct(&d->png, d->info ? &d->info : nullptr, nullptr);
+    d->png = nullptr;
+    d->info = nullptr;
+}
+
+void abandonDecodedPng(DecodedPng* d, const char* message) {
+    releaseDecodedPng(d);
+    if (d->input) pm_closer(d->input);
+    d->input = nullptr;
+    pm_error("%s", message);
+}

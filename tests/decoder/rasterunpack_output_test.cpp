@@ -1,0 +1,223 @@
+// rasterunpack end to end: PNGs built chunk by chunk go in, the exact PNM
+// bytes and report lines come out.
+#include "pngbuilder.h"
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+namespace {
+
+RunResult run(const std::vector<std::string>& args, const std::string& png) {
+    return runProgram(rasterunpackPath(), args, png);
+}
+
+std::string bytes8(std::initializer_list<unsigned> values) {
+    std::string s;
+    for (unsigned v : values) s += char(v);
+    return s;
+}
+
+PngChunk plte(std::initializer_list<unsigned> rgb) { return {"PLTE", bytes8(rgb)}; }
+PngChunk trns8(std::initializer_list<unsigned> alphas) { return {"tRNS", bytes8(alphas)}; }
+PngChunk trns16(std::initializer_list<unsigned> values) { return {"tRNS", bytes16(values)}; }
+PngChunk sbit(std::initializer_list<unsigned> counts) { return {"sBIT", bytes8(counts)}; }
+PngChunk gama(uint32_t scaled) { return {"gAMA", bytes32({scaled})}; }
+PngChunk phys(uint32_t x, uint32_t y) { return {"pHYs", bytes32({x, y}) + '\1'}; }
+
+PngSpec image(uint32_t width, uint32_t height, int depth, int colorType, std::vector<uint32_t> samples,
+              std::vector<PngChunk> chunks = {}, bool interlace = false) {
+    PngSpec s;
+    s.width = width;
+    s.height = height;
+    s.depth = depth;
+    s.colorType = colorType;
+    s.samples = std::move(samples);
+    s.beforeData = std::move(chunks);
+    s.interlace = interlace;
+    return s;
+}
+
+// Stands for a warning of libpng's own.
+const std::string LIBPNG_WARNING = "*";
+
+struct OutputCase {
+    const char* name;
+    PngSpec png;
+    std::vector<std::string> args;
+    std::string pnm;
+    std::string errLine;  // a line standard error must hold; empty: stderr must be empty
+};
+
+class Output : public testing::TestWithParam<OutputCase> {};
+
+TEST_P(Output, ExactPnm) {
+    const OutputCase& c = GetParam();
+    RunResult r = run(c.args, buildPng(c.png));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, c.pnm);
+    if (c.errLine.empty())
+        EXPECT_EQ(r.err, "");
+    else if (c.errLine == LIBPNG_WARNING)
+        EXPECT_NE(r.err, "");  // the text is libpng's
+    else
+        EXPECT_NE(r.err.find("rasterunpack: " + c.errLine + "\n"), std::string::npos) << r.err;
+}
+
+const std::vector<uint32_t> RGBA_PIXELS = {200, 10, 0, 128, 200, 10, 0, 255, 200, 10, 0, 0};
+
+INSTANTIATE_TEST_SUITE_P(
+    Pngs, Output,
+    testing::Values(
+        // 0 is black: a PBM 1 bit
+        OutputCase{"Grey1", image(3, 2, 1, 0, {0, 1, 0, 1, 1, 0}), {}, makePbm(3, 2, {1, 0, 1, 0, 0, 1}), ""},
+        OutputCase{"Grey2", image(5, 1, 2, 0, {0, 1, 2, 3, 1}), {}, makePgm(5, 1, 3, {0, 1, 2, 3, 1}), ""},
+        OutputCase{"Grey4", image(3, 1, 4, 0, {0, 9, 15}), {}, makePgm(3, 1, 15, {0, 9, 15}), ""},
+        OutputCase{"Grey8", image(2, 1, 8, 0, {7, 250}), {}, makePgm(2, 1, 255, {7, 250}), ""},
+        OutputCase{"Grey16", image(2, 1, 16, 0, {258, 65535}), {}, makePgm(2, 1, 65535, {258, 65535}), ""},
+        OutputCase{"Rgb8", image(2, 1, 8, 2, {1, 2, 3, 4, 5, 6}), {}, makePpm(2, 1, 255, {1, 2, 3, 4, 5, 6}), ""},
+        OutputCase{"Rgb16", image(1, 1, 16, 2, {1, 300, 65535}), {}, makePpm(1, 1, 65535, {1, 300, 65535}), ""},
+        OutputCase{"PaletteGrey4Bit", image(3, 1, 4, 3, {1, 0, 1}, {plte({0, 0, 0, 90, 90, 90})}), {},
+                   makePgm(3, 1, 255, {90, 0, 90}), ""},
+        OutputCase{"PaletteColour2Bit", image(3, 1, 2, 3, {1, 0, 2}, {plte({0, 0, 0, 90, 90, 90, 1, 2, 3})}), {},
+                   makePpm(3, 1, 255, {90, 90, 90, 0, 0, 0, 1, 2, 3}), ""},
+        // An index past the palette reads as black.
+        OutputCase{"PaletteIndexBeyondPalette", image(2, 1, 8, 3, {1, 7}, {plte({0, 0, 0, 9, 8, 7})}), {},
+                   makePpm(2, 1, 255, {9, 8, 7, 0, 0, 0}), ""},
+        OutputCase{"GreyAlphaDropsAlpha", image(2, 1, 8, 4, {7, 0, 8, 255}), {}, makePgm(2, 1, 255, {7, 8}), ""},
+        OutputCase{"GreyAlphaAlpha", image(2, 1, 8, 4, {7, 0, 8, 200}), {"-alpha"}, makePgm(2, 1, 255, {0, 200}),
+                   ""},
+        OutputCase{"Rgba16Alpha", image(1, 1, 16, 6, {1, 2, 3, 4660}), {"-alpha"}, makePgm(1, 1, 65535, {4660}), ""},
+        OutputCase{"RgbaMixOnWhite", image(3, 1, 8, 6, RGBA_PIXELS), {"-mix"},
+                   makePpm(3, 1, 255, {227, 132, 127, 200, 10, 0, 255, 255, 255}), ""},
+        OutputCase{"RgbaMixOnBkgd", image(3, 1, 8, 6, RGBA_PIXELS, {{"bKGD", bytes16({50, 0, 250})}}), {"-mix"},
+                   makePpm(3, 1, 255, {125, 5, 124, 200, 10, 0, 50, 0, 250}), ""},
+        OutputCase{"RgbaMixOnGivenBackground", image(3, 1, 8, 6, RGBA_PIXELS, {{"bKGD", bytes16({50, 0, 250})}}),
+                   {"-mix", "-background", "#000000"}, makePpm(3, 1, 255, {100, 5, 0, 200, 10, 0, 0, 0, 0}), ""},
+        OutputCase{"GreyTrnsAlphaIsBitmap", image(3, 1, 8, 0, {5, 6, 5}, {trns16({5})}), {"-alpha"},
+                   makePbm(3, 1, {1, 0, 1}), ""},
+        OutputCase{"GreyTrnsMix", image(2, 1, 8, 0, {5, 6}, {trns16({5})}), {"-mix", "-background", "#404040"},
+                   makePgm(2, 1, 255, {64, 6}), ""},
+        OutputCase{"RgbTrnsMix", image(2, 1, 16, 2, {1, 2, 3, 1, 2, 4}, {trns16({1, 2, 3})}),
+                   {"-mix", "-background", "#ffff00000000"}, makePpm(2, 1, 65535, {65535, 0, 0, 1, 2, 4}), ""},
+        OutputCase{"PaletteTwoLevelAlpha", image(3, 1, 8, 3, {0, 1, 2}, {plte({1, 1, 1, 2, 2, 2, 3, 3, 3}),
+                                                                            trns8({0, 255})}),
+                   {"-alpha"}, makePbm(3, 1, {1, 0, 0}), ""},
+        OutputCase{"PalettePartialAlpha", image(3, 1, 8, 3, {0, 1, 2}, {plte({1, 1, 1, 2, 2, 2, 3, 3, 3}),
+                                                                           trns8({0, 128})}),
+                   {"-alpha"}, makePgm(3, 1, 255, {0, 128, 255}), ""},
+        OutputCase{"RgbSbit555", image(1, 1, 8, 2, {0xff, 0x80, 0x08}, {sbit({5, 5, 5})}), {},
+                   makePpm(1, 1, 31, {31, 16, 1}), ""},
+        OutputCase{"RgbSbit565", image(1, 1, 8, 2, {0xff, 0x80, 0x08}, {sbit({5, 6, 5})}), {},
+                   makePpm(1, 1, 255, {0xff, 0x80, 0x08}), "writing file with 8 bit resolution"},
+        OutputCase{"RgbSbit565MixStaysWithinMaxval", image(1, 1, 8, 2, {0xff, 0xff, 0x08}, {sbit({5, 6, 5})}),
+                   {"-mix"}, makePpm(1, 1, 31, {31, 31, 1}), ""},
+        OutputCase{"Grey4Sbit2", image(3, 1, 4, 0, {15, 4, 3}, {sbit({2})}), {}, makePgm(3, 1, 3, {3, 1, 0}), ""},
+        OutputCase{"PaletteSbit4", image(2, 1, 8, 3, {0, 1}, {sbit({4, 4, 4}), plte({0xff, 0x80, 0x10, 0, 0, 0})}),
+                   {}, makePpm(2, 1, 15, {15, 8, 1, 0, 0, 0}), ""},
+        // Under -mix the palette alpha comes to the lowered scale with the colours.
+        OutputCase{"PaletteSbit4Mix", image(2, 1, 8, 3, {0, 1}, {sbit({4, 4, 4}), plte({0xff, 0x80, 0x10, 0, 0, 0}),
+                                                                 trns8({255, 0})}),
+                   {"-mix", "-background", "#ff0000"}, makePpm(2, 1, 15, {15, 8, 1, 15, 0, 0}), ""},
+        OutputCase{"GreySbitAndTrnsMix", image(2, 1, 8, 0, {0xf3, 0x53}, {sbit({4}), trns16({0xf3})}),
+                   {"-mix", "-background", "#000000"}, makePgm(2, 1, 15, {0, 5}), ""},
+        OutputCase{"AlphaSbit1", image(2, 1, 8, 4, {9, 0, 9, 255}, {sbit({8, 1})}), {"-alpha"},
+                   makePbm(2, 1, {1, 0}), ""},
+        // libpng drops an sBIT with a zero count; nothing is shifted.
+        OutputCase{"SbitZeroIgnored", image(1, 1, 8, 0, {200}, {sbit({0})}), {}, makePgm(1, 1, 255, {200}), "*"},
+        OutputCase{"GammaWinsOverSbit", image(2, 1, 8, 0, {128, 64}, {sbit({4})}), {"-gamma", "2.2"},
+                   makePgm(2, 1, 255, {186, 136}), ""},
+        OutputCase{"GammaPalette", image(2, 1, 8, 3, {0, 1}, {plte({128, 64, 255, 0, 0, 0})}), {"-gamma", "2.2"},
+                   makePpm(2, 1, 255, {186, 136, 255, 0, 0, 0}), ""},
+        OutputCase{"GammaEqualToFile", image(1, 1, 8, 0, {128}, {gama(50000)}), {"-gamma", "0.5"},
+                   makePgm(1, 1, 255, {128}), ""},
+        OutputCase{"GammaZeroWithoutGama", image(1, 1, 8, 0, {128}), {"-gamma", "0"}, makePgm(1, 1, 255, {128}), ""},
+        OutputCase{"PhysWide", image(1, 1, 8, 0, {1}, {phys(2, 1)}), {}, makePgm(1, 1, 255, {1}),
+                   "warning - non-square pixels; to fix do a 'rasterresize -yscale 2'"},
+        OutputCase{"PhysTall", image(1, 1, 8, 0, {1}, {phys(3, 6)}), {}, makePgm(1, 1, 255, {1}),
+                   "warning - non-square pixels; to fix do a 'rasterresize -xscale 2'"},
+        OutputCase{"PhysZeroDensityDown", image(1, 1, 8, 0, {1}, {phys(5, 0)}), {}, makePgm(1, 1, 255, {1}), ""},
+        OutputCase{"PhysZeroDensityAcross", image(1, 1, 8, 0, {1}, {phys(0, 5)}), {}, makePgm(1, 1, 255, {1}), ""},
+        OutputCase{"PhysSquare", image(1, 1, 8, 0, {1}, {phys(7, 7)}), {}, makePgm(1, 1, 255, {1}), ""},
+        OutputCase{"InterlacedGrey2", image(9, 9, 2, 0, std::vector<uint32_t>(81, 2), {}, true), {},
+                   makePgm(9, 9, 3, std::vector<Sample>(81, 2)), ""},
+        OutputCase{"InterlacedNarrow", image(1, 5, 16, 4, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, {}, true), {"-alpha"},
+                   makePgm(1, 5, 65535, {2, 4, 6, 8, 10}), ""}),
+    [](const testing::TestParamInfo<OutputCase>& info) { return info.param.name; });
+
+TEST(Reports, VerboseLinesInOrder) {
+    PngSpec s = image(2, 1, 8, 0, {128, 64}, {gama(45455), {"bKGD", bytes16({77})}}, true);
+    s.afterData.push_back({"tIME", bytes16({2003}) + bytes8({12, 5, 14, 3, 9})});
+    s.beforeData.push_back(phys(2, 1));
+    RunResult r = run({"-verbose", "-gamma", "2.2", "-time"}, buildPng(s));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err,
+              "rasterunpack: reading a 2w x 1h image, 8 bits gray, image gamma = 0.45, Adam7 interlaced\n"
+              "rasterunpack: background {index, gray, red, green, blue} = {0, 77, 77, 77, 77}\n"
+              "rasterunpack: image gamma is 0.45, converted for display gamma of 2.20\n"
+              "rasterunpack: modification time: 05 December 2003 14:03:09\n"
+              "rasterunpack: warning - non-square pixels; to fix do a 'rasterresize -yscale 2'\n"
+              "rasterunpack: writing a PGM file (maxval=255)\n");
+}
+
+TEST(Reports, SignificantBitsLine) {
+    RunResult r = run({"-verbose"}, buildPng(image(1, 1, 8, 2, {8, 8, 8}, {sbit({5, 5, 5})})));
+    EXPECT_NE(r.err.find("rasterunpack: image has fewer significant bits, writing file with 5 bits per channel\n"),
+              std::string::npos)
+        << r.err;
+}
+
+TEST(Reports, TimeOnlyWhenAskedAndPresent) {
+    PngSpec s = image(1, 1, 8, 0, {1});
+    RunResult without = run({"-time"}, buildPng(s));
+    EXPECT_EQ(without.err, "");
+    s.beforeData.push_back({"tIME", bytes16({1999}) + bytes8({1, 31, 0, 0, 60})});
+    EXPECT_EQ(run({}, buildPng(s)).err, "");
+    EXPECT_EQ(run({"-time"}, buildPng(s)).err, "rasterunpack: modification time: 31 January 1999 00:00:60\n");
+}
+
+std::string zTxt(const std::string& key, const std::string& text) {
+    uLongf size = compressBound(uLong(text.size()));
+    std::string z(size, '\0');
+    compress2(reinterpret_cast<Bytef*>(&z[0]), &size, reinterpret_cast<const Bytef*>(text.data()), uLong(text.size()),
+              9);
+    z.resize(size);
+    return key + std::string("\0\0", 2) + z;
+}
+
+TEST(Reports, TextFromBothSidesOfTheImageDataInFileOrder) {
+    std::string dir = scratchDir();
+    PngSpec s = image(1, 1, 8, 0, {1}, {{"tEXt", std::string("Title\0Sunset", 12)}});
+    s.afterData.push_back({"zTXt", zTxt("Comment", "first\nsecond")});
+    s.afterData.push_back({"tEXt", std::string("Creation Time\0" "2003", 18)});
+    RunResult r = run({"-text", dir + "/dump.txt"}, buildPng(s));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readFile(dir + "/dump.txt"),
+              "Title           Sunset\n"
+              "Comment         first\n"
+              "                second\n"
+              "\"Creation Time\" 2003\n");
+}
+
+TEST(Reports, TextDumpReadsBackThroughRasterpack) {
+    std::string dir = scratchDir();
+    std::string text = "line one\nindented\n";
+    PngSpec s = image(1, 1, 8, 0, {1}, {{"tEXt", std::string("Title\0Sunset", 12)},
+                                        {"tEXt", "Two words" + std::string(1, '\0') + "x  "},
+                                        {"tEXt", "Long" + std::string(1, '\0') + text}});
+    ASSERT_EQ(run({"-text", dir + "/first.txt"}, buildPng(s)).status, 0);
+    RunResult packed = runProgram(rasterpackPath(), {"-text", dir + "/first.txt"}, makePgm(1, 1, 255, {1}));
+    ASSERT_EQ(packed.status, 0) << packed.err;
+    std::vector<PngChunk> chunks = pngChunks(packed.out);
+    std::vector<std::string> texts;
+    for (const PngChunk& c : chunks)
+        if (c.type == "tEXt") texts.push_back(c.data);
+    // The reader drops leading blanks of each line; everything else survives.
+    EXPECT_EQ(texts, (std::vector<std::string>{std::string("Title\0Sunset", 12), std::string("Two words\0x  ", 13),
+                                               std::string("Long\0line one\nindented\n", 23)}));
+    ASSERT_EQ(run({"-text", dir + "/second.txt"}, packed.out).status, 0);
+    EXPECT_EQ(readFile(dir + "/second.txt"), readFile(dir + "/first.txt"));
+}
+
+}  // namespace

@@ -1,0 +1,255 @@
+// rasterunpack's pure parts in-process: the plan for each kind of header,
+// the gamma correction, compositing, the row conversion and the reports.
+#include "decisions.h"
+#include "pixels.h"
+#include "reports.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+// --- the plan --------------------------------------------------------------------
+
+HeaderFacts facts(int colorType, int depth) {
+    HeaderFacts f;
+    f.width = f.height = 1;
+    f.colorType = colorType;
+    f.bitDepth = depth;
+    return f;
+}
+
+HeaderFacts withSbit(HeaderFacts f, SignificantBits bits) {
+    f.hasSbit = true;
+    f.sbit = bits;
+    return f;
+}
+
+HeaderFacts greyPalette(int depth, int entries) {
+    HeaderFacts f = facts(3, depth);
+    f.paletteCount = entries;
+    for (int i = 0; i < entries; ++i) f.palette[i] = {uint8_t(i * 16), uint8_t(i * 16), uint8_t(i * 16)};
+    return f;
+}
+
+HeaderFacts withPaletteAlpha(HeaderFacts f, std::initializer_list<uint8_t> alphas) {
+    f.hasTrns = true;
+    for (uint8_t a : alphas) f.trnsAlpha[f.trnsCount++] = a;
+    return f;
+}
+
+DecoderSettings settings(AlphaMode mode = ALPHA_NONE, float gamma = -1.0f) {
+    DecoderSettings s;
+    s.alphaMode = mode;
+    s.displayGamma = gamma;
+    return s;
+}
+
+struct PlanCase {
+    const char* name;
+    HeaderFacts facts;
+    DecoderSettings settings;
+    int maxval;
+    int format;
+    bool shift;
+    bool gamma;
+    std::vector<std::string> alwaysNotes;  // shown without -verbose
+};
+
+class Plan : public testing::TestWithParam<PlanCase> {};
+
+TEST_P(Plan, MaxvalFormatAndTransformations) {
+    const PlanCase& c = GetParam();
+    DecodePlan plan = planConversion(c.facts, c.settings);
+    EXPECT_EQ(plan.maxval, c.maxval);
+    EXPECT_EQ(chooseOutputFormat(c.facts, plan, c.settings.alphaMode), c.format);
+    EXPECT_EQ(plan.shift, c.shift);
+    EXPECT_EQ(plan.gamma, c.gamma);
+    EXPECT_EQ(plan.pack, c.facts.bitDepth < 8);
+    std::vector<std::string> always;
+    for (int i = 0; i < plan.noteCount; ++i)
+        if (plan.notes[i].always) always.push_back(plan.notes[i].text);
+    EXPECT_EQ(always, c.alwaysNotes);
+}
+
+HeaderFacts gammaFile(HeaderFacts f, float gamma) {
+    f.hasGama = true;
+    f.imageGamma = gamma;
+    return f;
+}
+
+const std::vector<std::string> UNEQUAL_NOTES = {"different bit depths for color channels not supported",
+                                                "writing file with 8 bit resolution"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Headers, Plan,
+    testing::Values(
+        PlanCase{"RgbSbit565", withSbit(facts(2, 8), {5, 6, 5, 0, 0}), settings(), 255, PPM_FORMAT, false, false,
+                 UNEQUAL_NOTES},
+        PlanCase{"GreySbitFull", withSbit(facts(0, 8), {0, 0, 0, 8, 0}), settings(), 255, PGM_FORMAT, false, false,
+                 {}},
+        PlanCase{"GammaMinusOneIsNone", gammaFile(facts(0, 8), 0.5f), settings(ALPHA_NONE, -1.0f), 255, PGM_FORMAT,
+                 false, false, {}},
+        PlanCase{"AlphaOfGrey", facts(0, 16), settings(ALPHA_ONLY), 65535, PBM_FORMAT, false, false, {}},
+        PlanCase{"AlphaOfRgb", facts(2, 8), settings(ALPHA_ONLY), 255, PBM_FORMAT, false, false, {}},
+        PlanCase{"MixIgnoresSbitOfAlphaTypes", withSbit(facts(6, 8), {4, 4, 4, 0, 4}), settings(ALPHA_MIX), 255,
+                 PPM_FORMAT, false, false, {}},
+        PlanCase{"MixIgnoresSbitOfPartialPalette",
+                 withSbit(withPaletteAlpha(greyPalette(8, 4), {7}), {4, 4, 4, 0, 0}), settings(ALPHA_MIX), 255,
+                 PGM_FORMAT, false, false, {}},
+        PlanCase{"SbitZeroIgnored", withSbit(facts(0, 8), {0, 0, 0, 0, 0}), settings(), 255, PGM_FORMAT, false,
+                 false, {}},
+        PlanCase{"SbitBeyondDepthIgnored", withSbit(facts(0, 4), {0, 0, 0, 6, 0}), settings(), 15, PGM_FORMAT,
+                 false, false, {}},
+        PlanCase{"PaletteSbit9Ignored", withSbit(greyPalette(8, 4), {9, 9, 9, 0, 0}), settings(), 255, PGM_FORMAT,
+                 false, false, {}},
+        PlanCase{"AlphaCountZeroIgnored", withSbit(facts(6, 8), {8, 8, 8, 0, 0}), settings(ALPHA_ONLY), 255,
+                 PGM_FORMAT, false, false, {}},
+        PlanCase{"UnequalZeroIgnored", withSbit(facts(2, 8), {5, 0, 5, 0, 0}), settings(), 255, PPM_FORMAT, false,
+                 false, {}}),
+    [](const testing::TestParamInfo<PlanCase>& info) { return info.param.name; });
+
+TEST(PlanDetail, GreyShiftBringsTrnsAndBackgroundToTheLoweredMaxval) {
+    HeaderFacts f = withSbit(facts(0, 16), {0, 0, 0, 4, 0});
+    f.hasTrns = true;
+    f.trnsGrey = 0xF000;
+    f.hasBkgd = true;
+    f.bkgdGrey = 0x8000;
+    DecodePlan plan = planConversion(f, settings(ALPHA_MIX));
+    EXPECT_EQ(plan.maxval, 15);
+    EXPECT_EQ(plan.trnsGrey, 15);
+    EXPECT_EQ(plan.background.blue, 8);
+}
+
+struct BackgroundCase {
+    const char* name;
+    HeaderFacts facts;
+    float gamma;
+    Rgb16 expected;
+};
+
+HeaderFacts withBkgd(HeaderFacts f, uint8_t index, uint16_t grey, Rgb16 colour) {
+    f.hasBkgd = true;
+    f.bkgdIndex = index;
+    f.bkgdGrey = grey;
+    f.bkgdColor = colour;
+    return f;
+}
+
+class Background : public testing::TestWithParam<BackgroundCase> {};
+
+TEST_P(Background, FromTheFile) {
+    const BackgroundCase& c = GetParam();
+    DecodePlan plan = planConversion(c.facts, settings(ALPHA_MIX, c.gamma));
+    EXPECT_EQ(plan.background.red, c.expected.red);
+    EXPECT_EQ(plan.background.green, c.expected.green);
+    EXPECT_EQ(plan.background.blue, c.expected.blue);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Chunks, Background,
+    testing::Values(BackgroundCase{"NoBkgdIsWhite", facts(2, 16), -1.0f, {65535, 65535, 65535}},
+                    BackgroundCase{"Grey", withBkgd(facts(4, 8), 0, 7, {1, 2, 3}), -1.0f, {7, 7, 7}},
+                    BackgroundCase{"Colour", withBkgd(facts(2, 8), 0, 7, {1, 2, 3}), -1.0f, {1, 2, 3}},
+                    BackgroundCase{"PaletteEntry", withBkgd(greyPalette(8, 4), 3, 0, {}), -1.0f, {48, 48, 48}},
+                    // An index beyond the palette reads as black, never past it.
+                    BackgroundCase{"PaletteIndexBeyond", withBkgd(greyPalette(8, 4), 200, 0, {}), -1.0f, {0, 0, 0}},
+                    BackgroundCase{"GammaCorrected", withBkgd(facts(2, 8), 0, 0, {64, 128, 255}), 2.2f,
+                                   {136, 186, 255}}),
+    [](const testing::TestParamInfo<BackgroundCase>& info) { return info.param.name; });
+
+TEST(PlanDetail, TrnsColourIsGammaCorrectedForComparison) {
+    HeaderFacts f = facts(2, 8);
+    f.hasTrns = true;
+    f.trnsColor = {64, 128, 0};
+    DecodePlan plan = planConversion(f, settings(ALPHA_NONE, 2.2f));
+    EXPECT_EQ(plan.trnsColor.red, 136);
+    EXPECT_EQ(plan.trnsColor.green, 186);
+    EXPECT_EQ(plan.trnsColor.blue, 0);
+}
+
+// --- gamma and compositing ---------------------------------------------------------
+
+TEST(CorrectGamma, WorkedValues) {
+    const struct {
+        uint16_t v, maxval;
+        float gamma;
+        uint16_t expected;
+    } cases[] = {{0, 255, 2.2f, 0},   {64, 255, 2.2f, 136}, {128, 255, 2.2f, 186},
+                 {255, 255, 2.2f, 255}, {100, 255, 1.0f, 100}, {32768, 65535, 0.5f, 16384}};
+    for (const auto& c : cases) EXPECT_EQ(correctGamma(c.v, c.maxval, c.gamma), c.expected) << c.v;
+}
+
+PixelConversion conversion(int colorType, AlphaMode mode, uint16_t maxval = 255, Rgb16 bg = {0, 0, 0}) {
+    PixelConversion c;
+    c.colorType = colorType;
+    c.alphaMode = mode;
+    c.maxval = maxval;
+    c.background = bg;
+    return c;
+}
+
+TEST(StoreXel, CompositingWorkedValues) {
+    const struct {
+        uint16_t colour, background, alpha, expected;
+    } cases[] = {{200, 50, 128, 125}, {200, 0, 100, 78}, {10, 250, 200, 61}, {10, 250, 0, 250}, {10, 250, 255, 10}};
+    for (const auto& c : cases) {
+        PixelConversion pc = conversion(2, ALPHA_MIX, 255, {c.background, c.background, c.background});
+        Xel out{9, 9, 9};
+        storeXel(pc, &out, c.colour, c.colour, c.colour, c.alpha);
+        EXPECT_EQ(out, (Xel{c.expected, c.expected, c.expected})) << c.colour << " " << c.alpha;
+    }
+}
+
+TEST(StoreXel, Modes) {
+    Xel out{};
+    storeXel(conversion(2, ALPHA_ONLY), &out, 1, 2, 3, 77);
+    EXPECT_EQ(out, (Xel{0, 0, 77}));
+    storeXel(conversion(2, ALPHA_NONE), &out, 1, 2, 3, 0);
+    EXPECT_EQ(out, (Xel{1, 2, 3}));
+}
+
+// --- reports ----------------------------------------------------------------------------
+
+std::string dump(std::vector<png_text> texts) {
+    char* buffer = nullptr;
+    size_t size = 0;
+    FILE* f = open_memstream(&buffer, &size);
+    dumpTextChunks(texts.data(), int(texts.size()), f);
+    fclose(f);
+    std::string out(buffer, size);
+    free(buffer);
+    return out;
+}
+
+png_text text(const char* key, const std::string& value) {
+    png_text t{};
+    t.compression = PNG_TEXT_COMPRESSION_NONE;
+    t.key = const_cast<char*>(key);
+    t.text = const_cast<char*>(value.data());
+    t.text_length = value.size();
+    return t;
+}
+
+TEST(TextDump, Layout) {
+    const std::string hello = "Hello", nul = std::string("x\0y", 3), none;
+    EXPECT_EQ(dump({text("KeywordOfTwentyBytes", hello)}), "KeywordOfTwentyBytes Hello\n");
+    EXPECT_EQ(dump({text("\"A long quoted\"", hello)}), "\"\"A long quoted\"\" Hello\n");
+    EXPECT_EQ(dump({text("Raw", nul), text("Empty", none)}), "Raw             " + nul + "\nEmpty           \n");
+}
+
+TEST(TimeReport, MonthNames) {
+    EXPECT_STREQ(monthName(0), "");
+    EXPECT_STREQ(monthName(1), "January");
+    EXPECT_STREQ(monthName(12), "December");
+    EXPECT_STREQ(monthName(13), "");
+    png_time t{2003, 0, 5, 14, 3, 9};
+    testing::internal::CaptureStderr();
+    reportModTime(t);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("modification time: 05  2003 14:03:09\n"), std::string::npos) << err;
+}
+
+}  // namespace
