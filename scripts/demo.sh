@@ -35,6 +35,9 @@ pack_and_report() {
   echo "demo: rasterpack wrote $png as $form PNG ($(wc -c < "$png") bytes)$note"
 }
 
+pack_and_report "$out/sample-16.png" "$out/sample-16.ppm"
+pack_and_report "$out/sample-16-dithered.png" "$out/sample-16-dithered.ppm"
+
 # 4 x 4 cells of 16 x 16 pixels, one colour each.
 awk 'BEGIN {
   print "P3\n64 64\n255"
