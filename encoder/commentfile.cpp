@@ -12,6 +12,28 @@ const size_t LINE_BUFFER_START = 128;
 
 bool isBlank(char ch) { return ch == ' ' || ch == '\t' || ch == '\0'; }
 
+// Text for a message line: control bytes as \t, \r or a three-digit octal
+// escape, so that the line stays one line of plain text. Free with free().
+char* escapeControlBytes(const char* text) {
+    size_t length = strlen(text);
+    char* out = static_cast<char*>(malloc(length * 4 + 1));
+    if (!out) return nullptr;
+    size_t at = 0;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+        if (*p == '\t') {
+            at += size_t(sprintf(out + at, "\\t"));
+        } else if (*p == '\r') {
+            at += size_t(sprintf(out + at, "\\r"));
+        } else if (*p < 0x20 || *p == 0x7f) {
+            at += size_t(sprintf(out + at, "\\%03o", *p));
+        } else {
+            out[at++] = char(*p);
+        }
+    }
+    out[at] = '\0';
+    return out;
+}
+
 // The next line of the stream without its line feed, NUL-terminated, with its
 // length (NUL bytes inside count). False only at end of file before any byte.
 // Free the line with strfree.
@@ -52,10 +74,12 @@ char* readKeyword(const char* line, size_t length, size_t* position) {
         ++at;
         while (at < length && line[at] != '"' && line[at] != '\0') keyword[out++] = line[at++];
         keyword[out] = '\0';
-        if (at >= length || line[at] == '\0')
+        if (at >= length || line[at] == '\0') {
+            char* shown = escapeControlBytes(keyword);
             pm_error("Invalid comment file format:  keyword contains a NUL character.  "
                      "Text leading up to the NUL character is '%s'",
-                     keyword);
+                     shown ? shown : keyword);
+        }
         ++at;  // the closing quote
     } else {
         while (at < length && line[at] != ' ' && line[at] != '\t' && line[at] != '\0') keyword[out++] = line[at++];

@@ -338,6 +338,10 @@ INSTANTIATE_TEST_SUITE_P(
                     "character is 'Open keyword'"},
         BadTextCase{std::string("\"Nul") + '\0' + "x\" v\n",
                     "Invalid comment file format:  keyword contains a NUL character.  Text leading up to the NUL "
-                    "character is 'Nul'"}));
+                    "character is 'Nul'"},
+        // control bytes of the keyword are shown escaped: the message stays one plain line
+        BadTextCase{"\"Bell\aTab\tCR\r\x1b[2J\n",
+                    "Invalid comment file format:  keyword contains a NUL character.  Text leading up to the NUL "
+                    "character is 'Bell\\007Tab\\tCR\\r\\033[2J'"}));
 
 }  // namespace
