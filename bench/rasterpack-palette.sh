@@ -80,7 +80,7 @@ for round in $(seq "$runs"); do
   done
   for input in palette wide; do
     "$analysis" "$work/$input.ppm" 2> "$work/a"
-    read -r _ wall used < <(head -1 "$work/a")
+    read -r _ wall used < <(grep "^analyses " "$work/a")
     note "$input-analyses" "$wall" "$used" ""
   done
   echo "round $round of $runs done"
