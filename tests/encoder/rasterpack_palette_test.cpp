@@ -148,6 +148,12 @@ TEST(PaletteImage, ColourCountIsReportedWithoutVerbose) {
     EXPECT_EQ(r.err, "rasterpack: 3 colors found\n");
     r = run({}, ppmOf(distinctColours(257)));
     EXPECT_EQ(r.err, "");
+    // so is an exact transparent colour the image lacks; the run still succeeds
+    r = run({"-transparent", "=#000020"}, ppmOf(distinctColours(3)));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err,
+              "rasterpack: 3 colors found\n"
+              "rasterpack: specified transparent color not present in palette; ignoring -transparent\n");
 }
 
 // --- messages ----------------------------------------------------------------------------
