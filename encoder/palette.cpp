@@ -3,7 +3,7 @@
 #include "alphapalette.h"
 #include "orderedpalette.h"
 
-#include <climits>
+#include <cstdint>
 #include <cstdlib>
 
 void findHistogram(const RasterSource* raster, bool verbose, HistogramCache* cache) {
