@@ -1,6 +1,7 @@
-// Image analyses that let the driver choose a smaller PNG form: whether the
-// samples carry fewer significant bits than maxval suggests, and whether an
-// alpha mask reduces to one transparent colour.
+// Image analyses that let the driver choose a smaller PNG form: whether a
+// colour image is all grey, whether the samples carry fewer significant bits
+// than maxval suggests, and whether an alpha mask reduces to one transparent
+// colour. Each re-reads the raster from its start.
 #ifndef RASTERPACK_ANALYSES_H
 #define RASTERPACK_ANALYSES_H
 
@@ -11,6 +12,9 @@ struct MaskColorResult {
     Pixel maskColor = {0, 0, 0};  // in image units; grey in all three samples
 };
 
+// True when no pixel has differing red, green and blue (also for no rows);
+// stops at the first that has.
+bool allPixelsGrey(const RasterSource* raster);
 // For a plain or raw PGM file without a mask in force.
 int findGraySigBits(const RasterSource* raster);
 // For a plain or raw PPM file.

@@ -2,8 +2,9 @@
 #ifndef RASTERPACK_COMMANDLINE_H
 #define RASTERPACK_COMMANDLINE_H
 
-// Filled once by the option scan; afterwards only the conversion driver
-// changes alpha and transparent (a mask reduced to one transparent colour).
+// Filled once by the option scan and only read afterwards: it stays what the
+// user asked. What the conversion decides (a mask reduced to one transparent
+// colour, say) lives in its own records.
 struct EncoderSettings {
     bool verbose = false;
     bool downscale = false;  // accept maxval above 65535
@@ -11,7 +12,7 @@ struct EncoderSettings {
     bool force = false;      // skip every analysis and palette attempt
     bool alpha = false;
     const char* alphaFile = nullptr;
-    int transparent = -1;    // -1 none, 1 from -transparent, 2 from the alpha mask
+    int transparent = -1;    // -1 none, 1 from -transparent
     const char* transparentColor = nullptr;
     int background = -1;     // -1 none, 1 from -background
     const char* backgroundColor = nullptr;

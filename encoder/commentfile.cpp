@@ -12,6 +12,28 @@ const size_t LINE_BUFFER_START = 128;
 
 bool isBlank(char ch) { return ch == ' ' || ch == '\t' || ch == '\0'; }
 
+// Text for a message line: control bytes as \t, \r or a three-digit octal
+// escape, so that the line stays one line of plain text. Free with free().
+char* escapeControlBytes(const char* text) {
+    size_t length = strlen(text);
+    char* out = static_cast<char*>(malloc(length * 4 + 1));
+    if (!out) return nullptr;
+    size_t at = 0;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+        if (*p == '\t') {
+            at += size_t(sprintf(out + at, "\\t"));
+        } else if (*p == '\r') {
+            at += size_t(sprintf(out + at, "\\r"));
+        } else if (*p < 0x20 || *p == 0x7f) {
+            at += size_t(sprintf(out + at, "\\%03o", *p));
+        } else {
+            out[at++] = char(*p);
+        }
+    }
+    out[at] = '\0';
+    return out;
+}
+
 // The next line of the stream without its line feed, NUL-terminated, with its
 // length (NUL bytes inside count). False only at end of file before any byte.
 // Free the line with strfree.
@@ -52,10 +74,12 @@ char* readKeyword(const char* line, size_t length, size_t* position) {
         ++at;
         while (at < length && line[at] != '"' && line[at] != '\0') keyword[out++] = line[at++];
         keyword[out] = '\0';
-        if (at >= length || line[at] == '\0')
+        if (at >= length || line[at] == '\0') {
+            char* shown = escapeControlBytes(keyword);
             pm_error("Invalid comment file format:  keyword contains a NUL character.  "
                      "Text leading up to the NUL character is '%s'",
-                     keyword);
+                     shown ? shown : keyword);
+        }
         ++at;  // the closing quote
     } else {
         while (at < length && line[at] != ' ' && line[at] != '\t' && line[at] != '\0') keyword[out++] = line[at++];
@@ -70,18 +94,18 @@ size_t skipBlanks(const char* line, size_t length, size_t at) {
     return at;
 }
 
-void growEntries(png_textp* entries, int* room) {
+void growEntries(CommentEntry** entries, int* room) {
     int newRoom = *room * 2;
-    auto* grown = static_cast<png_textp>(realloc(*entries, size_t(newRoom) * sizeof(png_text)));
+    auto* grown = static_cast<CommentEntry*>(realloc(*entries, size_t(newRoom) * sizeof(CommentEntry)));
     if (!grown) pm_error("unable to allocate memory for comment array");
     *entries = grown;
     *room = newRoom;
 }
 
-void startEntry(png_textp entry, const char* line, size_t length, bool ztxt) {
+void startEntry(CommentEntry* entry, const char* line, size_t length, bool ztxt) {
     memset(entry, 0, sizeof *entry);
     bool staysPlain = line[0] == 'A' || line[0] == 'T';
-    entry->compression = (ztxt && !staysPlain) ? PNG_TEXT_COMPRESSION_zTXt : PNG_TEXT_COMPRESSION_NONE;
+    entry->compressed = ztxt && !staysPlain;
     size_t at = 0;
     entry->key = readKeyword(line, length, &at);
     at = skipBlanks(line, length, at);
@@ -89,26 +113,26 @@ void startEntry(png_textp entry, const char* line, size_t length, bool ztxt) {
     if (!entry->text) pm_error("Unable to allocate memory for text chunks");
     memcpy(entry->text, line + at, length - at);
     entry->text[length - at] = '\0';
-    entry->text_length = length - at;
+    entry->textLength = length - at;
 }
 
-void continueEntry(png_textp entry, const char* line, size_t length) {
-    size_t size = entry->text_length + length + 2;
+void continueEntry(CommentEntry* entry, const char* line, size_t length) {
+    size_t size = entry->textLength + length + 2;
     char* grown = static_cast<char*>(realloc(entry->text, size));
     if (!grown) pm_error("Unable to allocate %u bytes of memory for comment chunk", static_cast<unsigned>(size));
     entry->text = grown;
     size_t at = skipBlanks(line, length, 0);
-    entry->text[entry->text_length++] = '\n';
-    memcpy(entry->text + entry->text_length, line + at, length - at);
-    entry->text_length += length - at;
-    entry->text[entry->text_length] = '\0';
+    entry->text[entry->textLength++] = '\n';
+    memcpy(entry->text + entry->textLength, line + at, length - at);
+    entry->textLength += length - at;
+    entry->text[entry->textLength] = '\0';
 }
 
 }  // namespace
 
-void readCommentFile(png_structp png, png_infop info, FILE* comment, bool ztxt, bool verbose) {
+void readCommentFile(FILE* comment, bool ztxt, bool verbose, CommentList* list) {
     int room = COMMENT_ARRAY_START;
-    auto* entries = static_cast<png_textp>(malloc(size_t(room) * sizeof(png_text)));
+    auto* entries = static_cast<CommentEntry*>(malloc(size_t(room) * sizeof(CommentEntry)));
     if (!entries) pm_error("unable to allocate memory for comment array");
     int count = 0;
     char* line = nullptr;
@@ -127,12 +151,17 @@ void readCommentFile(png_structp png, png_infop info, FILE* comment, bool ztxt, 
         }
         strfree(line);
     }
-    // libpng keeps its own copies of the entries.
-    png_set_text(png, info, entries, count);
-    for (int i = 0; i < count; ++i) {
-        free(entries[i].key);
-        free(entries[i].text);
-    }
-    free(entries);
+    list->entries = entries;
+    list->count = count;
     if (verbose) pm_message("%d comments placed in text chunk", count);
+}
+
+void freeCommentList(CommentList* list) {
+    for (int i = 0; i < list->count; ++i) {
+        free(list->entries[i].key);
+        free(list->entries[i].text);
+    }
+    free(list->entries);
+    list->entries = nullptr;
+    list->count = 0;
 }

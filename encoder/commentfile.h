@@ -1,13 +1,26 @@
-// The comment file of -text and -ztxt, attached as PNG text chunks.
+// The comment file of -text and -ztxt: keyword and text entries for the
+// PNG's text chunks.
 #ifndef RASTERPACK_COMMENTFILE_H
 #define RASTERPACK_COMMENTFILE_H
 
-#include <png.h>
-
+#include <cstddef>
 #include <cstdio>
 
-// Reads the comment file to its end and hands its entries to libpng as the
-// info structure's text list (tEXt, or zTXt under -ztxt).
-void readCommentFile(png_structp png, png_infop info, FILE* comment, bool ztxt, bool verbose);
+struct CommentEntry {
+    char* key;          // NUL-terminated
+    char* text;         // textLength bytes (NUL bytes allowed), then a NUL
+    size_t textLength;
+    bool compressed;    // zTXt rather than tEXt
+};
+
+struct CommentList {
+    CommentEntry* entries = nullptr;
+    int count = 0;
+};
+
+// Reads the comment file to its end into entries (tEXt, or zTXt under
+// -ztxt). Failures end the run.
+void readCommentFile(FILE* comment, bool ztxt, bool verbose, CommentList* list);
+void freeCommentList(CommentList* list);
 
 #endif

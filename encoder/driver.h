@@ -9,7 +9,7 @@
 // Converts the image on input (seekable) to PNG on standard output. The side
 // streams are null when not given; all streams stay open. Returns the exit
 // status, 0; every failure ends the process with a message.
-int convertPnm(EncoderSettings* settings, FILE* input, FILE* alphaStream, FILE* paletteStream,
+int convertPnm(const EncoderSettings* settings, FILE* input, FILE* alphaStream, FILE* paletteStream,
                FILE* commentStream);
 
 #endif

@@ -20,7 +20,8 @@ struct RasterSource {
     int format = 0;               // the file's own format code, plain or raw
 };
 
-// The alpha mask, read whole, with its own maxval.
+// The alpha mask, read whole, with its own maxval. rows holds rowCount rows
+// of cols values, each allocated as it is read.
 struct AlphaMask {
     Sample** rows = nullptr;
     int cols = 0;

@@ -21,6 +21,50 @@ echo "demo: wrote $out/sample-16.ppm, the sample in 16 colours ($(wc -c < "$out/
 "$bin/quantizer/huecut" -quiet -floyd 16 "$out/sample.ppm" > "$out/sample-16-dithered.ppm"
 echo "demo: wrote $out/sample-16-dithered.ppm, the same dithered ($(wc -c < "$out/sample-16-dithered.ppm") bytes)"
 
+# --- rasterpack on few-colour images: the PNG form it chooses ---------------------
+# A 16-colour chart, the 16-colour sample with a two-level mask, and the chart
+# with a mask that covers exactly one of its colours; each is reported with
+# the form rasterpack chose (its -verbose "writing ..." line) and its size.
+pack_and_report() {
+  local png=$1; shift
+  local report form
+  report=$("$bin/encoder/rasterpack" -verbose "$@" 2>&1 >"$png")
+  form=$(sed -n 's/^rasterpack: writing \(an* .*\) file.*/\1/p' <<<"$report")
+  local note=""
+  grep -q "converting alpha mask to transparency index" <<<"$report" && note="; the mask became one transparent colour"
+  echo "demo: rasterpack wrote $png as $form PNG ($(wc -c < "$png") bytes)$note"
+}
+
+pack_and_report "$out/sample-16.png" "$out/sample-16.ppm"
+pack_and_report "$out/sample-16-dithered.png" "$out/sample-16-dithered.ppm"
+
+# 4 x 4 cells of 16 x 16 pixels, one colour each.
+awk 'BEGIN {
+  print "P3\n64 64\n255"
+  for (y = 0; y < 64; y++) for (x = 0; x < 64; x++) {
+    c = int(y / 16) * 4 + int(x / 16)
+    print (c % 4) * 85, int(c / 4) * 85, (c * 37) % 256
+  }
+}' > "$out/chart-16.ppm"
+pack_and_report "$out/chart-16.png" "$out/chart-16.ppm"
+
+# The 16-colour sample under a disc-shaped mask of 0 and 255 only.
+read -r _ cols rows _ < <(head -c 32 "$out/sample-16.ppm" | tr '\n' ' '; echo)
+awk -v w="$cols" -v h="$rows" 'BEGIN {
+  print "P2\n" w " " h "\n255"
+  r = (w < h ? w : h) / 3
+  for (y = 0; y < h; y++) for (x = 0; x < w; x++)
+    print ((x - w / 2) ^ 2 + (y - h / 2) ^ 2 <= r * r) ? 255 : 0
+}' > "$out/disc-mask.pgm"
+pack_and_report "$out/sample-16-masked.png" -alpha "$out/disc-mask.pgm" "$out/sample-16.ppm"
+
+# A mask that is 0 exactly on the chart's top-left colour: one transparent colour.
+awk 'BEGIN {
+  print "P2\n64 64\n255"
+  for (y = 0; y < 64; y++) for (x = 0; x < 64; x++) print (x < 16 && y < 16) ? 0 : 255
+}' > "$out/chart-mask.pgm"
+pack_and_report "$out/chart-16-transparent.png" -alpha "$out/chart-mask.pgm" "$out/chart-16.ppm"
+
 # rasterunpack: every PNG the demo wrote, back to PNM; the round trip must give
 # back the PPM it came from, sample for sample.
 for png in "$out"/*.png; do

@@ -13,8 +13,20 @@ RunResult run(const std::vector<std::string>& args, const std::string& input) {
     return runProgram(rasterpackPath(), args, input);
 }
 
-std::string grey8() { return makePgm(2, 1, 255, {1, 2}); }
-std::string rgb8() { return makePpm(2, 1, 255, {1, 2, 3, 4, 5, 6}); }
+// Images that are written without a palette: 17 grey levels are too many
+// for a grey palette, 257 colours too many for any.
+std::string grey8() {
+    std::vector<Sample> v;
+    for (Sample i = 1; i <= 17; ++i) v.push_back(i);
+    return makePgm(17, 1, 255, v);
+}
+std::string rgb8() {
+    std::vector<Sample> v;
+    for (Sample i = 0; i < 257; ++i) v.insert(v.end(), {i & 0xff, i >> 8, 7});
+    return makePpm(257, 1, 255, v);
+}
+// No palette is tried at 16 bits, so nothing is reported before a failure.
+std::string quietGrey() { return makePgm(2, 1, 65535, {1, 2}); }
 
 std::string maskFile(const std::string& mask) {
     std::string path = scratchDir() + "/mask.pgm";
@@ -72,12 +84,12 @@ INSTANTIATE_TEST_SUITE_P(
         ChunkCase{"PhysUnitLowByte", grey8(), {"-phys", "1", "1", "257"}, "pHYs", bytes32({1, 1}) + bytes8({1})},
         ChunkCase{"NoPhys", grey8(), {}, "pHYs", "<absent>"},
         ChunkCase{"TransparentGrey", grey8(), {"-transparent", "#808080"}, "tRNS", bytes16({128})},
-        ChunkCase{"TransparentGrey4Bit", makePgm(1, 1, 15, {3}), {"-transparent", "#ffffff"}, "tRNS", bytes16({15})},
+        ChunkCase{"TransparentGrey4Bit", makePgm(1, 1, 15, {3}), {"-force", "-transparent", "#ffffff"}, "tRNS", bytes16({15})},
         ChunkCase{"TransparentRgb", rgb8(), {"-transparent", "#ff8000"}, "tRNS", bytes16({255, 128, 0})},
         ChunkCase{"TransparentExactMark", rgb8(), {"-transparent", "=#0000ff"}, "tRNS", bytes16({0, 0, 255})},
         ChunkCase{"TransparentRgb16", makePpm(1, 1, 65535, {1, 2, 3}), {"-transparent", "#ff0000"}, "tRNS",
                   bytes16({65535, 0, 0})},
-        ChunkCase{"TransparentMaxval100", makePpm(1, 1, 100, {1, 2, 3}), {"-transparent", "#808080"}, "tRNS",
+        ChunkCase{"TransparentMaxval100", makePpm(1, 1, 100, {1, 2, 3}), {"-force", "-transparent", "#808080"}, "tRNS",
                   // 32896 -> 50 in image units -> 128 at depth 8
                   bytes16({128, 128, 128})},
         ChunkCase{"TransparentDownscaled", makePgm(1, 1, 100000, {1}, true), {"-downscale", "-transparent", "#ffffff"},
@@ -88,11 +100,11 @@ INSTANTIATE_TEST_SUITE_P(
         ChunkCase{"BackgroundBitmap", makePbm(1, 1, {1}), {"-background", "#ffffff"}, "bKGD", bytes16({1})},
         ChunkCase{"BackgroundRgb16", makePpm(1, 1, 1000, {1, 2, 3}), {"-background", "#00ff00"}, "bKGD",
                   bytes16({0, 65535, 0})},
-        ChunkCase{"SigBitsGrey100", makePgm(1, 1, 100, {1}), {}, "sBIT", bytes8({7})},
-        ChunkCase{"SigBitsRgb31", makePpm(1, 1, 31, {1, 2, 3}), {}, "sBIT", bytes8({5, 5, 5})},
+        ChunkCase{"SigBitsGrey100", makePgm(1, 1, 100, {1}), {"-force"}, "sBIT", bytes8({7})},
+        ChunkCase{"SigBitsRgb31", makePpm(1, 1, 31, {1, 2, 3}), {"-force"}, "sBIT", bytes8({5, 5, 5})},
         ChunkCase{"SigBitsRgb1000", makePpm(1, 1, 1000, {1, 2, 3}), {}, "sBIT", bytes8({10, 10, 10})},
         ChunkCase{"NoSigBitsAtFullDepth", grey8(), {}, "sBIT", "<absent>"},
-        ChunkCase{"NoSigBitsAt4Bit", makePgm(1, 1, 15, {1}), {}, "sBIT", "<absent>"},
+        ChunkCase{"NoSigBitsAt4Bit", makePgm(1, 1, 15, {1}), {"-force"}, "sBIT", "<absent>"},
         ChunkCase{"SigBitsDownscaledAtMostDepth", makePgm(1, 1, 100000, {1}, true), {"-downscale"}, "sBIT",
                   bytes8({16})},
         ChunkCase{"Time", grey8(), {"-time", "2003-01-02", "03:04:05"}, "tIME", bytes16({2003}) + bytes8({1, 2, 3, 4, 5})},
@@ -118,7 +130,8 @@ class MaskChunks : public testing::TestWithParam<MaskChunkCase> {};
 
 TEST_P(MaskChunks, AreExactly) {
     const MaskChunkCase& c = GetParam();
-    RunResult r = run({"-alpha", maskFile(c.mask), "-background", "#ff0000"}, c.image);
+    // -force: the masks below would otherwise become palettes or one transparent colour
+    RunResult r = run({"-force", "-alpha", maskFile(c.mask), "-background", "#ff0000"}, c.image);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(chunkData(pngChunks(r.out), c.type), c.data);
 }
@@ -128,14 +141,14 @@ std::string maskChunkName(const testing::TestParamInfo<MaskChunkCase>& info) { r
 INSTANTIATE_TEST_SUITE_P(
     Masks, MaskChunks,
     testing::Values(
-        MaskChunkCase{"SigBitsAlphaOnly", grey8(), makePgm(2, 1, 1, {0, 1}), "sBIT", bytes8({8, 1})},
+        MaskChunkCase{"SigBitsAlphaOnly", makePgm(2, 1, 255, {1, 2}), makePgm(2, 1, 1, {0, 1}), "sBIT", bytes8({8, 1})},
         MaskChunkCase{"SigBitsGreyAndAlpha", makePgm(2, 1, 15, {1, 2}), makePgm(2, 1, 15, {0, 15}), "sBIT",
                       bytes8({4, 4})},
         MaskChunkCase{"SigBitsRgbAndAlpha", makePpm(1, 1, 100, {1, 2, 3}), makePgm(1, 1, 255, {0}), "sBIT",
                       bytes8({7, 7, 7, 8})},
-        MaskChunkCase{"NoSigBitsWhenAllFull", rgb8(), makePgm(2, 1, 255, {0, 9}), "sBIT", "<absent>"},
-        MaskChunkCase{"NoTransparencyWithAlpha", rgb8(), makePgm(2, 1, 255, {0, 9}), "tRNS", "<absent>"},
-        MaskChunkCase{"BackgroundWithAlpha", rgb8(), makePgm(2, 1, 255, {0, 9}), "bKGD", bytes16({255, 0, 0})}),
+        MaskChunkCase{"NoSigBitsWhenAllFull", makePpm(2, 1, 255, {1, 2, 3, 4, 5, 6}), makePgm(2, 1, 255, {0, 9}), "sBIT", "<absent>"},
+        MaskChunkCase{"NoTransparencyWithAlpha", makePpm(2, 1, 255, {1, 2, 3, 4, 5, 6}), makePgm(2, 1, 255, {0, 9}), "tRNS", "<absent>"},
+        MaskChunkCase{"BackgroundWithAlpha", makePpm(2, 1, 255, {1, 2, 3, 4, 5, 6}), makePgm(2, 1, 255, {0, 9}), "bKGD", bytes16({255, 0, 0})}),
     maskChunkName);
 
 // --- -time failures -----------------------------------------------------------------
@@ -152,7 +165,7 @@ class BadTime : public testing::TestWithParam<BadTimeCase> {};
 
 TEST_P(BadTime, EndsWithAClearMessage) {
     const BadTimeCase& c = GetParam();
-    RunResult r = run({"-time", c.date, c.time}, grey8());
+    RunResult r = run({"-time", c.date, c.time}, quietGrey());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, std::string("rasterpack: -time '") + c.date + "' '" + c.time + "' " + c.problem + "\n");
     EXPECT_TRUE(r.out.empty());
@@ -167,7 +180,7 @@ INSTANTIATE_TEST_SUITE_P(
                     BadTimeCase{"2003-01-02", "3pm", "is not a date and time of the form [yy]yy-mm-dd hh:mm:ss"}));
 
 TEST(Phys, NegativePixelCountsAreRejected) {
-    RunResult r = run({"-phys", "-5", "3", "1"}, grey8());
+    RunResult r = run({"-phys", "-5", "3", "1"}, quietGrey());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "rasterpack: -phys: pixels per unit must not be negative (-5, 3)\n");
     EXPECT_TRUE(r.out.empty());
@@ -190,7 +203,8 @@ TEST(Phys, ValuesBeyondAnIntAreRejected) {
 
 TEST(ChunkOrder, EveryChunkOnceAndAheadOfTheImageData) {
     std::string comments = textFile("Title  Sunset\nComment first\n   second\n");
-    RunResult r = run({"-gamma", "0.5", "-chroma", "0.3127", "0.329", "0.64", "0.33", "0.3", "0.6", "0.15", "0.06",
+    // -force keeps it truecolour, with sBIT
+    RunResult r = run({"-force", "-gamma", "0.5", "-chroma", "0.3127", "0.329", "0.64", "0.33", "0.3", "0.6", "0.15", "0.06",
                        "-phys", "1", "1", "1", "-transparent", "#ff0000", "-background", "#00ff00", "-time",
                        "2003-01-02", "03:04:05", "-text", comments, "-interlace"},
                       makePpm(3, 3, 100, std::vector<Sample>(27, 50)) + "");
@@ -308,7 +322,7 @@ void PrintTo(const BadTextCase& c, std::ostream* os) { *os << c.message.substr(0
 class BadTextFile : public testing::TestWithParam<BadTextCase> {};
 
 TEST_P(BadTextFile, EndsTheRun) {
-    RunResult r = run({"-text", textFile(GetParam().contents)}, grey8());
+    RunResult r = run({"-text", textFile(GetParam().contents)}, quietGrey());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "rasterpack: " + GetParam().message + "\n");
     EXPECT_TRUE(r.out.empty());
@@ -324,6 +338,10 @@ INSTANTIATE_TEST_SUITE_P(
                     "character is 'Open keyword'"},
         BadTextCase{std::string("\"Nul") + '\0' + "x\" v\n",
                     "Invalid comment file format:  keyword contains a NUL character.  Text leading up to the NUL "
-                    "character is 'Nul'"}));
+                    "character is 'Nul'"},
+        // control bytes of the keyword are shown escaped: the message stays one plain line
+        BadTextCase{"\"Bell\aTab\tCR\r\x1b[2J\n",
+                    "Invalid comment file format:  keyword contains a NUL character.  Text leading up to the NUL "
+                    "character is 'Bell\\007Tab\\tCR\\r\\033[2J'"}));
 
 }  // namespace

@@ -23,9 +23,15 @@ std::string versionReport() {
            ".\n" + "   Compiled with 16-bit orrim support (PPM_OVERALLMAXVAL = 65535).\n" + "\n";
 }
 
-std::string greyImage() { return makePgm(3, 2, 255, {0, 10, 20, 30, 40, 50}); }
+// 16-bit samples: no palette is tried, so no colour count is reported.
+std::string greyImage() { return makePgm(3, 2, 65535, {0, 10, 20, 30, 40, 50}); }
 std::string colorImage() { return makePpm(2, 2, 255, {255, 0, 0, 0, 255, 0, 0, 0, 255, 9, 9, 9}); }
-std::string greyLookingColorImage() { return makePpm(2, 1, 255, {7, 7, 7, 200, 200, 200}); }
+// 17 grey levels: too many for a grey palette.
+std::string greyLookingColorImage() {
+    std::vector<Sample> rgb;
+    for (Sample v = 0; v < 17; ++v) rgb.insert(rgb.end(), {v * 15, v * 15, v * 15});
+    return makePpm(17, 1, 255, rgb);
+}
 
 RunResult run(const std::vector<std::string>& args, const std::string& input) {
     return runProgram(rasterpackPath(), args, input);
@@ -90,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Options, ShortestInterlaceAndVerbose) {
     RunResult r = run({"-v", "-i"}, greyImage());
     ASSERT_EQ(r.status, 0);
-    EXPECT_NE(r.err.find("rasterpack: reading a PGM file (maxval=255)\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("rasterpack: reading a PGM file (maxval=65535)\n"), std::string::npos) << r.err;
     EXPECT_EQ(pngHeader(r.out).interlace, 1);
 }
 
@@ -235,7 +241,8 @@ class FilterChoice : public testing::TestWithParam<int> {};
 TEST_P(FilterChoice, EveryRowUsesIt) {
     std::vector<Sample> rgb;
     for (int i = 0; i < 8 * 6 * 3; ++i) rgb.push_back(Sample((i * 37) % 256));
-    RunResult r = run({"-filter", std::to_string(GetParam())}, makePpm(8, 6, 255, rgb));
+    // -force: a palette would take these 48 colours
+    RunResult r = run({"-force", "-filter", std::to_string(GetParam())}, makePpm(8, 6, 255, rgb));
     ASSERT_EQ(r.status, 0);
     std::string raw = inflatedImageData(r.out);
     const size_t stride = 1 + 8 * 3;

@@ -21,6 +21,18 @@ std::vector<std::string> withMask(const std::string& mask, std::vector<std::stri
 
 // --- colour type, depth and samples --------------------------------------------
 
+// n grey levels 0, 15, 30, ...: more than 16 decline a grey palette.
+std::vector<uint32_t> greyLevels(int n) {
+    std::vector<uint32_t> v;
+    for (int i = 0; i < n; ++i) v.push_back(uint32_t(i * 15));
+    return v;
+}
+std::string greyRgb(int n) {
+    std::vector<Sample> rgb;
+    for (uint32_t v : greyLevels(n)) rgb.insert(rgb.end(), {v, v, v});
+    return makePpm(n, 1, 255, rgb);
+}
+
 struct FormCase {
     const char* name;
     std::string image;
@@ -59,27 +71,27 @@ INSTANTIATE_TEST_SUITE_P(
         FormCase{"PgmMaxval2", makePgm(3, 1, 2, {0, 1, 2}), "", {}, 0, 2, {0, 2, 3}},
         FormCase{"PgmMaxval3", makePgm(2, 2, 3, {0, 1, 2, 3}), "", {}, 0, 2, {0, 1, 2, 3}},
         FormCase{"PgmMaxval15", makePgm(5, 1, 15, {0, 1, 7, 14, 15}), "", {}, 0, 4, {0, 1, 7, 14, 15}},
-        FormCase{"PgmMaxval100", makePgm(3, 1, 100, {0, 50, 100}), "", {}, 0, 8, {0, 128, 255}},
-        FormCase{"PgmMaxval255", makePgm(3, 1, 255, {0, 17, 255}), "", {}, 0, 8, {0, 17, 255}},
+        FormCase{"PgmMaxval100", makePgm(3, 1, 100, {0, 50, 100}), "", {"-force"}, 0, 8, {0, 128, 255}},
+        FormCase{"PgmMaxval255", makePgm(3, 1, 255, {0, 17, 255}), "", {"-force"}, 0, 8, {0, 17, 255}},
         FormCase{"PgmMaxval1000", makePgm(3, 1, 1000, {0, 500, 1000}), "", {}, 0, 16, {0, 32768, 65535}},
         FormCase{"PgmMaxval65535", makePgm(3, 1, 65535, {258, 0, 65535}), "", {}, 0, 16, {258, 0, 65535}},
-        FormCase{"PlainPgm", makePgm(2, 1, 255, {3, 250}, true), "", {}, 0, 8, {3, 250}},
-        FormCase{"PpmColour", makePpm(2, 1, 255, {1, 2, 3, 4, 5, 6}), "", {}, 2, 8, {1, 2, 3, 4, 5, 6}},
-        FormCase{"PpmMaxval31", makePpm(1, 1, 31, {0, 16, 31}), "", {}, 2, 8, {0, 132, 255}},
+        FormCase{"PlainPgm", makePgm(2, 1, 255, {3, 250}, true), "", {"-force"}, 0, 8, {3, 250}},
+        FormCase{"PpmColour", makePpm(2, 1, 255, {1, 2, 3, 4, 5, 6}), "", {"-force"}, 2, 8, {1, 2, 3, 4, 5, 6}},
+        FormCase{"PpmMaxval31", makePpm(1, 1, 31, {0, 16, 31}), "", {"-force"}, 2, 8, {0, 132, 255}},
         FormCase{"PpmMaxval65535", makePpm(1, 1, 65535, {258, 1, 65535}), "", {}, 2, 16, {258, 1, 65535}},
-        FormCase{"PpmAllGrey", makePpm(2, 1, 255, {9, 9, 9, 80, 80, 80}), "", {}, 0, 8, {9, 80}},
+        FormCase{"PpmAllGrey", greyRgb(17), "", {}, 0, 8, greyLevels(17)},
         FormCase{"PpmAllGreyForced", makePpm(2, 1, 255, {9, 9, 9, 80, 80, 80}), "", {"-force"}, 2, 8,
                  {9, 9, 9, 80, 80, 80}},
-        FormCase{"PpmWithMask", makePpm(2, 1, 255, {1, 2, 3, 4, 5, 6}), makePgm(2, 1, 255, {0, 200}), {}, 6, 8,
+        FormCase{"PpmWithMask", makePpm(2, 1, 255, {1, 2, 3, 4, 5, 6}), makePgm(2, 1, 255, {0, 200}), {"-force"}, 6, 8,
                  {1, 2, 3, 0, 4, 5, 6, 200}},
-        FormCase{"PgmWithMask", makePgm(2, 1, 255, {10, 20}), makePgm(2, 1, 255, {255, 7}), {}, 4, 8,
+        FormCase{"PgmWithMask", makePgm(2, 1, 255, {10, 20}), makePgm(2, 1, 255, {255, 7}), {"-force"}, 4, 8,
                  {10, 255, 20, 7}},
-        FormCase{"PbmWithMaskMaxval1", makePbm(2, 1, {1, 0}), makePbm(2, 1, {0, 1}), {}, 4, 8, {0, 255, 255, 0}},
-        FormCase{"MaskMaxval3", makePgm(4, 1, 255, {1, 2, 3, 4}), makePgm(4, 1, 3, {0, 1, 2, 3}), {}, 4, 8,
+        FormCase{"PbmWithMaskMaxval1", makePbm(2, 1, {1, 0}), makePbm(2, 1, {0, 1}), {"-force"}, 4, 8, {0, 255, 255, 0}},
+        FormCase{"MaskMaxval3", makePgm(4, 1, 255, {1, 2, 3, 4}), makePgm(4, 1, 3, {0, 1, 2, 3}), {"-force"}, 4, 8,
                  {1, 0, 2, 85, 3, 170, 4, 255}},
         FormCase{"Mask16BitUnder16BitImage", makePgm(1, 1, 65535, {258}), makePgm(1, 1, 255, {128}), {}, 4, 16,
                  {258, 32896}},
-        FormCase{"OpaqueMaskStaysAlpha", makePpm(1, 1, 255, {5, 6, 7}), makePgm(1, 1, 255, {255}), {}, 6, 8,
+        FormCase{"OpaqueMaskStaysAlpha", makePpm(1, 1, 255, {5, 6, 7}), makePgm(1, 1, 255, {255}), {"-force"}, 6, 8,
                  {5, 6, 7, 255}},
         FormCase{"Downscale", makePgm(4, 1, 100000, {0, 50000, 99999, 100000}, true), "", {"-downscale"}, 0, 16,
                  {0, 32768, 65534, 65535}},
@@ -256,7 +268,7 @@ std::string verboseName(const testing::TestParamInfo<VerboseCase>& info) { retur
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, Verbose,
-    testing::Values(VerboseCase{"Grey", makePgm(2, 1, 255, {1, 2}), {"-gamma", "1"},
+    testing::Values(VerboseCase{"Grey", makePgm(2, 1, 255, {1, 2}), {"-force", "-gamma", "1"},
                                 "rasterpack: reading a PGM file (maxval=255)\n"
                                 "rasterpack: Writing 8 bits per component per pixel\n"
                                 "rasterpack: writing an 8-bit gray file\n"
@@ -272,7 +284,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 "rasterpack: writing a 48-bit RGB file\n"
                                 "rasterpack: Transparent color {gray, red, green, blue} = {0, 65535, 0, 0}\n"
                                 "rasterpack: Writing sBIT chunk with sbitval = 10\n"},
-                    VerboseCase{"GreyBackground", makePgm(1, 1, 15, {3}), {"-background", "#ffffff"},
+                    VerboseCase{"GreyBackground", makePgm(1, 1, 15, {3}), {"-force", "-background", "#ffffff"},
                                 "rasterpack: reading a PGM file (maxval=15)\n"
                                 "rasterpack: Writing 4 bits per component per pixel\n"
                                 "rasterpack: writing a 4-bit gray file\n"
@@ -282,7 +294,7 @@ INSTANTIATE_TEST_SUITE_P(
     verboseName);
 
 TEST(Verbose, AlphaImageMessages) {
-    RunResult r = run(withMask(makePgm(1, 1, 255, {9}), {"-verbose"}), makePpm(1, 1, 255, {1, 2, 3}));
+    RunResult r = run(withMask(makePgm(1, 1, 255, {9}), {"-verbose", "-force"}), makePpm(1, 1, 255, {1, 2, 3}));
     ASSERT_EQ(r.status, 0);
     EXPECT_EQ(r.err,
               "rasterpack: reading a PPM file (maxval=255)\n"

@@ -1,0 +1,63 @@
+// rasterpack's one contact with libpng's write side: the structures, the
+// recovery points and every call that sets or writes a chunk or a row. It
+// is fed plain records (the decided form, the chunk options, a producer of
+// rows), so no other encoder file runs under a recovery point.
+#ifndef RASTERPACK_PNGWRITER_H
+#define RASTERPACK_PNGWRITER_H
+
+#include "commentfile.h"
+#include "form.h"
+
+#include <png.h>
+
+#include <cstdint>
+
+// The ancillary chunks the options ask for, besides those of the form.
+struct PngChunkOptions {
+    bool hasGamma = false;
+    float gamma = 0;
+    bool hasChroma = false;
+    float chroma[8] = {};  // white x, y, red x, y, green x, y, blue x, y
+    bool hasPhys = false;
+    uint32_t physX = 0, physY = 0;
+    int physUnit = 0;
+    bool hasTime = false;
+    png_time time = {};
+    const CommentList* comments = nullptr;  // null: no text chunks
+    int filter = -1;       // 0..4, or libpng's own choice
+    int compression = -1;  // 0..9, or libpng's default
+};
+
+// The image data, row by row: every pass reads every row again, and a row
+// the pass leaves out is read but need not be encoded.
+struct RowProducer {
+    void* context = nullptr;
+    void (*startPass)(void* context) = nullptr;
+    // Row y in the form's colour type and depth, one sample per byte below
+    // depth 8; encode is false for a row the pass leaves out.
+    const uint8_t* (*produceRow)(void* context, int y, bool encode) = nullptr;
+};
+
+// One conversion. prepare runs once libpng's structures exist, under the
+// first recovery point: it reads the input, decides the form and fills form,
+// chunks and rows. No libpng call runs inside it, so it may hold anything.
+// abandon releases the caller's resources, closes the input and ends the run
+// with the message; it must not return.
+struct PngWriteJob {
+    void* context = nullptr;
+    void (*prepare)(PngWriteJob* job) = nullptr;
+    [[noreturn]] void (*abandon)(void* context, const char* message) = nullptr;
+    const PngForm* form = nullptr;
+    const PngChunkOptions* chunks = nullptr;
+    RowProducer rows;
+};
+
+// Creates the structures, runs prepare, writes the PNG to standard output
+// and releases the structures. A libpng failure ends in job->abandon with
+// the message of the recovery point it returned to.
+void runPngConversion(PngWriteJob* job);
+
+// Destroys libpng's structures if they exist (for the caller's abandon).
+void releasePngWriter();
+
+#endif
