@@ -5,36 +5,47 @@
 #include <cstring>
 #include <utility>
 
-void initColorMapping(ColorMapping* mapping, const ColorHistEntry* map, int mapSize, int searchSize,
-                      Sample maxval) {
+void initColorMapping(ColorMapping* mapping, const ColorHistEntry* map, int mapSize, int searchSize, Sample maxval) {
     mapping->map = map;
     mapping->mapSize = mapSize;
     mapping->maxval = maxval;
     mapping->search = buildColorSearch(map, searchSize < mapSize ? searchSize : mapSize, maxval);
     mapping->hash = ppm_alloccolorhash();
     mapping->useHash = true;
-    mapping->recent.assign((size_t)1 << RECENT_COLORS_BITS, RecentColor{Pixel{UINT32_MAX, UINT32_MAX, UINT32_MAX}, 0});
+    mapping->recent.assign(static_cast<size_t>(1) << RECENT_COLORS_BITS,
+                           RecentColor{Pixel{UINT32_MAX, UINT32_MAX, UINT32_MAX}, 0});
 }
 
 void freeColorMapping(ColorMapping* mapping) {
     ppm_freecolorhash(mapping->hash);
     mapping->hash = nullptr;
+    freeColorSearch(mapping->search);
+    mapping->search = nullptr;
+}
+
+void freeDitherState(DitherState* dither) {
+    int32_t** rows[] = {&dither->thisRed,   &dither->nextRed,  &dither->thisGreen,
+                        &dither->nextGreen, &dither->thisBlue, &dither->nextBlue};
+    for (int32_t** row : rows) {
+        pm_freerow(*row);
+        *row = nullptr;
+    }
 }
 
 void initDitherState(DitherState* dither, int cols, unsigned int seed) {
     if (cols > INT_MAX - 2) pm_error("image too wide to dither: %d columns", cols);
     const int width = cols + 2;
-    dither->thisRed = (int32_t*)pm_allocrow(width, sizeof(int32_t));
-    dither->nextRed = (int32_t*)pm_allocrow(width, sizeof(int32_t));
-    dither->thisGreen = (int32_t*)pm_allocrow(width, sizeof(int32_t));
-    dither->nextGreen = (int32_t*)pm_allocrow(width, sizeof(int32_t));
-    dither->thisBlue = (int32_t*)pm_allocrow(width, sizeof(int32_t));
-    dither->nextBlue = (int32_t*)pm_allocrow(width, sizeof(int32_t));
+    dither->thisRed = static_cast<int32_t*>(pm_allocrow(width, sizeof(int32_t)));
+    dither->nextRed = static_cast<int32_t*>(pm_allocrow(width, sizeof(int32_t)));
+    dither->thisGreen = static_cast<int32_t*>(pm_allocrow(width, sizeof(int32_t)));
+    dither->nextGreen = static_cast<int32_t*>(pm_allocrow(width, sizeof(int32_t)));
+    dither->thisBlue = static_cast<int32_t*>(pm_allocrow(width, sizeof(int32_t)));
+    dither->nextBlue = static_cast<int32_t*>(pm_allocrow(width, sizeof(int32_t)));
     srandom(seed);
     for (int x = 0; x < width; ++x) {
-        dither->thisRed[x] = (int32_t)(random() % (2 * DITHER_SCALE)) - DITHER_SCALE;
-        dither->thisGreen[x] = (int32_t)(random() % (2 * DITHER_SCALE)) - DITHER_SCALE;
-        dither->thisBlue[x] = (int32_t)(random() % (2 * DITHER_SCALE)) - DITHER_SCALE;
+        dither->thisRed[x] = static_cast<int32_t>(random() % (2 * DITHER_SCALE)) - DITHER_SCALE;
+        dither->thisGreen[x] = static_cast<int32_t>(random() % (2 * DITHER_SCALE)) - DITHER_SCALE;
+        dither->thisBlue[x] = static_cast<int32_t>(random() % (2 * DITHER_SCALE)) - DITHER_SCALE;
     }
     dither->leftToRight = true;
 }
@@ -55,7 +66,7 @@ namespace {
 // straight below, 1/16 below and ahead.
 inline void spreadComponent(int32_t* thisRow, int32_t* nextRow, int x, bool leftToRight, Sample adjusted,
                             Sample chosen) {
-    const int32_t err = ((int32_t)adjusted - (int32_t)chosen) * DITHER_SCALE;
+    const int32_t err = (static_cast<int32_t>(adjusted) - static_cast<int32_t>(chosen)) * DITHER_SCALE;
     const int32_t sevens = err * 7 / 16, threes = err * 3 / 16, fives = err * 5 / 16, ones = err / 16;
     nextRow[x + 1] += fives;
     if (leftToRight) {
@@ -69,12 +80,13 @@ inline void spreadComponent(int32_t* thisRow, int32_t* nextRow, int x, bool left
     }
 }
 
-// sample + error (in whole steps, truncating toward zero), kept within 0..maxval.
+// sample + error (in whole steps, truncating toward zero), kept within
+// 0..maxval.
 inline Sample adjustSample(Sample sample, int32_t error, Sample maxval) {
-    const int32_t v = (int32_t)sample + error / DITHER_SCALE;
+    const int32_t v = static_cast<int32_t>(sample) + error / DITHER_SCALE;
     if (v < 0) return 0;
-    if ((Sample)v > maxval) return maxval;
-    return (Sample)v;
+    if (static_cast<Sample>(v) > maxval) return maxval;
+    return static_cast<Sample>(v);
 }
 
 inline size_t recentSlot(const Pixel& p) {
@@ -109,7 +121,7 @@ void mapRowPlain(Pixel* row, int cols, ColorMapping* mapping) {
 }
 
 void mapRowDithered(Pixel* row, int cols, ColorMapping* mapping, DitherState* d) {
-    const size_t bytes = (size_t)(cols + 2) * sizeof(int32_t);
+    const size_t bytes = static_cast<size_t>(cols + 2) * sizeof(int32_t);
     memset(d->nextRed, 0, bytes);
     memset(d->nextGreen, 0, bytes);
     memset(d->nextBlue, 0, bytes);
@@ -138,4 +150,16 @@ void mapRow(Pixel* row, int cols, ColorMapping* mapping, unsigned int floyd, Dit
         mapRowDithered(row, cols, mapping, dither);
     else
         mapRowPlain(row, cols, mapping);
+}
+
+std::vector<int> findNearestColors(ColorMapping* mapping, const std::vector<ColorCount>& colors) {
+    std::vector<int> nearest;
+    nearest.reserve(colors.size());
+    for (const ColorCount& c : colors) nearest.push_back(searchNearestColor(mapping->search, Pixel{c.r, c.g, c.b}));
+    return nearest;
+}
+
+void mapRowByColorList(Pixel* row, int cols, const ColorMapping* mapping, const uint32_t* colorOfPixel,
+                       const std::vector<int>& nearest) {
+    for (int x = 0; x < cols; ++x) row[x] = mapping->map[nearest[colorOfPixel[x]]].color;
 }

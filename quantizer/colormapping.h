@@ -3,12 +3,13 @@
 #ifndef HUECUT_COLORMAPPING_H
 #define HUECUT_COLORMAPPING_H
 
-#include "colorsearch.h"
-
 #include <orrim.h>
 
 #include <cstdint>
 #include <vector>
+
+#include "colorsearch.h"
+#include "histogram.h"
 
 // Dithering errors are in units of 1/DITHER_SCALE of a sample step.
 const int DITHER_SCALE = 1024;
@@ -41,23 +42,25 @@ struct RecentColor {
 struct ColorMapping {
     const ColorHistEntry* map;
     int mapSize;
-    Sample maxval;       // the output maxval
-    ColorSearch search;  // over map[0..searchSize-1]
-    ColorHash hash;      // pixel colour -> map index
-    bool useHash;        // false once the hash could not grow
+    Sample maxval;        // the output maxval
+    ColorSearch* search;  // over map[0..searchSize-1]; owned
+    ColorHash hash;       // pixel colour -> map index
+    bool useHash;         // false once the hash could not grow
     std::vector<RecentColor> recent;
 };
 
 // Sets up the hash and the search. Only map[0..searchSize-1] can ever be
 // the answer (the entries after it repeat earlier colours); pass mapSize
 // when unsure.
-void initColorMapping(ColorMapping* mapping, const ColorHistEntry* map, int mapSize, int searchSize,
-                      Sample maxval);
+// The mapping borrows map; freeColorMapping releases what init allocated.
+void initColorMapping(ColorMapping* mapping, const ColorHistEntry* map, int mapSize, int searchSize, Sample maxval);
 void freeColorMapping(ColorMapping* mapping);
 
 // Allocates the error rows and fills this row's errors with random values in
 // [-DITHER_SCALE, DITHER_SCALE) drawn from random() after srandom(seed).
+// freeDitherState releases the rows.
 void initDitherState(DitherState* dither, int cols, unsigned int seed);
+void freeDitherState(DitherState* dither);
 
 // The nearest map entry to pixel (lowest index on ties); remembers the
 // answer in the hash while it can grow.
@@ -70,5 +73,16 @@ void diffuseError(DitherState* dither, int x, const Pixel& adjusted, const Pixel
 // Maps one row in place. dither is used (and may be null otherwise) only
 // when floyd is nonzero.
 void mapRow(Pixel* row, int cols, ColorMapping* mapping, unsigned int floyd, DitherState* dither);
+
+// The nearest map entry for each colour of a list, by the same rule as
+// findNearestColor (without touching the hash).
+std::vector<int> findNearestColors(ColorMapping* mapping, const std::vector<ColorCount>& colors);
+
+// Maps one row without dithering when each pixel's colour is known by its
+// position in a colour list (colorOfPixel, the row's part of it) and each
+// listed colour's nearest entry (nearest, from findNearestColors): the same
+// result as mapRow without dithering.
+void mapRowByColorList(Pixel* row, int cols, const ColorMapping* mapping, const uint32_t* colorOfPixel,
+                       const std::vector<int>& nearest);
 
 #endif

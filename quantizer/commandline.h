@@ -3,12 +3,14 @@
 #define HUECUT_COMMANDLINE_H
 
 struct QuantCmdline {
-    const char* inputFileName;   // "-" means standard input
-    const char* mapFileName;     // null when -mapfile is not given
-    int requestedColors;         // set (at least 2) only without -mapfile
-    unsigned int floyd;          // nonzero: Floyd-Steinberg dithering
+    const char* inputFileName;  // "-" means standard input
+    const char* mapFileName;    // null when -mapfile is not given
+    int requestedColors;        // set (at least 2) only without -mapfile
+    unsigned int floyd;         // nonzero: Floyd-Steinberg dithering
     unsigned int randomSeedGiven;
-    unsigned int randomSeed;     // seed of the dithering generator when given
+    unsigned int randomSeed;  // seed of the dithering generator when given
+    int refinePasses;         // passes of palette refinement after the median cut,
+                              // 0..1000
 };
 
 // Fills cmdline from argv; every error ends the run through pm_error.
