@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 
 namespace {
@@ -96,7 +97,15 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentCase{{"-randomseed", "12y", "4", "IN"}, "The -randomseed value '12y' is not a number."},
         ArgumentCase{{"-randomseed", "4294967296", "4", "IN"},
                      "The -randomseed value '4294967296' is out of range (0 to 4294967295)."},
-        ArgumentCase{{"-mapfile", "EMPTY", "IN"}, "colormap in file 'EMPTY' contains no pixels"}));
+        ArgumentCase{{"-mapfile", "EMPTY", "IN"}, "colormap in file 'EMPTY' contains no pixels"},
+        ArgumentCase{{"-refine", "x", "4", "IN"}, "The -refine value 'x' is not a number."},
+        ArgumentCase{{"-refine", "", "4", "IN"}, "The -refine value '' is not a number."},
+        ArgumentCase{{"-refine", "1001", "4", "IN"}, "The -refine value '1001' is out of range (0 to 1000)."},
+        ArgumentCase{{"-refine=-1", "4", "IN"}, "The -refine value '-1' is out of range (0 to 1000)."},
+        ArgumentCase{{"-refine", "99999999999999999999", "4"},
+                     "The -refine value '99999999999999999999' is out of range (0 to 1000)."},
+        ArgumentCase{{"-refine", "3", "-mapfile", "MAP"}, "You cannot specify both -refine and -mapfile options."},
+        ArgumentCase{{"-refine", "0", "-mapfile", "MAP", "IN"}, "You cannot specify both -refine and -mapfile options."}));
 
 TEST(HuecutArguments, CountAloneReadsStandardInputAndCountWithNameReadsTheFile) {
     std::string dir = scratchDir();
@@ -360,4 +369,101 @@ TEST(HuecutDithering, OneColumnImageMixesTheMapColours) {
     }
     EXPECT_GT(white, 20);
     EXPECT_LT(white, 180);
+}
+
+// ---------------------------------------------------------------------------
+// Refinement
+
+namespace {
+
+double sumSquaredError(const TestImage& a, const TestImage& b) {
+    double total = 0;
+    for (size_t i = 0; i < a.pixels.size(); ++i) {
+        const double dr = double(a.pixels[i].r) - b.pixels[i].r, dg = double(a.pixels[i].g) - b.pixels[i].g,
+                     db = double(a.pixels[i].b) - b.pixels[i].b;
+        total += dr * dr + dg * dg + db * db;
+    }
+    return total;
+}
+
+uint64_t plainDistance(const Pixel& a, const Pixel& b) {
+    const int64_t dr = int64_t(a.r) - b.r, dg = int64_t(a.g) - b.g, db = int64_t(a.b) - b.b;
+    return uint64_t(dr * dr + dg * dg + db * db);
+}
+
+// The two numbers of "mean squared error per sample A after N passes (B before)".
+bool readErrorLine(const std::string& err, double* after, int* passes, double* before) {
+    const size_t at = err.find("huecut: mean squared error per sample ");
+    return at != std::string::npos &&
+           sscanf(err.c_str() + at, "huecut: mean squared error per sample %lf after %d passes (%lf before)", after,
+                  passes, before) == 3;
+}
+
+}  // namespace
+
+TEST_P(HuecutProperties, RefineZeroIsByteForByteNoRefinement) {
+    TestImage in = image(GetParam());
+    for (std::vector<std::string> args : {std::vector<std::string>{"9"}, {"-floyd", "-randomseed", "4", "9"}}) {
+        RunResult plain = huecut(args, toPpm(in));
+        args.insert(args.begin(), {"-refine", "0"});
+        RunResult zero = huecut(args, toPpm(in));
+        ASSERT_EQ(plain.status, 0) << plain.err;
+        EXPECT_EQ(zero.out, plain.out);
+        EXPECT_EQ(zero.err, plain.err);
+    }
+}
+
+// Refined output keeps the input's size and maxval, uses at most the colours
+// asked for, maps every pixel to its nearest output colour, and its error is
+// the one reported, no more than before the refinement.
+TEST_P(HuecutProperties, RefinedOutputIsTheNearestOfAtMostTheColoursAsked) {
+    TestImage in = image(GetParam());
+    for (int colors : {2, 12, 300}) {
+        RunResult r = huecut({"-refine", "20", std::to_string(colors)}, toPpm(in));
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(hasLine(r.err, "refining colors..."));
+        TestImage out = parsePpm(r.out);
+        ASSERT_EQ(out.pixels.size(), in.pixels.size());
+        EXPECT_EQ(out.maxval, in.maxval);
+        const std::set<Rgb> used = distinctColors(out);
+        EXPECT_LE(used.size(), size_t(colors));
+        // Above maxval 255 the mapping's coarser distance may pick an entry a
+        // little farther by the plain one.
+        for (size_t i = 0; in.maxval <= 255 && i < in.pixels.size(); ++i) {
+            const uint64_t chosen = plainDistance(in.pixels[i], out.pixels[i]);
+            for (const Rgb& c : used) {
+                const Pixel other = {std::get<0>(c), std::get<1>(c), std::get<2>(c)};
+                ASSERT_LE(chosen, plainDistance(in.pixels[i], other)) << "pixel " << i;
+            }
+        }
+        double after = 0, before = 0;
+        int passes = 0;
+        ASSERT_TRUE(readErrorLine(r.err, &after, &passes, &before)) << r.err;
+        EXPECT_LE(after, before);
+        EXPECT_LE(passes, 20);
+        const double samples = 3.0 * in.pixels.size();
+        if (in.maxval <= 255) {
+            EXPECT_NEAR(after, sumSquaredError(in, out) / samples, 1e-4);
+        }
+        if (distinctColors(in).size() <= size_t(colors)) {
+            EXPECT_EQ(r.out, toPpm(in));
+            EXPECT_EQ(passes, 0);
+        }
+        RunResult dithered = huecut({"-refine", "20", "-fs", std::to_string(colors)}, toPpm(in));
+        ASSERT_EQ(dithered.status, 0) << dithered.err;
+        EXPECT_LE(distinctColors(parsePpm(dithered.out)).size(), size_t(colors));
+    }
+}
+
+TEST(HuecutRefine, BeatsThePlainMedianCutAndQuietSilencesIt) {
+    TestImage in = makeGradientImage(120, 90, 255);
+    RunResult cut = huecut({"16"}, toPpm(in));
+    RunResult refined = huecut({"-refine", "10", "16"}, toPpm(in));
+    ASSERT_EQ(refined.status, 0) << refined.err;
+    EXPECT_LT(sumSquaredError(in, parsePpm(refined.out)), sumSquaredError(in, parsePpm(cut.out)));
+    EXPECT_EQ(refined.err.substr(0, refined.err.find("refining")),
+              cut.err.substr(0, cut.err.find("mapping")));
+    RunResult quiet = huecut({"-quiet", "-refine", "10", "16"}, toPpm(in));
+    EXPECT_EQ(quiet.err, "");
+    EXPECT_EQ(quiet.out, refined.out);
 }
