@@ -3,13 +3,13 @@
 #ifndef HUECUT_COLORMAPPING_H
 #define HUECUT_COLORMAPPING_H
 
+#include "colorsearch.h"
+#include "histogram.h"
+
 #include <orrim.h>
 
 #include <cstdint>
 #include <vector>
-
-#include "colorsearch.h"
-#include "histogram.h"
 
 // Dithering errors are in units of 1/DITHER_SCALE of a sample step.
 const int DITHER_SCALE = 1024;
@@ -38,6 +38,13 @@ struct RecentColor {
     int32_t index;
 };
 
+// At maxvals up to this every possible colour has its own slot in a table of
+// answers (2^21 slots at most), which replaces the memo and the hash: no
+// look-up is cheaper, and the answers are the same.
+const Sample DIRECT_ANSWERS_MAX_MAXVAL = 127;
+
+static_assert(MAX_HIST_COLORS <= INT16_MAX, "map indices must fit the direct answers");
+
 // Everything the mapping of one run shares from row to row.
 struct ColorMapping {
     const ColorHistEntry* map;
@@ -47,6 +54,10 @@ struct ColorMapping {
     ColorHash hash;       // pixel colour -> map index
     bool useHash;         // false once the hash could not grow
     std::vector<RecentColor> recent;
+    // Per colour: its answer, -1 until searched; empty above
+    // DIRECT_ANSWERS_MAX_MAXVAL. Answers fit: no map has more than
+    // MAX_HIST_COLORS + 1 entries that can be the answer.
+    std::vector<int16_t> direct;
 };
 
 // Sets up the hash and the search. Only map[0..searchSize-1] can ever be

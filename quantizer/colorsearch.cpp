@@ -1,7 +1,7 @@
+#include "colorsearch_internal.h"
+
 #include <algorithm>
 #include <unordered_set>
-
-#include "colorsearch_internal.h"
 
 namespace {
 

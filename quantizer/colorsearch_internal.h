@@ -2,10 +2,10 @@
 #ifndef HUECUT_COLORSEARCH_INTERNAL_H
 #define HUECUT_COLORSEARCH_INTERNAL_H
 
+#include "colorsearch.h"
+
 #include <cstdint>
 #include <vector>
-
-#include "colorsearch.h"
 
 // A map colour with its position in the map.
 struct SearchEntry {

@@ -1,12 +1,12 @@
 #include "commandline.h"
 
+#include "refine.h"
+
 #include <orrim.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-
-#include "refine.h"
 
 namespace {
 

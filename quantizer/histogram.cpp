@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 
 void rescalePixels(Pixel** pixels, int cols, int rows, Sample oldMaxval, Sample newMaxval) {
     // One division per possible sample value instead of three per pixel.
@@ -16,26 +17,6 @@ void rescalePixels(Pixel** pixels, int cols, int rows, Sample oldMaxval, Sample 
             row[x].g = table[row[x].g];
             row[x].b = table[row[x].b];
         }
-    }
-}
-
-ColorHist computeHistogram(Pixel** pixels, int cols, int rows, Sample maxval, int* colors, Sample* newMaxval) {
-    for (;;) {
-        pm_message("making histogram...");
-        ColorHist hist = ppm_computecolorhist(pixels, cols, rows, MAX_HIST_COLORS, colors);
-        if (hist) {
-            pm_message("%d colors found", *colors);
-            *newMaxval = maxval;
-            return hist;
-        }
-        // Fewer levels per sample merge near colours until they can be counted;
-        // at maxval 1 there are at most 8 colours, so this ends.
-        pm_message("too many colors!");
-        Sample halved = maxval / 2;
-        pm_message("scaling colors from maxval=%d to maxval=%d to improve clustering...", static_cast<int>(maxval),
-                   static_cast<int>(halved));
-        rescalePixels(pixels, cols, rows, maxval, halved);
-        maxval = halved;
     }
 }
 
@@ -106,14 +87,46 @@ uint32_t addColor(ColorIndex& index, std::vector<ColorCount>& list, Sample r, Sa
     return position;
 }
 
-}  // namespace
+// Below this maxval every colour gets its own counter: no hashing at all.
+const Sample DIRECT_COUNT_MAX_MAXVAL = 63;
 
-std::vector<ColorCount> countImageColors(Pixel** pixels, int cols, int rows, std::vector<uint32_t>* pixelColors) {
-    const uint64_t pixelTotal = static_cast<uint64_t>(cols) * static_cast<uint64_t>(rows);
-    if (pixelTotal > UINT32_MAX) pm_error("image too large to count its colors: %d x %d pixels", cols, rows);
-    if (pixelColors) pixelColors->resize(pixelTotal);
-    uint32_t* position = pixelColors ? pixelColors->data() : nullptr;
-    std::vector<ColorCount> list;
+void checkPixelTotal(int cols, int rows) {
+    if (static_cast<uint64_t>(cols) * static_cast<uint64_t>(rows) > UINT32_MAX)
+        pm_error("image too large to count its colors: %d x %d pixels", cols, rows);
+}
+
+[[noreturn]] void sampleAboveMaxval(Sample maxval) { pm_error("sample above maxval %u in the image", maxval); }
+
+// Counts the colours into list in order of first pixel; false as soon as
+// there are more than limit.
+bool countColorsDirectly(Pixel** pixels, int cols, int rows, Sample maxval, size_t limit,
+                         std::vector<ColorCount>& list) {
+    const size_t side = static_cast<size_t>(maxval) + 1;
+    std::vector<uint32_t> counts(side * side * side, 0);
+    std::vector<uint32_t> order;  // keys, in order of first pixel
+    for (int y = 0; y < rows; ++y) {
+        const Pixel* row = pixels[y];
+        for (int x = 0; x < cols; ++x) {
+            const Pixel& p = row[x];
+            if (p.r > maxval || p.g > maxval || p.b > maxval) sampleAboveMaxval(maxval);
+            const size_t key = (p.r * side + p.g) * side + p.b;
+            if (counts[key]++ == 0) {
+                if (order.size() == limit) return false;
+                order.push_back(static_cast<uint32_t>(key));
+            }
+        }
+    }
+    list.clear();
+    list.reserve(order.size());
+    for (uint32_t key : order)
+        list.push_back(ColorCount{static_cast<uint16_t>(key / side / side), static_cast<uint16_t>(key / side % side),
+                                  static_cast<uint16_t>(key % side), counts[key]});
+    return true;
+}
+
+bool countColorsHashed(Pixel** pixels, int cols, int rows, size_t limit, std::vector<ColorCount>& list,
+                       uint32_t* position) {
+    list.clear();
     ColorIndex index;
     resetIndex(index, 1024);
     for (int y = 0; y < rows; ++y) {
@@ -124,10 +137,49 @@ std::vector<ColorCount> countImageColors(Pixel** pixels, int cols, int rows, std
             int end = x + 1;
             while (end < cols && row[end] == row[x]) ++end;
             const uint32_t at = addColor(index, list, row[x].r, row[x].g, row[x].b, static_cast<uint32_t>(end - x));
+            if (list.size() > limit) return false;
             if (position) position = std::fill_n(position, end - x, at);
             x = end;
         }
     }
+    return true;
+}
+
+}  // namespace
+
+std::vector<ColorHistEntry> computeHistogram(Pixel** pixels, int cols, int rows, Sample maxval, int* colors,
+                                             Sample* newMaxval) {
+    checkPixelTotal(cols, rows);
+    std::vector<ColorCount> list;
+    for (;;) {
+        pm_message("making histogram...");
+        const bool fits = maxval <= DIRECT_COUNT_MAX_MAXVAL
+                              ? countColorsDirectly(pixels, cols, rows, maxval, MAX_HIST_COLORS, list)
+                              : countColorsHashed(pixels, cols, rows, MAX_HIST_COLORS, list, nullptr);
+        if (fits) break;
+        // Fewer levels per sample merge near colours until they can be counted;
+        // at maxval 1 there are at most 8 colours, so this ends.
+        pm_message("too many colors!");
+        Sample halved = maxval / 2;
+        pm_message("scaling colors from maxval=%d to maxval=%d to improve clustering...", static_cast<int>(maxval),
+                   static_cast<int>(halved));
+        rescalePixels(pixels, cols, rows, maxval, halved);
+        maxval = halved;
+    }
+    *colors = static_cast<int>(list.size());
+    pm_message("%d colors found", *colors);
+    *newMaxval = maxval;
+    std::vector<ColorHistEntry> hist;
+    hist.reserve(list.size());
+    for (const ColorCount& c : list) hist.push_back(ColorHistEntry{Pixel{c.r, c.g, c.b}, static_cast<long>(c.count)});
+    return hist;
+}
+
+std::vector<ColorCount> countImageColors(Pixel** pixels, int cols, int rows, std::vector<uint32_t>* pixelColors) {
+    checkPixelTotal(cols, rows);
+    if (pixelColors) pixelColors->resize(static_cast<size_t>(cols) * rows);
+    std::vector<ColorCount> list;
+    countColorsHashed(pixels, cols, rows, SIZE_MAX, list, pixelColors ? pixelColors->data() : nullptr);
     return list;
 }
 
@@ -154,6 +206,7 @@ std::vector<ColorHistEntry> histogramFromColors(const std::vector<ColorCount>& c
         maxval = halved;
     }
     pm_message("%d colors found", static_cast<int>(level.size()));
+    // Same list-to-histogram step as computeHistogram.
     std::vector<ColorHistEntry> hist;
     hist.reserve(level.size());
     for (const ColorCount& c : level) hist.push_back(ColorHistEntry{Pixel{c.r, c.g, c.b}, static_cast<long>(c.count)});

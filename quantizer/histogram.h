@@ -18,12 +18,6 @@ typedef ColorHistEntry* QuantColormap;
 // s = (s * newMaxval + oldMaxval / 2) / oldMaxval. Both maxvals at most 65535.
 void rescalePixels(Pixel** pixels, int cols, int rows, Sample oldMaxval, Sample newMaxval);
 
-// Counts the distinct colours, halving the maxval (and rescaling the image in
-// place) while there are more than MAX_HIST_COLORS. Returns the histogram,
-// which the caller owns and releases with ppm_freecolorhist; *colors and
-// *newMaxval receive its size and the maxval the image is now in.
-ColorHist computeHistogram(Pixel** pixels, int cols, int rows, Sample maxval, int* colors, Sample* newMaxval);
-
 // One distinct colour of an image and the number of its pixels.
 struct ColorCount {
     uint16_t r, g, b;
@@ -37,6 +31,14 @@ struct ColorCount {
 // in the list.
 std::vector<ColorCount> countImageColors(Pixel** pixels, int cols, int rows,
                                          std::vector<uint32_t>* pixelColors = nullptr);
+
+// Counts the distinct colours, halving the maxval (and rescaling the image in
+// place) while there are more than MAX_HIST_COLORS. Returns the histogram:
+// the colours in the order of their first pixel in raster order, each with
+// its pixel count. *colors and *newMaxval receive its size and the maxval the
+// image is now in. Samples must be at most 65535.
+std::vector<ColorHistEntry> computeHistogram(Pixel** pixels, int cols, int rows, Sample maxval, int* colors,
+                                             Sample* newMaxval);
 
 // The histogram computeHistogram would make of the image the colours were
 // counted from, entry for entry, with the same messages, but leaving the image

@@ -1,18 +1,18 @@
 // huecut: reduces a PPM image to a few colours, chosen by median cut or taken
 // from a map image, optionally with Floyd-Steinberg dithering.
-#include <orrim.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cstdlib>
-#include <ctime>
-
 #include "colormapping.h"
 #include "commandline.h"
 #include "histogram.h"
 #include "mapfile.h"
 #include "mediancut.h"
 #include "refine.h"
+
+#include <orrim.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <unistd.h>
 
 namespace {
 
@@ -42,11 +42,11 @@ void freeMap(ChosenColors* chosen) {
 ChosenColors chooseByMedianCut(Pixel** pixels, int cols, int rows, Sample maxval, int requestedColors) {
     ChosenColors chosen = {nullptr, false, requestedColors, 0, maxval, {}, {}};
     int colors = 0;
-    ColorHist hist = computeHistogram(pixels, cols, rows, maxval, &colors, &chosen.maxval);
+    std::vector<ColorHistEntry> hist = computeHistogram(pixels, cols, rows, maxval, &colors, &chosen.maxval);
     pm_message("choosing %d colors...", requestedColors);
     int boxCount = 0;
-    chosen.map = medianCut(hist, colors, static_cast<int64_t>(rows) * cols, chosen.maxval, requestedColors, &boxCount);
-    ppm_freecolorhist(hist);
+    chosen.map =
+        medianCut(hist.data(), colors, static_cast<int64_t>(rows) * cols, chosen.maxval, requestedColors, &boxCount);
     // The entries after the boxes are all black: only the first of them
     // can ever be the nearest colour.
     chosen.searchSize = boxCount < requestedColors ? boxCount + 1 : requestedColors;

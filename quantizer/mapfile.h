@@ -2,9 +2,9 @@
 #ifndef HUECUT_MAPFILE_H
 #define HUECUT_MAPFILE_H
 
-#include <orrim.h>
-
 #include "histogram.h"
+
+#include <orrim.h>
 
 // Reads the map image, brings the input image (in place) to the map's maxval
 // when it differs, and returns the map's distinct colours. *mapSize and

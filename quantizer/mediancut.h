@@ -3,11 +3,11 @@
 #ifndef HUECUT_MEDIANCUT_H
 #define HUECUT_MEDIANCUT_H
 
+#include "histogram.h"
+
 #include <orrim.h>
 
 #include <cstdint>
-
-#include "histogram.h"
 
 // One box of the median cut: a run of consecutive histogram entries.
 struct ColorBox {

@@ -2,11 +2,11 @@
 #ifndef HUECUT_REFINE_H
 #define HUECUT_REFINE_H
 
+#include "histogram.h"
+
 #include <orrim.h>
 
 #include <vector>
-
-#include "histogram.h"
 
 // The most passes -refine accepts.
 const int MAX_REFINE_PASSES = 1000;
