@@ -145,6 +145,56 @@ bool countColorsHashed(Pixel** pixels, int cols, int rows, size_t limit, std::ve
     return true;
 }
 
+// At maxval 255 and below a colour fits 24 bits: a bitmap of all of them
+// (2 MiB) and a count of set bits before each word give every colour present
+// a dense number, without hashing. This is much faster than the hash for
+// images of very many colours, whose tables outgrow the caches.
+const Sample BITMAP_COUNT_MAX_MAXVAL = 255;
+
+inline uint32_t key24(const Pixel& p) { return p.r << 16 | p.g << 8 | p.b; }
+
+void countColorsByBitmap(Pixel** pixels, int cols, int rows, Sample maxval, std::vector<ColorCount>& list,
+                         uint32_t* position) {
+    std::vector<uint64_t> present(static_cast<size_t>(1) << 18, 0);
+    for (int y = 0; y < rows; ++y) {
+        const Pixel* row = pixels[y];
+        for (int x = 0; x < cols; ++x) {
+            const Pixel& p = row[x];
+            if (p.r > maxval || p.g > maxval || p.b > maxval) sampleAboveMaxval(maxval);
+            const uint32_t key = key24(p);
+            present[key >> 6] |= static_cast<uint64_t>(1) << (key & 63);
+        }
+    }
+    std::vector<uint32_t> before(present.size());
+    uint32_t distinct = 0;
+    for (size_t w = 0; w < present.size(); ++w) {
+        before[w] = distinct;
+        distinct += static_cast<uint32_t>(__builtin_popcountll(present[w]));
+    }
+    // Dense numbers follow the colours' order; the list follows first pixels.
+    const uint32_t UNSEEN = UINT32_MAX;
+    std::vector<uint32_t> listed(distinct, UNSEEN);
+    list.clear();
+    list.reserve(distinct);
+    for (int y = 0; y < rows; ++y) {
+        const Pixel* row = pixels[y];
+        for (int x = 0; x < cols; ++x) {
+            const Pixel& p = row[x];
+            const uint32_t key = key24(p);
+            const uint64_t below = present[key >> 6] & ((static_cast<uint64_t>(1) << (key & 63)) - 1);
+            const uint32_t dense = before[key >> 6] + static_cast<uint32_t>(__builtin_popcountll(below));
+            uint32_t& at = listed[dense];
+            if (at == UNSEEN) {
+                at = static_cast<uint32_t>(list.size());
+                list.push_back(ColorCount{static_cast<uint16_t>(p.r), static_cast<uint16_t>(p.g),
+                                          static_cast<uint16_t>(p.b), 0});
+            }
+            ++list[at].count;
+            if (position) *position++ = at;
+        }
+    }
+}
+
 }  // namespace
 
 std::vector<ColorHistEntry> computeHistogram(Pixel** pixels, int cols, int rows, Sample maxval, int* colors,
@@ -175,11 +225,16 @@ std::vector<ColorHistEntry> computeHistogram(Pixel** pixels, int cols, int rows,
     return hist;
 }
 
-std::vector<ColorCount> countImageColors(Pixel** pixels, int cols, int rows, std::vector<uint32_t>* pixelColors) {
+std::vector<ColorCount> countImageColors(Pixel** pixels, int cols, int rows, Sample maxval,
+                                         std::vector<uint32_t>* pixelColors) {
     checkPixelTotal(cols, rows);
     if (pixelColors) pixelColors->resize(static_cast<size_t>(cols) * rows);
+    uint32_t* position = pixelColors ? pixelColors->data() : nullptr;
     std::vector<ColorCount> list;
-    countColorsHashed(pixels, cols, rows, SIZE_MAX, list, pixelColors ? pixelColors->data() : nullptr);
+    if (maxval <= BITMAP_COUNT_MAX_MAXVAL)
+        countColorsByBitmap(pixels, cols, rows, maxval, list, position);
+    else
+        countColorsHashed(pixels, cols, rows, SIZE_MAX, list, position);
     return list;
 }
 

@@ -25,11 +25,11 @@ struct ColorCount {
 };
 
 // Every distinct colour of the image with its pixel count, in the order of
-// each colour's first pixel in raster order. Samples must be at most 65535;
-// an image of more than 2^32 - 1 pixels ends the run. When pixelColors is
+// each colour's first pixel in raster order. Samples must be at most maxval
+// and 65535; an image of more than 2^32 - 1 pixels ends the run. When pixelColors is
 // given it receives, for every pixel in raster order, its colour's position
 // in the list.
-std::vector<ColorCount> countImageColors(Pixel** pixels, int cols, int rows,
+std::vector<ColorCount> countImageColors(Pixel** pixels, int cols, int rows, Sample maxval,
                                          std::vector<uint32_t>* pixelColors = nullptr);
 
 // Counts the distinct colours, halving the maxval (and rescaling the image in

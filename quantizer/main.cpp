@@ -60,7 +60,7 @@ ChosenColors chooseRefined(Pixel** pixels, int cols, int rows, Sample maxval, in
                            bool keepPixelColors) {
     ChosenColors chosen = {nullptr, false, 0, 0, maxval, {}, {}};
     std::vector<ColorCount>& colors = chosen.colors;
-    colors = countImageColors(pixels, cols, rows, keepPixelColors ? &chosen.colorOfPixel : nullptr);
+    colors = countImageColors(pixels, cols, rows, maxval, keepPixelColors ? &chosen.colorOfPixel : nullptr);
     Sample cutMaxval = maxval;
     std::vector<ColorHistEntry> hist = histogramFromColors(colors, maxval, &cutMaxval);
     pm_message("choosing %d colors...", requestedColors);

@@ -30,7 +30,7 @@ struct Node {
     int32_t begin, end;
 };
 
-const int LEAF_COLORS = 12;
+const int LEAF_COLORS = 32;
 
 inline int64_t sample(const ColorCount& c, int axis) { return axis == 0 ? c.r : axis == 1 ? c.g : c.b; }
 
@@ -76,9 +76,13 @@ int buildNode(Tree& tree, int begin, int end) {
         }
         return at;
     }
-    const int mid = begin + (end - begin) / 2;
-    std::nth_element(tree.colors.begin() + begin, tree.colors.begin() + mid, tree.colors.begin() + end,
-                     [axis](const ColorCount& x, const ColorCount& y) { return sample(x, axis) < sample(y, axis); });
+    // Cut the widest side in the middle: boxes stay compact, which is what
+    // lets whole boxes go to one entry, and both halves hold colours.
+    const int64_t middle = (node.lo[axis] + node.hi[axis]) / 2;
+    const int mid = static_cast<int>(
+        std::partition(tree.colors.begin() + begin, tree.colors.begin() + end,
+                       [axis, middle](const ColorCount& c) { return sample(c, axis) <= middle; }) -
+        tree.colors.begin());
     const int left = buildNode(tree, begin, mid);
     const int right = buildNode(tree, mid, end);
     Node& parent = tree.nodes[at];
@@ -204,8 +208,9 @@ Wide assignColors(const Tree& tree, const ColorHistEntry* palette, int paletteSi
     pass.tree = &tree;
     pass.sums.assign(paletteSize, EntrySums{0, {0, 0, 0}});
     pass.error = 0;
-    // Deep enough for any tree over 2^32 colours: the lists are never moved
-    // while the walk holds them.
+    // Deeper than any tree: every split halves the widest side of a box of
+    // 16-bit samples, so no path holds more than 3 x 17 splits. The lists are
+    // never moved while the walk holds them.
     pass.candidates.resize(72);
     for (const Entry& e : entries) pass.candidates[0].push_back(&e);
     filterNode(pass, 0, 0);

@@ -13,7 +13,7 @@ namespace {
 
 std::vector<ColorCount> colorsOf(TestImage image) {
     RowView rows(image);
-    return countImageColors(rows.data(), image.cols, image.rows);
+    return countImageColors(rows.data(), image.cols, image.rows, image.maxval);
 }
 
 uint64_t squaredDistance(const ColorCount& c, const Pixel& p) {
@@ -67,19 +67,42 @@ std::vector<Pixel> colorsOfMap(const std::vector<ColorHistEntry>& map) {
 TEST(CountImageColors, ListsEachColourOnceInOrderOfFirstPixelWithItsCount) {
     TestImage image;
     image.cols = 4, image.rows = 2;
-    image.pixels = {{5, 5, 5}, {5, 5, 5}, {1, 2, 3}, {5, 5, 5}, {9, 0, 0}, {1, 2, 3}, {9, 0, 0}, {65535, 0, 7}};
-    RowView rows(image);
-    std::vector<uint32_t> ofPixel;
-    std::vector<ColorCount> colors = countImageColors(rows.data(), 4, 2, &ofPixel);
-    ASSERT_EQ(colors.size(), 4u);
-    const ColorCount expected[] = {{5, 5, 5, 3}, {1, 2, 3, 2}, {9, 0, 0, 2}, {65535, 0, 7, 1}};
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(colors[i].r, expected[i].r);
-        EXPECT_EQ(colors[i].g, expected[i].g);
-        EXPECT_EQ(colors[i].b, expected[i].b);
-        EXPECT_EQ(colors[i].count, expected[i].count);
+    image.pixels = {{5, 5, 5}, {5, 5, 5}, {1, 2, 3}, {5, 5, 5}, {9, 0, 0}, {1, 2, 3}, {9, 0, 0}, {255, 0, 7}};
+    // At maxval 255 colours are counted through a bitmap, above it through a hash.
+    for (Sample maxval : {Sample(255), Sample(65535)}) {
+        RowView rows(image);
+        std::vector<uint32_t> ofPixel;
+        std::vector<ColorCount> colors = countImageColors(rows.data(), 4, 2, maxval, &ofPixel);
+        ASSERT_EQ(colors.size(), 4u);
+        const ColorCount expected[] = {{5, 5, 5, 3}, {1, 2, 3, 2}, {9, 0, 0, 2}, {255, 0, 7, 1}};
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(colors[i].r, expected[i].r);
+            EXPECT_EQ(colors[i].g, expected[i].g);
+            EXPECT_EQ(colors[i].b, expected[i].b);
+            EXPECT_EQ(colors[i].count, expected[i].count);
+        }
+        EXPECT_EQ(ofPixel, (std::vector<uint32_t>{0, 0, 1, 0, 2, 1, 2, 3}));
     }
-    EXPECT_EQ(ofPixel, (std::vector<uint32_t>{0, 0, 1, 0, 2, 1, 2, 3}));
+}
+
+TEST(CountImageColors, BitmapAndHashAgreeOnEveryPixel) {
+    for (int levels : {2, 40, 256}) {
+        TestImage image = makeNoiseImage(150, 120, 255, levels, levels);
+        RowView rows(image);
+        std::vector<uint32_t> viaBitmap, viaHash;
+        std::vector<ColorCount> a = countImageColors(rows.data(), image.cols, image.rows, 255, &viaBitmap);
+        std::vector<ColorCount> b = countImageColors(rows.data(), image.cols, image.rows, 65535, &viaHash);
+        ASSERT_EQ(a.size(), b.size());
+        for (size_t i = 0; i < a.size(); ++i) {
+            ASSERT_EQ(Pixel({a[i].r, a[i].g, a[i].b}), Pixel({b[i].r, b[i].g, b[i].b}));
+            ASSERT_EQ(a[i].count, b[i].count);
+        }
+        EXPECT_EQ(viaBitmap, viaHash);
+        for (size_t i = 0; i < image.pixels.size(); ++i) {
+            const ColorCount& c = a[viaBitmap[i]];
+            ASSERT_EQ(image.pixels[i], Pixel({c.r, c.g, c.b}));
+        }
+    }
 }
 
 class HistogramFromColors : public testing::TestWithParam<int> {};
