@@ -40,22 +40,19 @@ void freeMap(ChosenColors* chosen) {
 }
 
 ChosenColors chooseByMedianCut(Pixel** pixels, int cols, int rows, Sample maxval, int requestedColors) {
-    ChosenColors chosen = {nullptr, false, requestedColors, 0, maxval, {}, {}};
+    ChosenColors chosen = {nullptr, false, 0, 0, maxval, {}, {}};
     int colors = 0;
     std::vector<ColorHistEntry> hist = computeHistogram(pixels, cols, rows, maxval, &colors, &chosen.maxval);
     pm_message("choosing %d colors...", requestedColors);
     int boxCount = 0;
-    chosen.map =
-        medianCut(hist.data(), colors, static_cast<int64_t>(rows) * cols, chosen.maxval, requestedColors, &boxCount);
-    // The entries after the boxes are all black: only the first of them
-    // can ever be the nearest colour.
-    chosen.searchSize = boxCount < requestedColors ? boxCount + 1 : requestedColors;
+    chosen.map = medianCut(hist.data(), colors, static_cast<int64_t>(rows) * cols, chosen.maxval, requestedColors,
+                           &boxCount, &chosen.mapSize);
+    chosen.searchSize = chosen.mapSize;
     return chosen;
 }
 
 // The median cut as above, made over the image's colours without rescaling
-// the image, then refined at the image's own maxval. The black entries after
-// the boxes are one colour: the refinement and the output keep one of them.
+// the image, then refined at the image's own maxval.
 ChosenColors chooseRefined(Pixel** pixels, int cols, int rows, Sample maxval, int requestedColors, int passes,
                            bool keepPixelColors) {
     ChosenColors chosen = {nullptr, false, 0, 0, maxval, {}, {}};
@@ -64,11 +61,10 @@ ChosenColors chooseRefined(Pixel** pixels, int cols, int rows, Sample maxval, in
     Sample cutMaxval = maxval;
     std::vector<ColorHistEntry> hist = histogramFromColors(colors, maxval, &cutMaxval);
     pm_message("choosing %d colors...", requestedColors);
-    int boxCount = 0;
+    int boxCount = 0, paletteSize = 0;
     const int64_t pixelTotal = static_cast<int64_t>(rows) * cols;
-    chosen.map =
-        medianCut(hist.data(), static_cast<int>(hist.size()), pixelTotal, cutMaxval, requestedColors, &boxCount);
-    const int paletteSize = std::min(requestedColors, boxCount + 1);
+    chosen.map = medianCut(hist.data(), static_cast<int>(hist.size()), pixelTotal, cutMaxval, requestedColors,
+                           &boxCount, &paletteSize);
     if (cutMaxval != maxval) {
         for (int i = 0; i < paletteSize; ++i) {
             Pixel& c = chosen.map[i].color;
@@ -121,8 +117,11 @@ int main(int argc, char** argv) {
 
     ColorMapping mapping;
     initColorMapping(&mapping, chosen.map, chosen.mapSize, chosen.searchSize, chosen.maxval);
+    // An image without rows has nothing to dither: its width alone must not
+    // cost error rows.
+    const bool dithering = cmdline.floyd && rows > 0;
     DitherState dither = {};
-    if (cmdline.floyd) {
+    if (dithering) {
         const unsigned int seed =
             cmdline.randomSeedGiven ? cmdline.randomSeed : static_cast<unsigned int>(time(nullptr) ^ getpid());
         initDitherState(&dither, cols, seed);
@@ -134,10 +133,10 @@ int main(int argc, char** argv) {
             mapRowByColorList(pixels[y], cols, &mapping, chosen.colorOfPixel.data() + static_cast<size_t>(y) * cols,
                               nearest);
         else
-            mapRow(pixels[y], cols, &mapping, cmdline.floyd, &dither);
+            mapRow(pixels[y], cols, &mapping, dithering, &dither);
         ppm_writeppmrow(stdout, pixels[y], cols, chosen.maxval, 0);
     }
-    if (cmdline.floyd) freeDitherState(&dither);
+    if (dithering) freeDitherState(&dither);
     freeColorMapping(&mapping);
     freeMap(&chosen);
     pm_freearray(pixels, rows);

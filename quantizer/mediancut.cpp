@@ -112,15 +112,16 @@ void reorderBoxesAfterSplit(ColorBox* boxes, int count, int split) {
 }
 
 QuantColormap medianCut(ColorHist hist, int colors, int64_t pixelTotal, Sample maxval, int requestedColors,
-                        int* boxCount) {
+                        int* boxCount, int* mapSize) {
     // Splitting stops once every box holds one colour, so no more boxes than
-    // colours are ever needed.
+    // colours are ever needed, and a map needs no more than one black entry
+    // after them: later ones could never be the nearest colour.
     const int maxBoxes = std::max(1, std::min(requestedColors, colors));
-    if (!fitsTableLimit(requestedColors, sizeof(ColorHistEntry)) || !fitsTableLimit(requestedColors, sizeof(ColorBox)))
+    const int maxEntries = std::min<int64_t>(requestedColors, static_cast<int64_t>(maxBoxes) + 1);
+    if (!fitsTableLimit(maxEntries, sizeof(ColorHistEntry)) || !fitsTableLimit(maxBoxes, sizeof(ColorBox)))
         pm_error("out of memory");
     // calloc: every entry starts black.
-    QuantColormap map =
-        static_cast<QuantColormap>(calloc(static_cast<size_t>(requestedColors), sizeof(ColorHistEntry)));
+    QuantColormap map = static_cast<QuantColormap>(calloc(static_cast<size_t>(maxEntries), sizeof(ColorHistEntry)));
     ColorBox* boxes = static_cast<ColorBox*>(malloc(static_cast<size_t>(maxBoxes) * sizeof(ColorBox)));
     if (!map || !boxes) pm_error("out of memory");
 
@@ -135,6 +136,7 @@ QuantColormap medianCut(ColorHist hist, int colors, int64_t pixelTotal, Sample m
         if (boxes[j].colors > 0) map[j].color = boxRepresentative(hist + boxes[j].index, boxes[j].colors, maxval);
     }
     *boxCount = count;
+    *mapSize = std::min(requestedColors, count + 1);
     free(boxes);
     return map;
 }

@@ -26,11 +26,13 @@ int chooseSplitAxis(Sample redSpan, Sample greenSpan, Sample blueSpan);
 void reorderBoxesAfterSplit(ColorBox* boxes, int count, int split);
 
 // Splits the histogram (reordered in place) into at most requestedColors
-// boxes and returns a map of exactly requestedColors entries: box j's
-// representative in entry j, black beyond the last box. *boxCount receives
-// the number of boxes made. Fails with "out of memory" when the map or the
+// boxes and returns the map: box j's representative in entry j, then, when
+// there are fewer boxes than asked, one black entry (a map of requestedColors
+// entries would repeat it to the end; the repeats can never be the nearest
+// colour, so they are not made). *boxCount and *mapSize receive the number of
+// boxes and of map entries. Fails with "out of memory" when the map or the
 // box list cannot be had. The caller owns the map and releases it with free().
 QuantColormap medianCut(ColorHist hist, int colors, int64_t pixelTotal, Sample maxval, int requestedColors,
-                        int* boxCount);
+                        int* boxCount, int* mapSize);
 
 #endif

@@ -182,10 +182,10 @@ TEST_P(RefineAgainstBruteForce, EveryPassIsTheBruteForcePass) {
     const std::vector<ColorCount> colors = colorsOf(in);
     Sample cutMaxval = 0;
     std::vector<ColorHistEntry> hist = histogramFromColors(colors, in.maxval, &cutMaxval);
-    int boxes = 0;
+    int boxes = 0, mapSize = 0;
     QuantColormap cut = medianCut(hist.data(), int(hist.size()), int64_t(in.cols) * in.rows, cutMaxval, c.requested,
-                                  &boxes);
-    std::vector<ColorHistEntry> palette(cut, cut + c.requested);
+                                  &boxes, &mapSize);
+    std::vector<ColorHistEntry> palette(cut, cut + mapSize);
     free(cut);
     for (ColorHistEntry& e : palette)
         e.color = Pixel{pm_rescalesample(e.color.r, cutMaxval, in.maxval),
