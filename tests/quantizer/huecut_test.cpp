@@ -562,3 +562,29 @@ TEST(HuecutMapFile, TooManyColoursAreRefusedBeforeTheRestOfTheMapIsRead) {
     EXPECT_EQ(r.err, messageLine("rescaling input image to match colormap maxval") +
                          messageLine("too many colors in colormap!"));
 }
+
+// Every run that completes releases all it allocated: the image, the colour
+// map, the error rows, the search and the hashes. Only the sanitized build
+// can tell; it runs huecut here with leak detection on, whatever the test
+// command set.
+TEST(HuecutResources, CompletedRunsLeakNothing) {
+#if !defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "needs the address sanitizer";
+#endif
+    std::string dir = scratchDir();
+    writeFile(dir + "/map.ppm", mapImage({{0, 0, 0}, {255, 255, 255}, {255, 0, 0}}, 255));
+    const std::string image = toPpm(makeGradientImage(60, 40, 255));
+    const std::vector<std::vector<std::string>> runs = {
+        {"16"}, {"-floyd", "16"}, {"-refine", "4", "16"}, {"-refine", "4", "-fs", "16"},
+        {"-mapfile", dir + "/map.ppm"}, {"-fs", "-mapfile", dir + "/map.ppm"}};
+    for (const std::vector<std::string>& run : runs) {
+        std::vector<std::string> args = {"-c", "ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 exec \"$0\" \"$@\"", HUECUT};
+        args.insert(args.end(), run.begin(), run.end());
+        RunResult r = runProgram("/bin/sh", args, image);
+        EXPECT_EQ(r.status, 0) << run[0] << ": " << r.err;
+        EXPECT_EQ(r.err.find("LeakSanitizer"), std::string::npos) << r.err;
+    }
+    RunResult noRows = runProgram("/bin/sh", {"-c", "ASAN_OPTIONS=detect_leaks=1 exec \"$0\" \"$@\"", HUECUT, "-fs", "4"},
+                                  "P6\n9 0\n255\n");
+    EXPECT_EQ(noRows.status, 0) << noRows.err;
+}
