@@ -12,10 +12,12 @@ void initColorMapping(ColorMapping* mapping, const ColorHistEntry* map, int mapS
     mapping->search = buildColorSearch(map, searchSize < mapSize ? searchSize : mapSize, maxval);
     mapping->hash = ppm_alloccolorhash();
     mapping->useHash = true;
+    mapping->direct = nullptr;
     if (maxval <= DIRECT_ANSWERS_MAX_MAXVAL) {
         const size_t side = static_cast<size_t>(maxval) + 1;
-        mapping->direct.assign(side * side * side, -1);
-    } else {
+        mapping->direct = static_cast<uint16_t*>(calloc(side * side * side, sizeof(uint16_t)));
+    }
+    if (!mapping->direct) {
         mapping->recent.assign(static_cast<size_t>(1) << RECENT_COLORS_BITS,
                                RecentColor{Pixel{UINT32_MAX, UINT32_MAX, UINT32_MAX}, 0});
     }
@@ -26,6 +28,8 @@ void freeColorMapping(ColorMapping* mapping) {
     mapping->hash = nullptr;
     freeColorSearch(mapping->search);
     mapping->search = nullptr;
+    free(mapping->direct);
+    mapping->direct = nullptr;
 }
 
 void freeDitherState(DitherState* dither) {
@@ -102,11 +106,11 @@ inline size_t recentSlot(const Pixel& p) {
 // The map index for pixel: from the recent answers, else the hash, else a
 // search (which adds it to the hash).
 inline int lookUpOrSearch(ColorMapping* mapping, const Pixel& pixel) {
-    if (!mapping->direct.empty()) {
+    if (mapping->direct) {
         const size_t side = static_cast<size_t>(mapping->maxval) + 1;
-        int16_t& answer = mapping->direct[(pixel.r * side + pixel.g) * side + pixel.b];
-        if (answer < 0) answer = static_cast<int16_t>(searchNearestColor(mapping->search, pixel));
-        return answer;
+        uint16_t& answer = mapping->direct[(pixel.r * side + pixel.g) * side + pixel.b];
+        if (answer == 0) answer = static_cast<uint16_t>(searchNearestColor(mapping->search, pixel) + 1);
+        return answer - 1;
     }
     RecentColor& recent = mapping->recent[recentSlot(pixel)];
     if (recent.color == pixel) return recent.index;

@@ -39,11 +39,13 @@ struct RecentColor {
 };
 
 // At maxvals up to this every possible colour has its own slot in a table of
-// answers (2^21 slots at most), which replaces the memo and the hash: no
-// look-up is cheaper, and the answers are the same.
-const Sample DIRECT_ANSWERS_MAX_MAXVAL = 127;
+// answers (2^24 slots of 2 bytes at most, of which only the pages that
+// colours reach are ever touched), which replaces the memo and the hash: no
+// look-up is cheaper, its size is bounded where a hash of the many colours
+// that dithering makes is not, and the answers are the same.
+const Sample DIRECT_ANSWERS_MAX_MAXVAL = 255;
 
-static_assert(MAX_HIST_COLORS <= INT16_MAX, "map indices must fit the direct answers");
+static_assert(MAX_HIST_COLORS < UINT16_MAX, "map indices must fit the direct answers");
 
 // Everything the mapping of one run shares from row to row.
 struct ColorMapping {
@@ -54,10 +56,11 @@ struct ColorMapping {
     ColorHash hash;       // pixel colour -> map index
     bool useHash;         // false once the hash could not grow
     std::vector<RecentColor> recent;
-    // Per colour: its answer, -1 until searched; empty above
-    // DIRECT_ANSWERS_MAX_MAXVAL. Answers fit: no map has more than
-    // MAX_HIST_COLORS + 1 entries that can be the answer.
-    std::vector<int16_t> direct;
+    // Per colour: its answer plus 1, 0 until searched; owned, from calloc so
+    // that untouched pages cost nothing. Null above DIRECT_ANSWERS_MAX_MAXVAL
+    // (or when it could not be had: the memo and hash serve then). Answers
+    // fit: no map has more than MAX_HIST_COLORS + 1 entries that can be one.
+    uint16_t* direct;
 };
 
 // Sets up the hash and the search. Only map[0..searchSize-1] can ever be
