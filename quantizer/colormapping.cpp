@@ -5,36 +5,56 @@
 #include <cstring>
 #include <utility>
 
-void initColorMapping(ColorMapping* mapping, const ColorHistEntry* map, int mapSize, int searchSize,
-                      Sample maxval) {
+void initColorMapping(ColorMapping* mapping, const ColorHistEntry* map, int mapSize, int searchSize, Sample maxval) {
     mapping->map = map;
     mapping->mapSize = mapSize;
     mapping->maxval = maxval;
     mapping->search = buildColorSearch(map, searchSize < mapSize ? searchSize : mapSize, maxval);
     mapping->hash = ppm_alloccolorhash();
     mapping->useHash = true;
-    mapping->recent.assign((size_t)1 << RECENT_COLORS_BITS, RecentColor{Pixel{UINT32_MAX, UINT32_MAX, UINT32_MAX}, 0});
+    mapping->direct = nullptr;
+    if (maxval <= DIRECT_ANSWERS_MAX_MAXVAL) {
+        const size_t side = static_cast<size_t>(maxval) + 1;
+        mapping->direct = static_cast<uint16_t*>(calloc(side * side * side, sizeof(uint16_t)));
+    }
+    if (!mapping->direct) {
+        mapping->recent.assign(static_cast<size_t>(1) << RECENT_COLORS_BITS,
+                               RecentColor{Pixel{UINT32_MAX, UINT32_MAX, UINT32_MAX}, 0});
+    }
 }
 
 void freeColorMapping(ColorMapping* mapping) {
     ppm_freecolorhash(mapping->hash);
     mapping->hash = nullptr;
+    freeColorSearch(mapping->search);
+    mapping->search = nullptr;
+    free(mapping->direct);
+    mapping->direct = nullptr;
+}
+
+void freeDitherState(DitherState* dither) {
+    int32_t** rows[] = {&dither->thisRed,   &dither->nextRed,  &dither->thisGreen,
+                        &dither->nextGreen, &dither->thisBlue, &dither->nextBlue};
+    for (int32_t** row : rows) {
+        pm_freerow(*row);
+        *row = nullptr;
+    }
 }
 
 void initDitherState(DitherState* dither, int cols, unsigned int seed) {
     if (cols > INT_MAX - 2) pm_error("image too wide to dither: %d columns", cols);
     const int width = cols + 2;
-    dither->thisRed = (int32_t*)pm_allocrow(width, sizeof(int32_t));
-    dither->nextRed = (int32_t*)pm_allocrow(width, sizeof(int32_t));
-    dither->thisGreen = (int32_t*)pm_allocrow(width, sizeof(int32_t));
-    dither->nextGreen = (int32_t*)pm_allocrow(width, sizeof(int32_t));
-    dither->thisBlue = (int32_t*)pm_allocrow(width, sizeof(int32_t));
-    dither->nextBlue = (int32_t*)pm_allocrow(width, sizeof(int32_t));
+    dither->thisRed = static_cast<int32_t*>(pm_allocrow(width, sizeof(int32_t)));
+    dither->nextRed = static_cast<int32_t*>(pm_allocrow(width, sizeof(int32_t)));
+    dither->thisGreen = static_cast<int32_t*>(pm_allocrow(width, sizeof(int32_t)));
+    dither->nextGreen = static_cast<int32_t*>(pm_allocrow(width, sizeof(int32_t)));
+    dither->thisBlue = static_cast<int32_t*>(pm_allocrow(width, sizeof(int32_t)));
+    dither->nextBlue = static_cast<int32_t*>(pm_allocrow(width, sizeof(int32_t)));
     srandom(seed);
     for (int x = 0; x < width; ++x) {
-        dither->thisRed[x] = (int32_t)(random() % (2 * DITHER_SCALE)) - DITHER_SCALE;
-        dither->thisGreen[x] = (int32_t)(random() % (2 * DITHER_SCALE)) - DITHER_SCALE;
-        dither->thisBlue[x] = (int32_t)(random() % (2 * DITHER_SCALE)) - DITHER_SCALE;
+        dither->thisRed[x] = static_cast<int32_t>(random() % (2 * DITHER_SCALE)) - DITHER_SCALE;
+        dither->thisGreen[x] = static_cast<int32_t>(random() % (2 * DITHER_SCALE)) - DITHER_SCALE;
+        dither->thisBlue[x] = static_cast<int32_t>(random() % (2 * DITHER_SCALE)) - DITHER_SCALE;
     }
     dither->leftToRight = true;
 }
@@ -55,7 +75,7 @@ namespace {
 // straight below, 1/16 below and ahead.
 inline void spreadComponent(int32_t* thisRow, int32_t* nextRow, int x, bool leftToRight, Sample adjusted,
                             Sample chosen) {
-    const int32_t err = ((int32_t)adjusted - (int32_t)chosen) * DITHER_SCALE;
+    const int32_t err = (static_cast<int32_t>(adjusted) - static_cast<int32_t>(chosen)) * DITHER_SCALE;
     const int32_t sevens = err * 7 / 16, threes = err * 3 / 16, fives = err * 5 / 16, ones = err / 16;
     nextRow[x + 1] += fives;
     if (leftToRight) {
@@ -69,12 +89,13 @@ inline void spreadComponent(int32_t* thisRow, int32_t* nextRow, int x, bool left
     }
 }
 
-// sample + error (in whole steps, truncating toward zero), kept within 0..maxval.
+// sample + error (in whole steps, truncating toward zero), kept within
+// 0..maxval.
 inline Sample adjustSample(Sample sample, int32_t error, Sample maxval) {
-    const int32_t v = (int32_t)sample + error / DITHER_SCALE;
+    const int32_t v = static_cast<int32_t>(sample) + error / DITHER_SCALE;
     if (v < 0) return 0;
-    if ((Sample)v > maxval) return maxval;
-    return (Sample)v;
+    if (static_cast<Sample>(v) > maxval) return maxval;
+    return static_cast<Sample>(v);
 }
 
 inline size_t recentSlot(const Pixel& p) {
@@ -85,6 +106,12 @@ inline size_t recentSlot(const Pixel& p) {
 // The map index for pixel: from the recent answers, else the hash, else a
 // search (which adds it to the hash).
 inline int lookUpOrSearch(ColorMapping* mapping, const Pixel& pixel) {
+    if (mapping->direct) {
+        const size_t side = static_cast<size_t>(mapping->maxval) + 1;
+        uint16_t& answer = mapping->direct[(pixel.r * side + pixel.g) * side + pixel.b];
+        if (answer == 0) answer = static_cast<uint16_t>(searchNearestColor(mapping->search, pixel) + 1);
+        return answer - 1;
+    }
     RecentColor& recent = mapping->recent[recentSlot(pixel)];
     if (recent.color == pixel) return recent.index;
     int index = ppm_lookupcolor(mapping->hash, &pixel);
@@ -108,27 +135,54 @@ void mapRowPlain(Pixel* row, int cols, ColorMapping* mapping) {
     for (int x = 0; x < cols; ++x) row[x] = mapping->map[lookUpOrSearch(mapping, row[x])].color;
 }
 
+// One component at column x: the pixel ahead on the path gets 7/16 of the
+// error, the pixels below behind, below and below ahead 3/16, 5/16 and 1/16,
+// each share truncating toward zero on its own (as diffuseError does).
+template <bool LEFT_TO_RIGHT>
+inline void spreadAlongPath(int32_t* thisRow, int32_t* nextRow, int x, Sample adjusted, Sample chosen) {
+    const int32_t err = (static_cast<int32_t>(adjusted) - static_cast<int32_t>(chosen)) * DITHER_SCALE;
+    const int ahead = LEFT_TO_RIGHT ? x + 2 : x, behind = LEFT_TO_RIGHT ? x : x + 2;
+    thisRow[ahead] += err * 7 / 16;
+    nextRow[behind] += err * 3 / 16;
+    nextRow[x + 1] += err * 5 / 16;
+    nextRow[ahead] += err / 16;
+}
+
+// The dithered row for one direction, which the compiler can then settle once
+// instead of at every pixel.
+template <bool LEFT_TO_RIGHT>
+void ditherRow(Pixel* row, int cols, ColorMapping* mapping, DitherState* d) {
+    int32_t *thisRed = d->thisRed, *thisGreen = d->thisGreen, *thisBlue = d->thisBlue;
+    int32_t *nextRed = d->nextRed, *nextGreen = d->nextGreen, *nextBlue = d->nextBlue;
+    const Sample maxval = mapping->maxval;
+    const ColorHistEntry* map = mapping->map;
+    for (int i = 0; i < cols; ++i) {
+        const int x = LEFT_TO_RIGHT ? i : cols - 1 - i;
+        Pixel& p = row[x];
+        p.r = adjustSample(p.r, thisRed[x + 1], maxval);
+        p.g = adjustSample(p.g, thisGreen[x + 1], maxval);
+        p.b = adjustSample(p.b, thisBlue[x + 1], maxval);
+        const Pixel chosen = map[lookUpOrSearch(mapping, p)].color;
+        spreadAlongPath<LEFT_TO_RIGHT>(thisRed, nextRed, x, p.r, chosen.r);
+        spreadAlongPath<LEFT_TO_RIGHT>(thisGreen, nextGreen, x, p.g, chosen.g);
+        spreadAlongPath<LEFT_TO_RIGHT>(thisBlue, nextBlue, x, p.b, chosen.b);
+        p = chosen;
+    }
+}
+
 void mapRowDithered(Pixel* row, int cols, ColorMapping* mapping, DitherState* d) {
-    const size_t bytes = (size_t)(cols + 2) * sizeof(int32_t);
+    const size_t bytes = static_cast<size_t>(cols + 2) * sizeof(int32_t);
     memset(d->nextRed, 0, bytes);
     memset(d->nextGreen, 0, bytes);
     memset(d->nextBlue, 0, bytes);
-    const Sample maxval = mapping->maxval;
-    const bool leftToRight = d->leftToRight;
-    const int step = leftToRight ? 1 : -1;
-    for (int x = leftToRight ? 0 : cols - 1; x >= 0 && x < cols; x += step) {
-        Pixel& p = row[x];
-        p.r = adjustSample(p.r, d->thisRed[x + 1], maxval);
-        p.g = adjustSample(p.g, d->thisGreen[x + 1], maxval);
-        p.b = adjustSample(p.b, d->thisBlue[x + 1], maxval);
-        const Pixel& chosen = mapping->map[lookUpOrSearch(mapping, p)].color;
-        diffuseError(d, x, p, chosen);
-        p = chosen;
-    }
+    if (d->leftToRight)
+        ditherRow<true>(row, cols, mapping, d);
+    else
+        ditherRow<false>(row, cols, mapping, d);
     std::swap(d->thisRed, d->nextRed);
     std::swap(d->thisGreen, d->nextGreen);
     std::swap(d->thisBlue, d->nextBlue);
-    d->leftToRight = !leftToRight;
+    d->leftToRight = !d->leftToRight;
 }
 
 }  // namespace
@@ -138,4 +192,16 @@ void mapRow(Pixel* row, int cols, ColorMapping* mapping, unsigned int floyd, Dit
         mapRowDithered(row, cols, mapping, dither);
     else
         mapRowPlain(row, cols, mapping);
+}
+
+std::vector<int> findNearestColors(ColorMapping* mapping, const std::vector<ColorCount>& colors) {
+    std::vector<int> nearest;
+    nearest.reserve(colors.size());
+    for (const ColorCount& c : colors) nearest.push_back(searchNearestColor(mapping->search, Pixel{c.r, c.g, c.b}));
+    return nearest;
+}
+
+void mapRowByColorList(Pixel* row, int cols, const ColorMapping* mapping, const uint32_t* colorOfPixel,
+                       const std::vector<int>& nearest) {
+    for (int x = 0; x < cols; ++x) row[x] = mapping->map[nearest[colorOfPixel[x]]].color;
 }

@@ -4,6 +4,7 @@
 #define HUECUT_COLORMAPPING_H
 
 #include "colorsearch.h"
+#include "histogram.h"
 
 #include <orrim.h>
 
@@ -37,27 +38,43 @@ struct RecentColor {
     int32_t index;
 };
 
+// At maxvals up to this every possible colour has its own slot in a table of
+// answers (2^24 slots of 2 bytes at most, of which only the pages that
+// colours reach are ever touched), which replaces the memo and the hash: no
+// look-up is cheaper, its size is bounded where a hash of the many colours
+// that dithering makes is not, and the answers are the same.
+const Sample DIRECT_ANSWERS_MAX_MAXVAL = 255;
+
+static_assert(MAX_HIST_COLORS < UINT16_MAX, "map indices must fit the direct answers");
+
 // Everything the mapping of one run shares from row to row.
 struct ColorMapping {
     const ColorHistEntry* map;
     int mapSize;
-    Sample maxval;       // the output maxval
-    ColorSearch search;  // over map[0..searchSize-1]
-    ColorHash hash;      // pixel colour -> map index
-    bool useHash;        // false once the hash could not grow
+    Sample maxval;        // the output maxval
+    ColorSearch* search;  // over map[0..searchSize-1]; owned
+    ColorHash hash;       // pixel colour -> map index
+    bool useHash;         // false once the hash could not grow
     std::vector<RecentColor> recent;
+    // Per colour: its answer plus 1, 0 until searched; owned, from calloc so
+    // that untouched pages cost nothing. Null above DIRECT_ANSWERS_MAX_MAXVAL
+    // (or when it could not be had: the memo and hash serve then). Answers
+    // fit: no map has more than MAX_HIST_COLORS + 1 entries that can be one.
+    uint16_t* direct;
 };
 
 // Sets up the hash and the search. Only map[0..searchSize-1] can ever be
 // the answer (the entries after it repeat earlier colours); pass mapSize
 // when unsure.
-void initColorMapping(ColorMapping* mapping, const ColorHistEntry* map, int mapSize, int searchSize,
-                      Sample maxval);
+// The mapping borrows map; freeColorMapping releases what init allocated.
+void initColorMapping(ColorMapping* mapping, const ColorHistEntry* map, int mapSize, int searchSize, Sample maxval);
 void freeColorMapping(ColorMapping* mapping);
 
 // Allocates the error rows and fills this row's errors with random values in
 // [-DITHER_SCALE, DITHER_SCALE) drawn from random() after srandom(seed).
+// freeDitherState releases the rows.
 void initDitherState(DitherState* dither, int cols, unsigned int seed);
+void freeDitherState(DitherState* dither);
 
 // The nearest map entry to pixel (lowest index on ties); remembers the
 // answer in the hash while it can grow.
@@ -70,5 +87,16 @@ void diffuseError(DitherState* dither, int x, const Pixel& adjusted, const Pixel
 // Maps one row in place. dither is used (and may be null otherwise) only
 // when floyd is nonzero.
 void mapRow(Pixel* row, int cols, ColorMapping* mapping, unsigned int floyd, DitherState* dither);
+
+// The nearest map entry for each colour of a list, by the same rule as
+// findNearestColor (without touching the hash).
+std::vector<int> findNearestColors(ColorMapping* mapping, const std::vector<ColorCount>& colors);
+
+// Maps one row without dithering when each pixel's colour is known by its
+// position in a colour list (colorOfPixel, the row's part of it) and each
+// listed colour's nearest entry (nearest, from findNearestColors): the same
+// result as mapRow without dithering.
+void mapRowByColorList(Pixel* row, int cols, const ColorMapping* mapping, const uint32_t* colorOfPixel,
+                       const std::vector<int>& nearest);
 
 #endif

@@ -1,4 +1,4 @@
-#include "colorsearch.h"
+#include "colorsearch_internal.h"
 
 #include <algorithm>
 #include <unordered_set>
@@ -19,16 +19,18 @@ inline uint32_t componentTerm(Sample x, Sample y, bool coarse) {
 
 inline Sample component(const SearchEntry& e, int axis) { return axis == 0 ? e.r : axis == 1 ? e.g : e.b; }
 
-uint64_t colorKey(const Pixel& p) { return (uint64_t)p.r << 32 ^ (uint64_t)p.g << 16 ^ p.b; }
+uint64_t colorKey(const Pixel& p) { return static_cast<uint64_t>(p.r) << 32 ^ static_cast<uint64_t>(p.g) << 16 ^ p.b; }
 
 inline uint32_t entryDistance(const SearchEntry& e, const Pixel& p, bool coarse) {
     return componentTerm(e.r, p.r, coarse) + componentTerm(e.g, p.g, coarse) + componentTerm(e.b, p.b, coarse);
 }
 
 // Cell of a sample along one axis, and the samples a cell spans.
-inline int cellOf(Sample s, int cells, Sample maxval) { return (int)((uint64_t)s * cells / ((uint64_t)maxval + 1)); }
+inline int cellOf(Sample s, int cells, Sample maxval) {
+    return static_cast<int>(static_cast<uint64_t>(s) * cells / (static_cast<uint64_t>(maxval) + 1));
+}
 Sample cellLow(int c, int cells, Sample maxval) {
-    return (Sample)(((uint64_t)c * (maxval + 1ull) + cells - 1) / cells);
+    return static_cast<Sample>((static_cast<uint64_t>(c) * (maxval + 1ull) + cells - 1) / cells);
 }
 Sample cellHigh(int c, int cells, Sample maxval) { return cellLow(c + 1, cells, maxval) - 1; }
 
@@ -57,12 +59,12 @@ void buildCell(ColorSearch& search, int cell) {
     }
     const size_t start = search.candidates.size();
     for (const SearchEntry& e : search.distinct) {
-        const uint32_t least = leastTerm(e.r, rLo, rHi, coarse) + leastTerm(e.g, gLo, gHi, coarse) +
-                               leastTerm(e.b, bLo, bHi, coarse);
+        const uint32_t least =
+            leastTerm(e.r, rLo, rHi, coarse) + leastTerm(e.g, gLo, gHi, coarse) + leastTerm(e.b, bLo, bHi, coarse);
         if (least <= bound) search.candidates.push_back(e);
     }
-    search.cellStart[cell] = (int32_t)start;
-    search.cellCount[cell] = (int32_t)(search.candidates.size() - start);
+    search.cellStart[cell] = static_cast<int32_t>(start);
+    search.cellCount[cell] = static_cast<int32_t>(search.candidates.size() - start);
     if (search.cellCount[cell] > GRID_CELL_MAX_CANDIDATES) {
         search.candidates.resize(start);
         search.cellCount[cell] = -1;
@@ -110,17 +112,16 @@ int buildKdNode(ColorSearch& search, int begin, int end) {
     node.begin = begin;
     node.end = end;
     node.left = node.right = -1;
-    const int at = (int)search.nodes.size();
+    const int at = static_cast<int>(search.nodes.size());
     search.nodes.push_back(node);
     if (end - begin <= KD_LEAF_SIZE) return at;
     int axis = 0;
     for (int a = 1; a < 3; ++a)
         if (node.hi[a] - node.lo[a] > node.hi[axis] - node.lo[axis]) axis = a;
     const int mid = begin + (end - begin) / 2;
-    std::nth_element(search.treeEntries.begin() + begin, search.treeEntries.begin() + mid,
-                     search.treeEntries.begin() + end, [axis](const SearchEntry& x, const SearchEntry& y) {
-                         return component(x, axis) < component(y, axis);
-                     });
+    std::nth_element(
+        search.treeEntries.begin() + begin, search.treeEntries.begin() + mid, search.treeEntries.begin() + end,
+        [axis](const SearchEntry& x, const SearchEntry& y) { return component(x, axis) < component(y, axis); });
     const int left = buildKdNode(search, begin, mid);
     const int right = buildKdNode(search, mid, end);
     search.nodes[at].left = left;
@@ -192,26 +193,28 @@ int scanNearestColor(const ColorHistEntry* map, int mapSize, const Pixel& pixel,
     return answer;
 }
 
-ColorSearch buildColorSearch(const ColorHistEntry* map, int mapSize, Sample maxval) {
-    ColorSearch search;
-    search.maxval = maxval;
+ColorSearch* buildColorSearch(const ColorHistEntry* map, int mapSize, Sample maxval) {
+    ColorSearch* search = new ColorSearch;
+    search->maxval = maxval;
     std::unordered_set<uint64_t> seen;
     for (int i = 0; i < mapSize; ++i) {
         const Pixel& c = map[i].color;
-        if (seen.insert(colorKey(c)).second) search.distinct.push_back(SearchEntry{c.r, c.g, c.b, i});
+        if (seen.insert(colorKey(c)).second) search->distinct.push_back(SearchEntry{c.r, c.g, c.b, i});
     }
-    search.useGrid = (int)search.distinct.size() <= GRID_SEARCH_MAX_COLORS;
-    search.cellsPerAxis = (int)std::min<Sample>(MAX_CELLS_PER_AXIS, maxval + 1);
-    if (search.useGrid) {
-        const size_t cells = (size_t)search.cellsPerAxis * search.cellsPerAxis * search.cellsPerAxis;
-        search.cellStart.assign(cells, -1);
-        search.cellCount.assign(cells, 0);
+    search->useGrid = static_cast<int>(search->distinct.size()) <= GRID_SEARCH_MAX_COLORS;
+    search->cellsPerAxis = static_cast<int>(std::min<Sample>(MAX_CELLS_PER_AXIS, maxval + 1));
+    if (search->useGrid) {
+        const size_t cells = static_cast<size_t>(search->cellsPerAxis) * search->cellsPerAxis * search->cellsPerAxis;
+        search->cellStart.assign(cells, -1);
+        search->cellCount.assign(cells, 0);
     }
-    search.treeEntries = search.distinct;
-    if (!search.treeEntries.empty()) buildKdNode(search, 0, (int)search.treeEntries.size());
+    search->treeEntries = search->distinct;
+    if (!search->treeEntries.empty()) buildKdNode(*search, 0, static_cast<int>(search->treeEntries.size()));
     return search;
 }
 
-int searchNearestColor(ColorSearch& search, const Pixel& pixel) {
-    return search.useGrid ? searchGrid(search, pixel) : searchTree(search, pixel);
+void freeColorSearch(ColorSearch* search) { delete search; }
+
+int searchNearestColor(ColorSearch* search, const Pixel& pixel) {
+    return search->useGrid ? searchGrid(*search, pixel) : searchTree(*search, pixel);
 }

@@ -1,10 +1,28 @@
 #include "commandline.h"
 
+#include "refine.h"
+
 #include <orrim.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+
+std::string quoteForMessage(const char* text) {
+    static const char HEX[] = "0123456789abcdef";
+    std::string out;
+    for (const char* s = text; *s; ++s) {
+        const unsigned char c = static_cast<unsigned char>(*s);
+        if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+        } else {
+            out += "\\x";
+            out += HEX[c >> 4];
+            out += HEX[c & 15];
+        }
+    }
+    return out;
+}
 
 namespace {
 
@@ -14,27 +32,34 @@ unsigned int parseRandomSeed(const char* text) {
     errno = 0;
     long long value = strtoll(text, &end, 10);
     if (end == text || *end != '\0')
-        pm_error("The -randomseed value '%s' is not a number.", text);
-    if (errno == ERANGE || value < 0 || value > (long long)UINT_MAX)
-        pm_error("The -randomseed value '%s' is out of range (0 to %u).", text, UINT_MAX);
-    return (unsigned int)value;
+        pm_error("The -randomseed value '%s' is not a number.", quoteForMessage(text).c_str());
+    if (errno == ERANGE || value < 0 || value > static_cast<long long>(UINT_MAX))
+        pm_error("The -randomseed value '%s' is out of range (0 to %u).", quoteForMessage(text).c_str(), UINT_MAX);
+    return static_cast<unsigned int>(value);
+}
+
+int parseRefinePasses(const char* text) {
+    char* end = nullptr;
+    errno = 0;
+    long value = strtol(text, &end, 10);
+    if (end == text || *end != '\0') pm_error("The -refine value '%s' is not a number.", quoteForMessage(text).c_str());
+    if (errno == ERANGE || value < 0 || value > MAX_REFINE_PASSES)
+        pm_error("The -refine value '%s' is out of range (0 to %d).", quoteForMessage(text).c_str(), MAX_REFINE_PASSES);
+    return static_cast<int>(value);
 }
 
 int parseColorCount(const char* text) {
     char* end = nullptr;
     errno = 0;
     long value = strtol(text, &end, 10);
-    if (*end != '\0')
-        pm_error("The number of colors argument '%s' is not a number.", text);
-    if (value <= 0)
-        pm_error("The number of colors must be positive");
-    if (value == 1)
-        pm_error("The number of colors must be greater than 1.");
+    if (*end != '\0') pm_error("The number of colors argument '%s' is not a number.", quoteForMessage(text).c_str());
+    if (value <= 0) pm_error("The number of colors must be positive");
+    if (value == 1) pm_error("The number of colors must be greater than 1.");
     // A count that does not even fit the colour count type could never be
     // allocated; say so instead of silently truncating it.
     if (errno == ERANGE || value > INT_MAX)
-        pm_error("The number of colors '%s' is too large.", text);
-    return (int)value;
+        pm_error("The number of colors '%s' is too large.", quoteForMessage(text).c_str());
+    return static_cast<int>(value);
 }
 
 }  // namespace
@@ -43,9 +68,12 @@ void parseCommandLine(int argc, char** argv, QuantCmdline* cmdline) {
     unsigned int nofloyd = 0;
     unsigned int mapFileGiven = 0;
     const char* seedText = nullptr;
+    const char* refineText = nullptr;
+    unsigned int refineGiven = 0;
     cmdline->mapFileName = nullptr;
     cmdline->requestedColors = 0;
     cmdline->randomSeed = 0;
+    cmdline->refinePasses = 0;
 
     OptEntry table[] = {
         {0, "floyd", OPT_FLAG, nullptr, &cmdline->floyd, 0},
@@ -54,6 +82,7 @@ void parseCommandLine(int argc, char** argv, QuantCmdline* cmdline) {
         {0, "nofs", OPT_FLAG, nullptr, &nofloyd, 0},
         {0, "mapfile", OPT_STRING, &cmdline->mapFileName, &mapFileGiven, 0},
         {0, "randomseed", OPT_STRING, &seedText, &cmdline->randomSeedGiven, 0},
+        {0, "refine", OPT_STRING, &refineText, &refineGiven, 0},
         {0, nullptr, OPT_END, nullptr, nullptr, 0},
     };
     OptStruct3 opt;
@@ -63,8 +92,10 @@ void parseCommandLine(int argc, char** argv, QuantCmdline* cmdline) {
     optParseOptions3(&argc, argv, opt, sizeof(opt), 0);
 
     int n = argc - 1;
-    if (cmdline->floyd && nofloyd)
-        pm_error("You cannot specify both -floyd and -nofloyd options.");
+    if (cmdline->floyd && nofloyd) pm_error("You cannot specify both -floyd and -nofloyd options.");
+
+    // A map file is the user's own palette: there is nothing to refine.
+    if (refineGiven && mapFileGiven) pm_error("You cannot specify both -refine and -mapfile options.");
 
     if (mapFileGiven) {
         if (n == 0)
@@ -72,22 +103,27 @@ void parseCommandLine(int argc, char** argv, QuantCmdline* cmdline) {
         else if (n == 1)
             cmdline->inputFileName = argv[1];
         else
-            pm_error("When you specify the -mapfile option, the only argument allowed is the "
-                     "input file specification.  You specified %d arguments.",
-                     n);
+            pm_error(
+                "When you specify the -mapfile option, the only argument "
+                "allowed is the "
+                "input file specification.  You specified %d arguments.",
+                n);
     } else {
         cmdline->mapFileName = nullptr;
         if (n > 2)
-            pm_error("Program takes at most two arguments: number of colors and "
-                     "input file specification.  You specified %d arguments.",
-                     n);
+            pm_error(
+                "Program takes at most two arguments: number of colors and "
+                "input file specification.  You specified %d arguments.",
+                n);
         cmdline->inputFileName = n == 2 ? argv[2] : "-";
         if (n == 0)
-            pm_error("You must specify the number of colors in the output as an argument, or specify the "
-                     "-mapfile option.");
+            pm_error(
+                "You must specify the number of colors in the output as an "
+                "argument, or specify the "
+                "-mapfile option.");
         cmdline->requestedColors = parseColorCount(argv[1]);
     }
 
-    if (cmdline->randomSeedGiven)
-        cmdline->randomSeed = parseRandomSeed(seedText);
+    if (cmdline->randomSeedGiven) cmdline->randomSeed = parseRandomSeed(seedText);
+    if (refineGiven) cmdline->refinePasses = parseRefinePasses(refineText);
 }

@@ -2,14 +2,24 @@
 #ifndef HUECUT_COMMANDLINE_H
 #define HUECUT_COMMANDLINE_H
 
+#include <string>
+
 struct QuantCmdline {
-    const char* inputFileName;   // "-" means standard input
-    const char* mapFileName;     // null when -mapfile is not given
-    int requestedColors;         // set (at least 2) only without -mapfile
-    unsigned int floyd;          // nonzero: Floyd-Steinberg dithering
+    const char* inputFileName;  // "-" means standard input
+    const char* mapFileName;    // null when -mapfile is not given
+    int requestedColors;        // set (at least 2) only without -mapfile
+    unsigned int floyd;         // nonzero: Floyd-Steinberg dithering
     unsigned int randomSeedGiven;
-    unsigned int randomSeed;     // seed of the dithering generator when given
+    unsigned int randomSeed;  // seed of the dithering generator when given
+    int refinePasses;         // passes of palette refinement after the median cut,
+                              // 0..1000
 };
+
+// The text as it may appear inside a one-line message: control bytes (and
+// bytes outside ASCII) written as \xNN, as the library's colour messages do,
+// so that no argument or file name can move the cursor, ring the bell or end
+// the line. Unlike the colour messages the text is never cut short.
+std::string quoteForMessage(const char* text);
 
 // Fills cmdline from argv; every error ends the run through pm_error.
 // argv is modified: the options are taken out of it.

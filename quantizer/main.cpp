@@ -2,13 +2,89 @@
 // from a map image, optionally with Floyd-Steinberg dithering.
 #include "colormapping.h"
 #include "commandline.h"
+#include "histogram.h"
 #include "mapfile.h"
 #include "mediancut.h"
+#include "refine.h"
 
 #include <orrim.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <ctime>
 #include <unistd.h>
+
+namespace {
+
+// The colours the output is mapped onto; the run owns map and releases it
+// with freeMap (it comes from the library for a map file, from the median
+// cut otherwise).
+struct ChosenColors {
+    QuantColormap map;
+    bool fromLibrary;
+    int mapSize;
+    int searchSize;  // only map[0..searchSize-1] can be the nearest
+    Sample maxval;   // the output maxval
+    // With refinement and without dithering: the image's distinct colours and
+    // each pixel's position among them, so that each colour is mapped once.
+    std::vector<ColorCount> colors;
+    std::vector<uint32_t> colorOfPixel;
+};
+
+void freeMap(ChosenColors* chosen) {
+    if (chosen->fromLibrary)
+        ppm_freecolorhist(chosen->map);
+    else
+        free(chosen->map);
+    chosen->map = nullptr;
+}
+
+ChosenColors chooseByMedianCut(Pixel** pixels, int cols, int rows, Sample maxval, int requestedColors) {
+    ChosenColors chosen = {nullptr, false, 0, 0, maxval, {}, {}};
+    int colors = 0;
+    std::vector<ColorHistEntry> hist = computeHistogram(pixels, cols, rows, maxval, &colors, &chosen.maxval);
+    pm_message("choosing %d colors...", requestedColors);
+    int boxCount = 0;
+    chosen.map = medianCut(hist.data(), colors, static_cast<int64_t>(rows) * cols, chosen.maxval, requestedColors,
+                           &boxCount, &chosen.mapSize);
+    chosen.searchSize = chosen.mapSize;
+    return chosen;
+}
+
+// The median cut as above, made over the image's colours without rescaling
+// the image, then refined at the image's own maxval.
+ChosenColors chooseRefined(Pixel** pixels, int cols, int rows, Sample maxval, int requestedColors, int passes,
+                           bool keepPixelColors) {
+    ChosenColors chosen = {nullptr, false, 0, 0, maxval, {}, {}};
+    std::vector<ColorCount>& colors = chosen.colors;
+    colors = countImageColors(pixels, cols, rows, maxval, keepPixelColors ? &chosen.colorOfPixel : nullptr);
+    Sample cutMaxval = maxval;
+    std::vector<ColorHistEntry> hist = histogramFromColors(colors, maxval, &cutMaxval);
+    pm_message("choosing %d colors...", requestedColors);
+    int boxCount = 0, paletteSize = 0;
+    const int64_t pixelTotal = static_cast<int64_t>(rows) * cols;
+    chosen.map = medianCut(hist.data(), static_cast<int>(hist.size()), pixelTotal, cutMaxval, requestedColors,
+                           &boxCount, &paletteSize);
+    if (cutMaxval != maxval) {
+        for (int i = 0; i < paletteSize; ++i) {
+            Pixel& c = chosen.map[i].color;
+            c = Pixel{pm_rescalesample(c.r, cutMaxval, maxval), pm_rescalesample(c.g, cutMaxval, maxval),
+                      pm_rescalesample(c.b, cutMaxval, maxval)};
+        }
+    }
+    pm_message("refining colors...");
+    const RefineResult refined = refinePalette(colors, chosen.map, paletteSize, passes);
+    if (!refined.errors.empty() && pixelTotal > 0) {
+        const double samples = 3.0 * static_cast<double>(pixelTotal);
+        pm_message("mean squared error per sample %.4f after %d passes (%.4f before)", refined.errors.back() / samples,
+                   refined.passes, refined.errors.front() / samples);
+    }
+    chosen.mapSize = chosen.searchSize = paletteSize;
+    if (!keepPixelColors) std::vector<ColorCount>().swap(colors);
+    return chosen;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     ppm_init(&argc, argv);
@@ -24,41 +100,46 @@ int main(int argc, char** argv) {
     if (maxval > PPM_OVERALLMAXVAL)
         pm_error("input image has maxval %u; at most %u is supported", maxval, PPM_OVERALLMAXVAL);
 
-    QuantColormap map = nullptr;
-    int mapSize = 0, searchSize = 0;
-    Sample outMaxval = maxval;
+    ChosenColors chosen = {nullptr, false, 0, 0, maxval, {}, {}};
     if (cmdline.mapFileName) {
-        map = loadMapFile(cmdline.mapFileName, pixels, cols, rows, maxval, &mapSize, &outMaxval);
-        searchSize = mapSize;
+        chosen.fromLibrary = true;
+        chosen.map = loadMapFile(cmdline.mapFileName, pixels, cols, rows, maxval, &chosen.mapSize, &chosen.maxval);
+        chosen.searchSize = chosen.mapSize;
+    } else if (cmdline.refinePasses > 0) {
+        chosen =
+            chooseRefined(pixels, cols, rows, maxval, cmdline.requestedColors, cmdline.refinePasses, !cmdline.floyd);
     } else {
-        int colors = 0;
-        ColorHist hist = computeHistogram(pixels, cols, rows, maxval, &colors, &outMaxval);
-        pm_message("choosing %d colors...", cmdline.requestedColors);
-        int boxCount = 0;
-        map = medianCut(hist, colors, (int64_t)rows * cols, outMaxval, cmdline.requestedColors, &boxCount);
-        ppm_freecolorhist(hist);
-        mapSize = cmdline.requestedColors;
-        // The entries after the boxes are all black: only the first of them
-        // can ever be the nearest colour.
-        searchSize = boxCount < mapSize ? boxCount + 1 : mapSize;
+        chosen = chooseByMedianCut(pixels, cols, rows, maxval, cmdline.requestedColors);
     }
 
-    ppm_writeppminit(stdout, cols, rows, outMaxval, 0);
+    ppm_writeppminit(stdout, cols, rows, chosen.maxval, 0);
     pm_message("mapping image to new colors...");
 
     ColorMapping mapping;
-    initColorMapping(&mapping, map, mapSize, searchSize, outMaxval);
+    initColorMapping(&mapping, chosen.map, chosen.mapSize, chosen.searchSize, chosen.maxval);
+    // An image without rows has nothing to dither: its width alone must not
+    // cost error rows.
+    const bool dithering = cmdline.floyd && rows > 0;
     DitherState dither = {};
-    if (cmdline.floyd) {
+    if (dithering) {
         const unsigned int seed =
-            cmdline.randomSeedGiven ? cmdline.randomSeed : (unsigned int)(time(nullptr) ^ getpid());
+            cmdline.randomSeedGiven ? cmdline.randomSeed : static_cast<unsigned int>(time(nullptr) ^ getpid());
         initDitherState(&dither, cols, seed);
     }
+    std::vector<int> nearest;
+    if (!chosen.colorOfPixel.empty()) nearest = findNearestColors(&mapping, chosen.colors);
     for (int y = 0; y < rows; ++y) {
-        mapRow(pixels[y], cols, &mapping, cmdline.floyd, &dither);
-        ppm_writeppmrow(stdout, pixels[y], cols, outMaxval, 0);
+        if (!chosen.colorOfPixel.empty())
+            mapRowByColorList(pixels[y], cols, &mapping, chosen.colorOfPixel.data() + static_cast<size_t>(y) * cols,
+                              nearest);
+        else
+            mapRow(pixels[y], cols, &mapping, dithering, &dither);
+        ppm_writeppmrow(stdout, pixels[y], cols, chosen.maxval, 0);
     }
+    if (dithering) freeDitherState(&dither);
     freeColorMapping(&mapping);
+    freeMap(&chosen);
+    pm_freearray(pixels, rows);
     pm_close(stdout);
     return 0;
 }

@@ -1,29 +1,34 @@
 #include "mapfile.h"
 
-QuantColormap loadMapFile(const char* mapFileName, Pixel** pixels, int cols, int rows, Sample maxval,
-                          int* mapSize, Sample* outMaxval) {
+#include "commandline.h"
+
+QuantColormap loadMapFile(const char* mapFileName, Pixel** pixels, int cols, int rows, Sample maxval, int* mapSize,
+                          Sample* outMaxval) {
+    // Only the map's distinct colours matter: they are counted straight from
+    // the file, row by row, so that the header is checked before any of the
+    // raster is read and a map of too many colours is refused as soon as it
+    // shows them, without ever holding the map image.
     FILE* f = pm_openr(mapFileName);
-    int mapCols = 0, mapRows = 0;
+    int mapCols = 0, mapRows = 0, format = 0;
     Sample mapMaxval = 0;
-    Pixel** mapPixels = ppm_readppm(f, &mapCols, &mapRows, &mapMaxval);
-    pm_close(f);
-    if (mapCols == 0 || mapRows == 0)
-        pm_error("colormap in file '%s' contains no pixels", mapFileName);
+    pnm_readpnminit(f, &mapCols, &mapRows, &mapMaxval, &format);
+    const std::string name = quoteForMessage(mapFileName);
+    if (mapCols == 0 || mapRows == 0) pm_error("colormap in file '%s' contains no pixels", name.c_str());
     // The rescaling and distance arithmetic are 32-bit and made for 16-bit samples.
     if (mapMaxval > PPM_OVERALLMAXVAL)
-        pm_error("colormap in file '%s' has maxval %u; at most %u is supported", mapFileName, mapMaxval,
+        pm_error("colormap in file '%s' has maxval %u; at most %u is supported", name.c_str(), mapMaxval,
                  PPM_OVERALLMAXVAL);
+    int count = 0;
+    ColorHist hist = ppm_computecolorhist2(f, mapCols, mapRows, mapMaxval, format, MAX_HIST_COLORS, &count);
+    pm_close(f);
 
     if (mapMaxval != maxval) {
         pm_message("rescaling input image to match colormap maxval");
-        rescalePixels(pixels, cols, rows, maxval, mapMaxval);
+        // A map that is refused below needs no rescaled input.
+        if (hist) rescalePixels(pixels, cols, rows, maxval, mapMaxval);
     }
-
-    int count = 0;
-    ColorHist hist = ppm_computecolorhist(mapPixels, mapCols, mapRows, MAX_HIST_COLORS, &count);
     if (!hist) pm_error("too many colors in colormap!");
     pm_message("%d colors found in colormap", count);
-    pm_freearray(mapPixels, mapRows);
 
     *mapSize = count;
     *outMaxval = mapMaxval;

@@ -4,48 +4,12 @@
 #include <cstdlib>
 #include <vector>
 
-void rescalePixels(Pixel** pixels, int cols, int rows, Sample oldMaxval, Sample newMaxval) {
-    // One division per possible sample value instead of three per pixel.
-    std::vector<Sample> table((size_t)oldMaxval + 1);
-    for (Sample s = 0; s <= oldMaxval; ++s) table[s] = pm_rescalesample(s, oldMaxval, newMaxval);
-    for (int y = 0; y < rows; ++y) {
-        Pixel* row = pixels[y];
-        for (int x = 0; x < cols; ++x) {
-            if (std::max(std::max(row[x].r, row[x].g), row[x].b) > oldMaxval)
-                pm_error("sample above maxval %u in the image", oldMaxval);
-            row[x].r = table[row[x].r];
-            row[x].g = table[row[x].g];
-            row[x].b = table[row[x].b];
-        }
-    }
-}
-
-ColorHist computeHistogram(Pixel** pixels, int cols, int rows, Sample maxval, int* colors, Sample* newMaxval) {
-    for (;;) {
-        pm_message("making histogram...");
-        ColorHist hist = ppm_computecolorhist(pixels, cols, rows, MAX_HIST_COLORS, colors);
-        if (hist) {
-            pm_message("%d colors found", *colors);
-            *newMaxval = maxval;
-            return hist;
-        }
-        // Fewer levels per sample merge near colours until they can be counted;
-        // at maxval 1 there are at most 8 colours, so this ends.
-        pm_message("too many colors!");
-        Sample halved = maxval / 2;
-        pm_message("scaling colors from maxval=%d to maxval=%d to improve clustering...", (int)maxval,
-                   (int)halved);
-        rescalePixels(pixels, cols, rows, maxval, halved);
-        maxval = halved;
-    }
-}
-
 int chooseSplitAxis(Sample redSpan, Sample greenSpan, Sample blueSpan) {
     // Each weighted span is deliberately kept in single precision: that
     // decides which near-equal spans compare equal.
-    float rl = (float)(0.2989 * redSpan);
-    float gl = (float)(0.5866 * greenSpan);
-    float bl = (float)(0.1145 * blueSpan);
+    float rl = static_cast<float>(0.2989 * redSpan);
+    float gl = static_cast<float>(0.5866 * greenSpan);
+    float bl = static_cast<float>(0.1145 * blueSpan);
     if (rl >= gl && rl >= bl) return 0;
     if (gl >= bl) return 1;
     return 2;
@@ -108,7 +72,7 @@ void splitBox(ColorHist hist, ColorBox* boxes, int* count, int which) {
 Pixel boxRepresentative(const ColorHistEntry* entries, int colors, Sample maxval) {
     uint64_t total = 0, r = 0, g = 0, b = 0;
     for (int i = 0; i < colors; ++i) {
-        const uint64_t v = (uint64_t)entries[i].value;
+        const uint64_t v = static_cast<uint64_t>(entries[i].value);
         total += v;
         r += entries[i].color.r * v;
         g += entries[i].color.g * v;
@@ -116,12 +80,13 @@ Pixel boxRepresentative(const ColorHistEntry* entries, int colors, Sample maxval
     }
     // Only an empty image gives a box without pixels; it stays black.
     if (total == 0) return Pixel{0, 0, 0};
-    return Pixel{(Sample)std::min<uint64_t>(r / total, maxval), (Sample)std::min<uint64_t>(g / total, maxval),
-                 (Sample)std::min<uint64_t>(b / total, maxval)};
+    return Pixel{static_cast<Sample>(std::min<uint64_t>(r / total, maxval)),
+                 static_cast<Sample>(std::min<uint64_t>(g / total, maxval)),
+                 static_cast<Sample>(std::min<uint64_t>(b / total, maxval))};
 }
 
 // Whether count elements of size bytes fit the 32-bit size limit of the tables.
-bool fitsTableLimit(int64_t count, size_t size) { return (uint64_t)count * size <= UINT32_MAX; }
+bool fitsTableLimit(int64_t count, size_t size) { return static_cast<uint64_t>(count) * size <= UINT32_MAX; }
 
 }  // namespace
 
@@ -147,16 +112,17 @@ void reorderBoxesAfterSplit(ColorBox* boxes, int count, int split) {
 }
 
 QuantColormap medianCut(ColorHist hist, int colors, int64_t pixelTotal, Sample maxval, int requestedColors,
-                        int* boxCount) {
+                        int* boxCount, int* mapSize) {
     // Splitting stops once every box holds one colour, so no more boxes than
-    // colours are ever needed.
+    // colours are ever needed, and a map needs no more than one black entry
+    // after them: later ones could never be the nearest colour.
     const int maxBoxes = std::max(1, std::min(requestedColors, colors));
-    if (!fitsTableLimit(requestedColors, sizeof(ColorHistEntry)) ||
-        !fitsTableLimit(requestedColors, sizeof(ColorBox)))
+    const int maxEntries = std::min<int64_t>(requestedColors, static_cast<int64_t>(maxBoxes) + 1);
+    if (!fitsTableLimit(maxEntries, sizeof(ColorHistEntry)) || !fitsTableLimit(maxBoxes, sizeof(ColorBox)))
         pm_error("out of memory");
     // calloc: every entry starts black.
-    QuantColormap map = (QuantColormap)calloc((size_t)requestedColors, sizeof(ColorHistEntry));
-    ColorBox* boxes = (ColorBox*)malloc((size_t)maxBoxes * sizeof(ColorBox));
+    QuantColormap map = static_cast<QuantColormap>(calloc(static_cast<size_t>(maxEntries), sizeof(ColorHistEntry)));
+    ColorBox* boxes = static_cast<ColorBox*>(malloc(static_cast<size_t>(maxBoxes) * sizeof(ColorBox)));
     if (!map || !boxes) pm_error("out of memory");
 
     int count = 1;
@@ -167,10 +133,10 @@ QuantColormap medianCut(ColorHist hist, int colors, int64_t pixelTotal, Sample m
         splitBox(hist, boxes, &count, which);
     }
     for (int j = 0; j < count; ++j) {
-        if (boxes[j].colors > 0)
-            map[j].color = boxRepresentative(hist + boxes[j].index, boxes[j].colors, maxval);
+        if (boxes[j].colors > 0) map[j].color = boxRepresentative(hist + boxes[j].index, boxes[j].colors, maxval);
     }
     *boxCount = count;
+    *mapSize = std::min(requestedColors, count + 1);
     free(boxes);
     return map;
 }

@@ -1,17 +1,13 @@
-// Choosing the output colours from the image itself: a colour histogram
-// (coarsening the samples until it fits) and the median cut over it.
+// Choosing the output colours from the image itself: the median cut over the
+// image's colour histogram.
 #ifndef HUECUT_MEDIANCUT_H
 #define HUECUT_MEDIANCUT_H
+
+#include "histogram.h"
 
 #include <orrim.h>
 
 #include <cstdint>
-
-// The most distinct colours a histogram (or a map file) may hold.
-const int MAX_HIST_COLORS = 32767;
-
-// The candidate colours; only each entry's colour is used.
-typedef ColorHistEntry* QuantColormap;
 
 // One box of the median cut: a run of consecutive histogram entries.
 struct ColorBox {
@@ -19,15 +15,6 @@ struct ColorBox {
     int colors;   // number of entries, at least 1
     int64_t sum;  // pixels those entries stand for
 };
-
-// Brings every sample from oldMaxval to newMaxval in place:
-// s = (s * newMaxval + oldMaxval / 2) / oldMaxval. Both maxvals at most 65535.
-void rescalePixels(Pixel** pixels, int cols, int rows, Sample oldMaxval, Sample newMaxval);
-
-// Counts the distinct colours, halving the maxval (and rescaling the image in
-// place) while there are more than MAX_HIST_COLORS. Returns the histogram;
-// *colors and *newMaxval receive its size and the maxval the image is now in.
-ColorHist computeHistogram(Pixel** pixels, int cols, int rows, Sample maxval, int* colors, Sample* newMaxval);
 
 // The split axis for luminance-weighted spans: 0 red, 1 green, 2 blue.
 // Ties go to red, then green.
@@ -39,11 +26,13 @@ int chooseSplitAxis(Sample redSpan, Sample greenSpan, Sample blueSpan);
 void reorderBoxesAfterSplit(ColorBox* boxes, int count, int split);
 
 // Splits the histogram (reordered in place) into at most requestedColors
-// boxes and returns a map of exactly requestedColors entries: box j's
-// representative in entry j, black beyond the last box. *boxCount receives
-// the number of boxes made. Fails with "out of memory" when the map or the
-// box list cannot be had.
+// boxes and returns the map: box j's representative in entry j, then, when
+// there are fewer boxes than asked, one black entry (a map of requestedColors
+// entries would repeat it to the end; the repeats can never be the nearest
+// colour, so they are not made). *boxCount and *mapSize receive the number of
+// boxes and of map entries. Fails with "out of memory" when the map or the
+// box list cannot be had. The caller owns the map and releases it with free().
 QuantColormap medianCut(ColorHist hist, int colors, int64_t pixelTotal, Sample maxval, int requestedColors,
-                        int* boxCount);
+                        int* boxCount, int* mapSize);
 
 #endif

@@ -69,10 +69,13 @@ TEST(DitherState, StartsWithSeededErrorsBelowOneStep) {
     EXPECT_EQ(a.thisRed[1], random() % 2048 - 1024);
 }
 
+// Up to maxval 255 answers live in a table with a slot per colour; above it
+// in the colour hash, which these two tests look at.
 TEST(MapRow, WithoutDitheringEachPixelTakesItsNearestEarliestEntry) {
     std::vector<ColorHistEntry> map = makeMap({{0, 0, 0}, {100, 100, 100}, {200, 0, 0}, {100, 100, 100}});
     ColorMapping mapping;
-    initColorMapping(&mapping, map.data(), 4, 4, 255);
+    initColorMapping(&mapping, map.data(), 4, 4, 1000);
+    EXPECT_EQ(mapping.direct, nullptr);
     std::vector<Pixel> pixels = {{100, 100, 100}, {190, 10, 0}, {40, 40, 40}, {60, 60, 60}, {100, 100, 100}};
     mapRow(pixels.data(), 5, &mapping, 0, nullptr);
     std::vector<Pixel> expected = {{100, 100, 100}, {200, 0, 0}, {0, 0, 0}, {100, 100, 100}, {100, 100, 100}};
@@ -129,17 +132,17 @@ void colorTableSetSlotLimit(size_t maxSlots);
 
 TEST(MapRow, HashThatCannotGrowIsReportedOnceAndChangesNothing) {
     std::vector<ColorHistEntry> map = makeMap({{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {200, 200, 200}});
-    TestImage image = makeNoiseImage(300, 20, 255, 256, 17);
+    TestImage image = makeNoiseImage(300, 20, 1000, 256, 17);
     TestImage limited = image;
 
     ColorMapping mapping;
-    initColorMapping(&mapping, map.data(), 5, 5, 255);
+    initColorMapping(&mapping, map.data(), 5, 5, 1000);
     for (int y = 0; y < image.rows; ++y) mapRow(&image.pixels[(size_t)y * image.cols], image.cols, &mapping, 0, nullptr);
     freeColorMapping(&mapping);
 
     colorTableSetSlotLimit(1024);
     testing::internal::CaptureStderr();
-    initColorMapping(&mapping, map.data(), 5, 5, 255);
+    initColorMapping(&mapping, map.data(), 5, 5, 1000);
     for (int y = 0; y < limited.rows; ++y)
         mapRow(&limited.pixels[(size_t)y * limited.cols], limited.cols, &mapping, 0, nullptr);
     const bool stillHashing = mapping.useHash;

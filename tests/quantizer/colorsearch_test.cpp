@@ -1,8 +1,9 @@
 // The nearest-colour rule and the accelerated search against the plain scan.
-#include "colorsearch.h"
+#include "colorsearch_internal.h"
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <random>
 
 namespace {
@@ -67,7 +68,9 @@ TEST_P(SearchAgainstScan, ReturnsTheSameIndexAsThePlainScan) {
         std::vector<Pixel> colors;
         for (int i = 0; i < c.mapSize; ++i) colors.push_back(Pixel{near(level()), near(level()), near(level())});
         std::vector<ColorHistEntry> map = makeMap(colors);
-        ColorSearch search = buildColorSearch(map.data(), c.mapSize, c.maxval);
+        std::unique_ptr<ColorSearch, void (*)(ColorSearch*)> owned(buildColorSearch(map.data(), c.mapSize, c.maxval),
+                                                                   freeColorSearch);
+        ColorSearch& search = *owned;
         ASSERT_EQ(search.useGrid, c.mapSize <= GRID_SEARCH_MAX_COLORS);
         for (int k = 0; k < 500; ++k) {
             Pixel p;
@@ -84,7 +87,7 @@ TEST_P(SearchAgainstScan, ReturnsTheSameIndexAsThePlainScan) {
             } else {
                 p = Pixel{near(level()), near(level()), near(level())};
             }
-            ASSERT_EQ(searchNearestColor(search, p), scanNearestColor(map.data(), c.mapSize, p, c.maxval))
+            ASSERT_EQ(searchNearestColor(&search, p), scanNearestColor(map.data(), c.mapSize, p, c.maxval))
                 << "maxval " << c.maxval << " pixel " << p.r << "," << p.g << "," << p.b << " round " << round;
         }
     }
@@ -103,10 +106,11 @@ INSTANTIATE_TEST_SUITE_P(Maps, SearchAgainstScan,
 
 TEST(ColorSearch, KeepsOnlyTheFirstOfDuplicateColours) {
     std::vector<ColorHistEntry> map = makeMap({{0, 0, 0}, {9, 9, 9}, {0, 0, 0}, {9, 9, 9}, {0, 0, 0}});
-    ColorSearch search = buildColorSearch(map.data(), 5, 255);
+    std::unique_ptr<ColorSearch, void (*)(ColorSearch*)> owned(buildColorSearch(map.data(), 5, 255), freeColorSearch);
+    ColorSearch& search = *owned;
     EXPECT_EQ(search.distinct.size(), 2u);
-    EXPECT_EQ(searchNearestColor(search, Pixel{1, 1, 1}), 0);
-    EXPECT_EQ(searchNearestColor(search, Pixel{8, 9, 9}), 1);
+    EXPECT_EQ(searchNearestColor(&search, Pixel{1, 1, 1}), 0);
+    EXPECT_EQ(searchNearestColor(&search, Pixel{8, 9, 9}), 1);
 }
 
 // A map crowded into one corner of colour space makes every entry a candidate
@@ -120,12 +124,14 @@ TEST(ColorSearch, CrowdedMapKeepsTheGridSmallAndExact) {
                 for (Sample b = 0; b < 16; ++b) colors.push_back(Pixel{r, g, b});
         std::vector<ColorHistEntry> map = makeMap(colors);
         const int mapSize = (int)map.size();
-        ColorSearch search = buildColorSearch(map.data(), mapSize, maxval);
+        std::unique_ptr<ColorSearch, void (*)(ColorSearch*)> owned(buildColorSearch(map.data(), mapSize, maxval),
+                                                                   freeColorSearch);
+        ColorSearch& search = *owned;
         ASSERT_TRUE(search.useGrid);
         std::mt19937 gen(maxval);
         for (int k = 0; k < 3000; ++k) {
             Pixel p{(Sample)(gen() % (maxval + 1)), (Sample)(gen() % (maxval + 1)), (Sample)(gen() % 32)};
-            ASSERT_EQ(searchNearestColor(search, p), scanNearestColor(map.data(), mapSize, p, maxval))
+            ASSERT_EQ(searchNearestColor(&search, p), scanNearestColor(map.data(), mapSize, p, maxval))
                 << "maxval " << maxval << " pixel " << p.r << "," << p.g << "," << p.b;
         }
         EXPECT_LE(search.candidates.size(), search.cellStart.size() * GRID_CELL_MAX_CANDIDATES);

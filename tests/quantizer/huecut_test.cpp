@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 
 namespace {
@@ -59,15 +60,25 @@ TEST_P(ArgumentErrors, FailWithTheirMessage) {
     writeFile(dir + "/in.ppm", toPpm(solid(2, 2, 255, Pixel{1, 2, 3})));
     writeFile(dir + "/map.ppm", mapImage({{0, 0, 0}, {9, 9, 9}}, 255));
     writeFile(dir + "/empty.ppm", makePpm(0, 0, 255, {}));
+    // A map file whose name holds an escape and a bell.
+    writeFile(dir + "/odd\x1b\x07.ppm", makePpm(0, 0, 255, {}));
     std::vector<std::string> args;
-    for (const std::string& a : c.args) args.push_back(a == "IN" ? dir + "/in.ppm" : a == "MAP" ? dir + "/map.ppm"
-                                                      : a == "EMPTY" ? dir + "/empty.ppm" : a);
+    for (const std::string& a : c.args)
+        args.push_back(a == "IN"      ? dir + "/in.ppm"
+                       : a == "MAP"   ? dir + "/map.ppm"
+                       : a == "EMPTY" ? dir + "/empty.ppm"
+                       : a == "ODD"   ? dir + "/odd\x1b\x07.ppm"
+                                      : a);
     std::string message = c.message;
     if (message.find("EMPTY") != std::string::npos) message.replace(message.find("EMPTY"), 5, dir + "/empty.ppm");
+    if (message.find("ODD") != std::string::npos) message.replace(message.find("ODD"), 3, dir + "/odd");
     RunResult r = huecut(args, toPpm(solid(2, 2, 255, Pixel{1, 2, 3})));
     EXPECT_NE(r.status, 0);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find(messageLine(message)), std::string::npos) << r.err;
+    // No byte of an argument reaches the terminal as a control byte.
+    EXPECT_EQ(countLines(r.err), 1) << r.err;
+    for (char ch : r.err) EXPECT_TRUE(ch == '\n' || static_cast<unsigned char>(ch) >= 0x20) << r.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -91,12 +102,26 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentCase{{" -3", "IN"}, "The number of colors must be positive"},
         ArgumentCase{{"1", "IN"}, "The number of colors must be greater than 1."},
         ArgumentCase{{"99999999999999999999"}, "The number of colors '99999999999999999999' is too large."},
-        ArgumentCase{{"2000000000", "IN"}, "out of memory"},
         ArgumentCase{{"-randomseed", "abc", "4", "IN"}, "The -randomseed value 'abc' is not a number."},
         ArgumentCase{{"-randomseed", "12y", "4", "IN"}, "The -randomseed value '12y' is not a number."},
         ArgumentCase{{"-randomseed", "4294967296", "4", "IN"},
                      "The -randomseed value '4294967296' is out of range (0 to 4294967295)."},
-        ArgumentCase{{"-mapfile", "EMPTY", "IN"}, "colormap in file 'EMPTY' contains no pixels"}));
+        ArgumentCase{{"-mapfile", "EMPTY", "IN"}, "colormap in file 'EMPTY' contains no pixels"},
+        ArgumentCase{{"-refine", "x", "4", "IN"}, "The -refine value 'x' is not a number."},
+        ArgumentCase{{"-refine", "", "4", "IN"}, "The -refine value '' is not a number."},
+        ArgumentCase{{"-refine", "1001", "4", "IN"}, "The -refine value '1001' is out of range (0 to 1000)."},
+        ArgumentCase{{"-refine=-1", "4", "IN"}, "The -refine value '-1' is out of range (0 to 1000)."},
+        ArgumentCase{{"-refine", "99999999999999999999", "4"},
+                     "The -refine value '99999999999999999999' is out of range (0 to 1000)."},
+        ArgumentCase{{"-refine", "3", "-mapfile", "MAP"}, "You cannot specify both -refine and -mapfile options."},
+        ArgumentCase{{"-refine", "0", "-mapfile", "MAP", "IN"}, "You cannot specify both -refine and -mapfile options."},
+        // Control bytes in arguments and file names come out escaped.
+        ArgumentCase{{"12\x1b[31mx", "IN"}, "The number of colors argument '12\\x1b[31mx' is not a number."},
+        ArgumentCase{{"-randomseed", "\x07", "4", "IN"}, "The -randomseed value '\\x07' is not a number."},
+        ArgumentCase{{"-randomseed", "99999999999\r", "4"}, "The -randomseed value '99999999999\\x0d' is not a number."},
+        ArgumentCase{{"-refine", "1\r", "4", "IN"}, "The -refine value '1\\x0d' is not a number."},
+        ArgumentCase{{"-refine", "\xc3\xa9", "4", "IN"}, "The -refine value '\\xc3\\xa9' is not a number."},
+        ArgumentCase{{"-mapfile", "ODD", "IN"}, "colormap in file 'ODD\\x1b\\x07.ppm' contains no pixels"}));
 
 TEST(HuecutArguments, CountAloneReadsStandardInputAndCountWithNameReadsTheFile) {
     std::string dir = scratchDir();
@@ -360,4 +385,206 @@ TEST(HuecutDithering, OneColumnImageMixesTheMapColours) {
     }
     EXPECT_GT(white, 20);
     EXPECT_LT(white, 180);
+}
+
+// ---------------------------------------------------------------------------
+// Refinement
+
+namespace {
+
+double sumSquaredError(const TestImage& a, const TestImage& b) {
+    double total = 0;
+    for (size_t i = 0; i < a.pixels.size(); ++i) {
+        const double dr = double(a.pixels[i].r) - b.pixels[i].r, dg = double(a.pixels[i].g) - b.pixels[i].g,
+                     db = double(a.pixels[i].b) - b.pixels[i].b;
+        total += dr * dr + dg * dg + db * db;
+    }
+    return total;
+}
+
+uint64_t plainDistance(const Pixel& a, const Pixel& b) {
+    const int64_t dr = int64_t(a.r) - b.r, dg = int64_t(a.g) - b.g, db = int64_t(a.b) - b.b;
+    return uint64_t(dr * dr + dg * dg + db * db);
+}
+
+// The two numbers of "mean squared error per sample A after N passes (B before)".
+bool readErrorLine(const std::string& err, double* after, int* passes, double* before) {
+    const size_t at = err.find("huecut: mean squared error per sample ");
+    return at != std::string::npos &&
+           sscanf(err.c_str() + at, "huecut: mean squared error per sample %lf after %d passes (%lf before)", after,
+                  passes, before) == 3;
+}
+
+}  // namespace
+
+TEST_P(HuecutProperties, RefineZeroIsByteForByteNoRefinement) {
+    TestImage in = image(GetParam());
+    for (std::vector<std::string> args : {std::vector<std::string>{"9"}, {"-floyd", "-randomseed", "4", "9"}}) {
+        RunResult plain = huecut(args, toPpm(in));
+        args.insert(args.begin(), {"-refine", "0"});
+        RunResult zero = huecut(args, toPpm(in));
+        ASSERT_EQ(plain.status, 0) << plain.err;
+        EXPECT_EQ(zero.out, plain.out);
+        EXPECT_EQ(zero.err, plain.err);
+    }
+}
+
+// Refined output keeps the input's size and maxval, uses at most the colours
+// asked for, maps every pixel to its nearest output colour, and its error is
+// the one reported, no more than before the refinement.
+TEST_P(HuecutProperties, RefinedOutputIsTheNearestOfAtMostTheColoursAsked) {
+    TestImage in = image(GetParam());
+    for (int colors : {2, 12, 300}) {
+        RunResult r = huecut({"-refine", "20", std::to_string(colors)}, toPpm(in));
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(hasLine(r.err, "refining colors..."));
+        TestImage out = parsePpm(r.out);
+        ASSERT_EQ(out.pixels.size(), in.pixels.size());
+        EXPECT_EQ(out.maxval, in.maxval);
+        const std::set<Rgb> used = distinctColors(out);
+        EXPECT_LE(used.size(), size_t(colors));
+        // Above maxval 255 the mapping's coarser distance may pick an entry a
+        // little farther by the plain one.
+        for (size_t i = 0; in.maxval <= 255 && i < in.pixels.size(); ++i) {
+            const uint64_t chosen = plainDistance(in.pixels[i], out.pixels[i]);
+            for (const Rgb& c : used) {
+                const Pixel other = {std::get<0>(c), std::get<1>(c), std::get<2>(c)};
+                ASSERT_LE(chosen, plainDistance(in.pixels[i], other)) << "pixel " << i;
+            }
+        }
+        double after = 0, before = 0;
+        int passes = 0;
+        ASSERT_TRUE(readErrorLine(r.err, &after, &passes, &before)) << r.err;
+        EXPECT_LE(after, before);
+        EXPECT_LE(passes, 20);
+        const double samples = 3.0 * in.pixels.size();
+        if (in.maxval <= 255) {
+            EXPECT_NEAR(after, sumSquaredError(in, out) / samples, 1e-4);
+        }
+        if (distinctColors(in).size() <= size_t(colors)) {
+            EXPECT_EQ(r.out, toPpm(in));
+            EXPECT_EQ(passes, 0);
+        }
+        RunResult dithered = huecut({"-refine", "20", "-fs", std::to_string(colors)}, toPpm(in));
+        ASSERT_EQ(dithered.status, 0) << dithered.err;
+        EXPECT_LE(distinctColors(parsePpm(dithered.out)).size(), size_t(colors));
+    }
+}
+
+TEST(HuecutRefine, BeatsThePlainMedianCutAndQuietSilencesIt) {
+    TestImage in = makeGradientImage(120, 90, 255);
+    RunResult cut = huecut({"16"}, toPpm(in));
+    RunResult refined = huecut({"-refine", "10", "16"}, toPpm(in));
+    ASSERT_EQ(refined.status, 0) << refined.err;
+    EXPECT_LT(sumSquaredError(in, parsePpm(refined.out)), sumSquaredError(in, parsePpm(cut.out)));
+    EXPECT_EQ(refined.err.substr(0, refined.err.find("refining")),
+              cut.err.substr(0, cut.err.find("mapping")));
+    RunResult quiet = huecut({"-quiet", "-refine", "10", "16"}, toPpm(in));
+    EXPECT_EQ(quiet.err, "");
+    EXPECT_EQ(quiet.out, refined.out);
+}
+
+// ---------------------------------------------------------------------------
+// Memory bounded by what the image needs
+
+struct BoundedCase {
+    std::string name;
+    std::vector<std::string> args;  // MAP: the map file below
+    std::string input;
+    std::string map;
+    int status;
+    std::string message;  // a line of standard error, when not empty
+};
+
+void PrintTo(const BoundedCase& c, std::ostream* os) { *os << c.name; }
+
+class BoundedMemory : public testing::TestWithParam<BoundedCase> {};
+
+// Each of these once allocated gigabytes for a few bytes of input. The run
+// gets 512 MiB of address space; the address sanitizer cannot start in so
+// little, so its build leaves the limit out.
+TEST_P(BoundedMemory, SmallInputsNeedLittleMemory) {
+    const BoundedCase& c = GetParam();
+    std::string dir = scratchDir();
+    writeFile(dir + "/map.ppm", c.map);
+    std::string limit = "ulimit -v 524288 && ";
+#if defined(__SANITIZE_ADDRESS__)
+    limit = "";
+#endif
+    std::vector<std::string> args = {"-c", limit + "exec \"$0\" \"$@\"", HUECUT};
+    for (const std::string& a : c.args) args.push_back(a == "MAP" ? dir + "/map.ppm" : a);
+    RunResult r = runProgram("/bin/sh", args, c.input);
+    ASSERT_EQ(r.status, c.status) << r.err;
+    std::string message = c.message;
+    if (message.find("MAP") != std::string::npos) message.replace(message.find("MAP"), 3, dir + "/map.ppm");
+    if (!message.empty()) {
+        EXPECT_TRUE(hasLine(r.err, message)) << r.err;
+    }
+    EXPECT_EQ(r.err.find("out of memory"), std::string::npos) << r.err;
+    if (c.status == 0) {
+        TestImage in = parsePpm(c.input), out = parsePpm(r.out);
+        EXPECT_EQ(out.cols, in.cols);
+        EXPECT_EQ(out.rows, in.rows);
+        EXPECT_EQ(out.pixels, in.pixels);
+    } else {
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(countLines(r.err), 1) << r.err;
+    }
+}
+
+const std::string ONE_PIXEL = "P6\n1 1\n255\nabc";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BoundedMemory,
+    testing::Values(
+        BoundedCase{"WideImageWithoutRowsDithered", {"-floyd", "2"}, "P6\n134217727 0\n255\n", "", 0, ""},
+        BoundedCase{"WideImageWithoutRowsRefined", {"-refine", "3", "-fs", "2"}, "P6\n134217727 0\n255\n", "", 0, ""},
+        BoundedCase{"HugeCountOnePixel", {"100000000"}, ONE_PIXEL, "", 0, ""},
+        BoundedCase{"LargestCountOnePixelDithered", {"-fs", "2147483647"}, ONE_PIXEL, "", 0, ""},
+        BoundedCase{"LargestCountOnePixelRefined", {"-refine", "9", "2147483647"}, ONE_PIXEL, "", 0, ""},
+        BoundedCase{"MapHeaderPromisesAGigapixel", {"-mapfile", "MAP"}, ONE_PIXEL, "P6\n30000 30000\n255\n0123456789", 1,
+                    ""},
+        BoundedCase{"MapMaxvalCheckedBeforeItsRaster", {"-mapfile", "MAP"}, ONE_PIXEL, "P3\n100000 100000\n100000\n",
+                    1, "colormap in file 'MAP' has maxval 100000; at most 65535 is supported"},
+        BoundedCase{"MapWithoutRowsCheckedBeforeItsRaster", {"-mapfile", "MAP"}, ONE_PIXEL, "P6\n100000000 0\n255\n",
+                    1, "colormap in file 'MAP' contains no pixels"}));
+
+TEST(HuecutMapFile, TooManyColoursAreRefusedBeforeTheRestOfTheMapIsRead) {
+    // 40000 distinct colours, then a raster that ends long before the header
+    // says: the colour count is the fault reported.
+    TestImage many = makeGradientImage(200, 200, 255);
+    std::string bytes = toPpm(many);
+    bytes.replace(bytes.find("200 200"), 7, "200 9000");
+    std::string dir = scratchDir();
+    writeFile(dir + "/map.ppm", bytes);
+    RunResult r = huecut({"-mapfile", dir + "/map.ppm"}, toPpm(solid(1, 1, 15, Pixel{0, 0, 0})));
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.err, messageLine("rescaling input image to match colormap maxval") +
+                         messageLine("too many colors in colormap!"));
+}
+
+// Every run that completes releases all it allocated: the image, the colour
+// map, the error rows, the search and the hashes. Only the sanitized build
+// can tell; it runs huecut here with leak detection on, whatever the test
+// command set.
+TEST(HuecutResources, CompletedRunsLeakNothing) {
+#if !defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "needs the address sanitizer";
+#endif
+    std::string dir = scratchDir();
+    writeFile(dir + "/map.ppm", mapImage({{0, 0, 0}, {255, 255, 255}, {255, 0, 0}}, 255));
+    const std::string image = toPpm(makeGradientImage(60, 40, 255));
+    const std::vector<std::vector<std::string>> runs = {
+        {"16"}, {"-floyd", "16"}, {"-refine", "4", "16"}, {"-refine", "4", "-fs", "16"},
+        {"-mapfile", dir + "/map.ppm"}, {"-fs", "-mapfile", dir + "/map.ppm"}};
+    for (const std::vector<std::string>& run : runs) {
+        std::vector<std::string> args = {"-c", "ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 exec \"$0\" \"$@\"", HUECUT};
+        args.insert(args.end(), run.begin(), run.end());
+        RunResult r = runProgram("/bin/sh", args, image);
+        EXPECT_EQ(r.status, 0) << run[0] << ": " << r.err;
+        EXPECT_EQ(r.err.find("LeakSanitizer"), std::string::npos) << r.err;
+    }
+    RunResult noRows = runProgram("/bin/sh", {"-c", "ASAN_OPTIONS=detect_leaks=1 exec \"$0\" \"$@\"", HUECUT, "-fs", "4"},
+                                  "P6\n9 0\n255\n");
+    EXPECT_EQ(noRows.status, 0) << noRows.err;
 }
