@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <cstdlib>
 
 namespace {
 
@@ -25,24 +26,114 @@ uint64_t minimumRasterBytes(int cols, int rows, Sample maxval, int format) {
     }
 }
 
-void checkRasterFits(FILE* f, int cols, int rows, Sample maxval, int format) {
-    struct stat st;
-    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) return;
+enum RasterPresence { RASTER_PRESENT, RASTER_SHORT, RASTER_UNKNOWN };
+
+// Whether f holds, from its position on, the least number of bytes the raster
+// can take. Known for a regular file (its size) and for a rewindable pipe
+// (pulled into its kept copy, on disk); not for a plain pipe.
+RasterPresence rasterPresence(FILE* f, int cols, int rows, Sample maxval, int format) {
+    uint64_t need = minimumRasterBytes(cols, rows, maxval, format);
+    if (need == 0) return RASTER_PRESENT;
     off_t pos = ftello(f);
-    if (pos < 0 || pos > st.st_size) return;
-    uint64_t remaining = uint64_t(st.st_size - pos);
-    if (remaining < minimumRasterBytes(cols, rows, maxval, format))
+    if (pos < 0) return RASTER_UNKNOWN;
+    uint64_t end = uint64_t(pos) + need;  // need < 2^58: no overflow
+    int64_t held = pm_lazyStreamFill(f, end);
+    if (held >= 0) return uint64_t(held) >= end ? RASTER_PRESENT : RASTER_SHORT;
+    struct stat st;
+    if (fileno(f) < 0 || fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) return RASTER_UNKNOWN;
+    return st.st_size >= pos && uint64_t(st.st_size - pos) >= need ? RASTER_PRESENT : RASTER_SHORT;
+}
+
+// Grey rows are read this many pixels at a time (a multiple of 8, so that a
+// raw PBM row splits on whole bytes): no row-wide scratch row is allocated
+// before the pixels arrive.
+const int GREY_PIECE = 4096;
+
+// One row into dest: Xels, or (grey) the blue samples alone.
+void readRowInto(FILE* f, void* dest, int cols, Sample maxval, int format, bool grey) {
+    if (!grey) {
+        pnm_readpnmrow(f, static_cast<Xel*>(dest), cols, maxval, format);
+        return;
+    }
+    static Xel piece[GREY_PIECE];
+    Sample* out = static_cast<Sample*>(dest);
+    for (int x = 0; x < cols; x += GREY_PIECE) {
+        int n = cols - x < GREY_PIECE ? cols - x : GREY_PIECE;
+        pnm_readpnmrow(f, piece, n, maxval, format);
+        for (int i = 0; i < n; ++i) out[x + i] = piece[i].b;
+    }
+}
+
+// Releases an array unless handed on (a fatal handler may throw through).
+struct ArrayGuard {
+    void* array;
+    int rows;
+    ~ArrayGuard() {
+        if (array) pm_freearray(array, rows);
+    }
+};
+
+// Rows kept one after another in a block that doubles as rows arrive.
+struct GrowingRows {
+    char* data = nullptr;
+    int capacity = 0;
+    ~GrowingRows() { free(data); }
+};
+
+// The first block holds about this many bytes of rows.
+const size_t FIRST_ROWS_BYTES = size_t(1) << 16;
+
+void makeRoomForRow(GrowingRows* g, int row, int rows, size_t rowBytes) {
+    if (row < g->capacity) return;
+    size_t capacity = g->capacity == 0 ? FIRST_ROWS_BYTES / rowBytes : size_t(g->capacity) * 2;
+    if (capacity < 1) capacity = 1;
+    if (capacity > size_t(rows)) capacity = size_t(rows);
+    if (capacity > SIZE_MAX / rowBytes) pm_error("an image is too large to allocate");
+    void* grown = realloc(g->data, capacity * rowBytes);
+    if (!grown) pm_error("out of memory allocating an image (%zu bytes)", capacity * rowBytes);
+    g->data = static_cast<char*>(grown);
+    g->capacity = int(capacity);
+}
+
+// The raster as an image array of Xels, or (grey) of samples. The array is
+// allocated whole only once the input is known to hold the raster; from a
+// plain pipe it grows as the rows arrive, so a short input fails before
+// memory for pixels it lacks is taken.
+void* readRaster(FILE* f, int cols, int rows, Sample maxval, int format, bool grey) {
+    RasterPresence presence = rasterPresence(f, cols, rows, maxval, format);
+    if (presence == RASTER_SHORT)
         pm_error("premature end of file in the raster (the header promises %d x %d pixels)", cols, rows);
+    size_t elementSize = grey ? sizeof(Sample) : sizeof(Xel);
+    if (cols == 0 || rows == 0) return pm_allocarray(cols, rows, elementSize);
+    if (presence == RASTER_PRESENT) {
+        ArrayGuard image{pm_allocarray(cols, rows, elementSize), rows};
+        char** rowPointers = static_cast<char**>(image.array);
+        for (int y = 0; y < rows; ++y) readRowInto(f, rowPointers[y], cols, maxval, format, grey);
+        void* done = image.array;
+        image.array = nullptr;
+        return done;
+    }
+    size_t rowBytes = size_t(cols) * elementSize;  // cols < 2^27: no overflow
+    GrowingRows g;
+    for (int y = 0; y < rows; ++y) {
+        makeRoomForRow(&g, y, rows, rowBytes);
+        readRowInto(f, g.data + size_t(y) * rowBytes, cols, maxval, format, grey);
+    }
+    char* data = g.data;
+    g.data = nullptr;
+    return pm_arrayOverRows(data, rowBytes, rows);
 }
 
 }  // namespace
 
+bool pnm_rasterpresent(FILE* f, int cols, int rows, Sample maxval, int format) {
+    if (cols < 0 || rows < 0) pm_error("cannot check a raster of %d x %d pixels", cols, rows);
+    return rasterPresence(f, cols, rows, maxval, format) != RASTER_SHORT;
+}
+
 Xel** pnm_readpnm(FILE* f, int* cols, int* rows, Sample* maxval, int* format) {
     pnm_readpnminit(f, cols, rows, maxval, format);
-    checkRasterFits(f, *cols, *rows, *maxval, *format);
-    Xel** image = static_cast<Xel**>(pm_allocarray(*cols, *rows, sizeof(Xel)));
-    for (int y = 0; y < *rows; ++y) pnm_readpnmrow(f, image[y], *cols, *maxval, *format);
-    return image;
+    return static_cast<Xel**>(readRaster(f, *cols, *rows, *maxval, *format, false));
 }
 
 Pixel** ppm_readppm(FILE* f, int* cols, int* rows, Sample* maxval) {
@@ -56,15 +147,7 @@ Sample** pgm_readpgm(FILE* f, int* cols, int* rows, Sample* maxval) {
     int format;
     pnm_readpnminit(f, cols, rows, maxval, &format);
     if (pnm_formattype(format) == PPM_FORMAT) pm_error("the input is a PPM image; a PBM or PGM image is needed");
-    checkRasterFits(f, *cols, *rows, *maxval, format);
-    Sample** image = static_cast<Sample**>(pm_allocarray(*cols, *rows, sizeof(Sample)));
-    Xel* row = pnm_allocrow(*cols);
-    for (int y = 0; y < *rows; ++y) {
-        pnm_readpnmrow(f, row, *cols, *maxval, format);
-        for (int x = 0; x < *cols; ++x) image[y][x] = row[x].b;
-    }
-    pm_freerow(row);
-    return image;
+    return static_cast<Sample**>(readRaster(f, *cols, *rows, *maxval, format, true));
 }
 
 void pnm_promoteformatrow(Xel* row, int cols, Sample maxval, int format, Sample newmaxval, int newformat) {

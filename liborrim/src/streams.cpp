@@ -14,25 +14,6 @@ namespace {
 
 const char* describeName(const char* name) { return strcmp(name, "-") == 0 ? "standard input" : name; }
 
-// Copies the whole of in into an anonymous temporary file, positioned at its
-// start, so that a pipe can be rewound like a file.
-FILE* copyToTemporaryFile(FILE* in, const char* name) {
-    FILE* tmp = tmpfile();
-    if (!tmp) pm_error("cannot create a temporary file to hold %s: %s", describeName(name), strerror(errno));
-    static char chunk[1 << 16];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, in)) > 0) {
-        if (fwrite(chunk, 1, got, tmp) != got)
-            pm_error("cannot write the temporary copy of %s: %s", describeName(name), strerror(errno));
-    }
-    if (ferror(in)) pm_error("error reading %s: %s", describeName(name), strerror(errno));
-    if (fflush(tmp) != 0)
-        pm_error("cannot write the temporary copy of %s: %s", describeName(name), strerror(errno));
-    if (fseeko(tmp, 0, SEEK_SET) != 0)
-        pm_error("cannot rewind the temporary copy of %s: %s", describeName(name), strerror(errno));
-    return tmp;
-}
-
 // "standard input" for the stream stdin, else a neutral word for messages.
 const char* streamName(const FILE* f) { return f == stdin ? "standard input" : "the input"; }
 
@@ -67,9 +48,9 @@ FILE* pm_openw(const char* name) {
 FILE* pm_openr_seekable(const char* name) {
     FILE* f = pm_openr(name);
     if (isRegularFile(f)) return f;
-    FILE* tmp = copyToTemporaryFile(f, name);
-    if (f != stdin) fclose(f);
-    return tmp;
+    // A pipe or terminal is read only as far as the reader asks, keeping
+    // what it read so that a rewind works.
+    return pm_openLazySeekable(f, describeName(name));
 }
 
 void pm_closer(FILE* f) {
