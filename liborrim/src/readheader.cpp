@@ -57,6 +57,7 @@ int readMagic(FILE* f) {
         pm_error("empty input: there is no PNM header");
     }
     int c2 = getc_unlocked(f);
+    if (c2 == EOF) pm_failOnReadError(f);
     if (c1 != 'P' || c2 < '1' || c2 > '6') pm_error("bad magic number - not a PBM, PGM or PPM file");
     return 'P' * 256 + c2;
 }
