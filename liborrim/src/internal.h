@@ -16,6 +16,10 @@ struct ByteBuffer {
     unsigned char* data = nullptr;
     size_t size = 0;
 };
+// count * size + extra, or the run ends ("<what> is too large to allocate")
+// when that overflows a size_t.
+size_t pm_checkedBytes(size_t count, size_t size, size_t extra, const char* what);
+
 // Makes buf hold at least bytes bytes (contents are not kept).
 unsigned char* pm_reserveBuffer(ByteBuffer& buf, size_t bytes, const char* what);
 

@@ -12,11 +12,7 @@
 
 namespace {
 
-// Bytes for count elements of size bytes, or the run ends.
-size_t checkedProduct(size_t count, size_t size, const char* what) {
-    if (size != 0 && count > SIZE_MAX / size) pm_error("%s is too large to allocate", what);
-    return count * size;
-}
+size_t checkedProduct(size_t count, size_t size, const char* what) { return pm_checkedBytes(count, size, 0, what); }
 
 size_t roundUp(size_t bytes, size_t unit, const char* what) {
     if (bytes > SIZE_MAX - (unit - 1)) pm_error("%s is too large to allocate", what);
@@ -31,6 +27,12 @@ void* allocOrDie(size_t bytes, const char* what) {
 }
 
 }  // namespace
+
+size_t pm_checkedBytes(size_t count, size_t size, size_t extra, const char* what) {
+    if (size != 0 && count > SIZE_MAX / size) pm_error("%s is too large to allocate", what);
+    if (count * size > SIZE_MAX - extra) pm_error("%s is too large to allocate", what);
+    return count * size + extra;
+}
 
 unsigned char* pm_reserveBuffer(ByteBuffer& buf, size_t bytes, const char* what) {
     if (bytes <= buf.size && buf.data) return buf.data;
