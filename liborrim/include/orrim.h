@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 // ---------------------------------------------------------------------------
 // Data model
@@ -62,6 +63,11 @@ void pm_message(const char* format, ...) __attribute__((format(printf, 1, 2)));
 [[noreturn]] void pm_error(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // "usage: <program> <synopsis>\n" on standard error, then exit status 1.
 [[noreturn]] void pm_usage(const char* synopsis);
+// text as it may be quoted in a message line: printable ASCII and
+// well-formed UTF-8 characters stay; control bytes (ESC, BEL, CR, ...), C1
+// controls and bytes that are not well-formed UTF-8 become \xHH, so that
+// user text can neither break the line nor act on the terminal.
+std::string pm_escapetext(const char* text);
 // Installs a function that pm_error and pm_usage call after their line instead
 // of exiting; it must not return (a fuzz harness throws from it). Null restores
 // the exit. Programs never install one.

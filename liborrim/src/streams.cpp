@@ -31,17 +31,17 @@ void pm_failOnReadError(FILE* f) {
 FILE* pm_openr(const char* name) {
     if (strcmp(name, "-") == 0) return stdin;
     FILE* f = fopen(name, "rb");
-    if (!f) pm_error("cannot open file '%s' for reading: %s", name, strerror(errno));
+    if (!f) pm_error("cannot open file '%s' for reading: %s", pm_escapetext(name).c_str(), strerror(errno));
     struct stat st;
     if (fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode))
-        pm_error("cannot open file '%s' for reading: %s", name, strerror(EISDIR));
+        pm_error("cannot open file '%s' for reading: %s", pm_escapetext(name).c_str(), strerror(EISDIR));
     return f;
 }
 
 FILE* pm_openw(const char* name) {
     if (strcmp(name, "-") == 0) return stdout;
     FILE* f = fopen(name, "wb");
-    if (!f) pm_error("cannot open file '%s' for writing: %s", name, strerror(errno));
+    if (!f) pm_error("cannot open file '%s' for writing: %s", pm_escapetext(name).c_str(), strerror(errno));
     return f;
 }
 
@@ -50,7 +50,7 @@ FILE* pm_openr_seekable(const char* name) {
     if (isRegularFile(f)) return f;
     // A pipe or terminal is read only as far as the reader asks, keeping
     // what it read so that a rewind works.
-    return pm_openLazySeekable(f, describeName(name));
+    return pm_openLazySeekable(f, pm_escapetext(describeName(name)).c_str());
 }
 
 void pm_closer(FILE* f) {

@@ -174,6 +174,29 @@ TEST(Messages, MessageLineAndLongText) {
     EXPECT_STREQ(pm_progname(), "orrim");
 }
 
+TEST(Messages, UserTextIsEscapedForTheTerminal) {
+    const struct {
+        const char* text;
+        const char* escaped;
+    } table[] = {
+        {"plain name.ppm", "plain name.ppm"},
+        {"a\x1b[2Jb", "a\\x1b[2Jb"},         // ESC
+        {"bell\a cr\r lf\n", "bell\\x07 cr\\x0d lf\\x0a"},
+        {"del\x7f", "del\\x7f"},
+        {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"},  // UTF-8 stays
+        {"\xc2\x9b" "1m", "\\xc2\\x9b" "1m"},  // C1 CSI in UTF-8
+        {"\x9b" "1m", "\\x9b" "1m"},              // C1 CSI as one byte
+        {"cut \xe2\x82", "cut \\xe2\\x82"},      // sequence cut short
+        {"\xc0\xaf", "\\xc0\\xaf"},              // overlong
+        {"\xed\xa0\x80", "\\xed\\xa0\\x80"},      // surrogate
+        {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},  // beyond U+10FFFF
+        {"", ""},
+    };
+    for (const auto& t : table) EXPECT_EQ(pm_escapetext(t.text), t.escaped) << t.escaped;
+    EXPECT_EXIT(pm_openr("/nonexistent/\x1b]0;title\a"), ::testing::ExitedWithCode(1),
+                "^orrim: cannot open file '/nonexistent/\\\\x1b]0;title\\\\x07' for reading: No such file or directory\n$");
+}
+
 TEST(Messages, ErrorAndUsageExitWithStatusOne) {
     EXPECT_EXIT(pm_error("bad %s", "thing"), ::testing::ExitedWithCode(1), "^orrim: bad thing\n$");
     EXPECT_EXIT(pm_usage("[-x] file"), ::testing::ExitedWithCode(1), "^usage: orrim \\[-x\\] file\n$");
