@@ -44,23 +44,29 @@ RasterPresence rasterPresence(FILE* f, int cols, int rows, Sample maxval, int fo
     return st.st_size >= pos && uint64_t(st.st_size - pos) >= need ? RASTER_PRESENT : RASTER_SHORT;
 }
 
-// Grey rows are read this many pixels at a time (a multiple of 8, so that a
-// raw PBM row splits on whole bytes): no row-wide scratch row is allocated
-// before the pixels arrive.
-const int GREY_PIECE = 4096;
+// Rows are read this many pixels at a time where no row-wide memory is to
+// be taken before the pixels arrive (a multiple of 8, so that a raw PBM row
+// splits on whole bytes).
+const int PIECE = 4096;
 
-// One row into dest: Xels, or (grey) the blue samples alone.
-void readRowInto(FILE* f, void* dest, int cols, Sample maxval, int format, bool grey) {
+// n pixels of a row into dest: Xels, or (grey) the blue samples alone.
+void readPieceInto(FILE* f, void* dest, int n, Sample maxval, int format, bool grey) {
     if (!grey) {
-        pnm_readpnmrow(f, static_cast<Xel*>(dest), cols, maxval, format);
+        pnm_readpnmrow(f, static_cast<Xel*>(dest), n, maxval, format);
         return;
     }
-    static Xel piece[GREY_PIECE];
+    static Xel piece[PIECE];
+    pnm_readpnmrow(f, piece, n, maxval, format);
     Sample* out = static_cast<Sample*>(dest);
-    for (int x = 0; x < cols; x += GREY_PIECE) {
-        int n = cols - x < GREY_PIECE ? cols - x : GREY_PIECE;
-        pnm_readpnmrow(f, piece, n, maxval, format);
-        for (int i = 0; i < n; ++i) out[x + i] = piece[i].b;
+    for (int i = 0; i < n; ++i) out[i] = piece[i].b;
+}
+
+// One row into dest, by the piece.
+void readRowInto(FILE* f, char* dest, int cols, Sample maxval, int format, bool grey) {
+    size_t elementSize = grey ? sizeof(Sample) : sizeof(Xel);
+    for (int x = 0; x < cols; x += PIECE) {
+        int n = cols - x < PIECE ? cols - x : PIECE;
+        readPieceInto(f, dest + size_t(x) * elementSize, n, maxval, format, grey);
     }
 }
 
@@ -73,31 +79,31 @@ struct ArrayGuard {
     }
 };
 
-// Rows kept one after another in a block that doubles as rows arrive.
-struct GrowingRows {
+// The raster's bytes one after another in a block that doubles as pixels
+// arrive.
+struct GrowingRaster {
     char* data = nullptr;
-    int capacity = 0;
-    ~GrowingRows() { free(data); }
+    size_t capacity = 0;
+    ~GrowingRaster() { free(data); }
 };
 
-// The first block holds about this many bytes of rows.
-const size_t FIRST_ROWS_BYTES = size_t(1) << 16;
+// The first block holds this many bytes.
+const size_t FIRST_BLOCK_BYTES = size_t(1) << 16;
 
-void makeRoomForRow(GrowingRows* g, int row, int rows, size_t rowBytes) {
-    if (row < g->capacity) return;
-    size_t capacity = g->capacity == 0 ? FIRST_ROWS_BYTES / rowBytes : size_t(g->capacity) * 2;
-    if (capacity < 1) capacity = 1;
-    if (capacity > size_t(rows)) capacity = size_t(rows);
-    if (capacity > SIZE_MAX / rowBytes) pm_error("an image is too large to allocate");
-    void* grown = realloc(g->data, capacity * rowBytes);
-    if (!grown) pm_error("out of memory allocating an image (%zu bytes)", capacity * rowBytes);
+void makeRoom(GrowingRaster* g, size_t bytes, size_t total) {
+    if (bytes <= g->capacity) return;
+    size_t capacity = g->capacity == 0 ? FIRST_BLOCK_BYTES : g->capacity;
+    while (capacity < bytes) capacity = capacity > SIZE_MAX / 2 ? SIZE_MAX : capacity * 2;
+    if (capacity > total) capacity = total;
+    void* grown = realloc(g->data, capacity);
+    if (!grown) pm_error("out of memory allocating an image (%zu bytes)", capacity);
     g->data = static_cast<char*>(grown);
-    g->capacity = int(capacity);
+    g->capacity = capacity;
 }
 
 // The raster as an image array of Xels, or (grey) of samples. The array is
 // allocated whole only once the input is known to hold the raster; from a
-// plain pipe it grows as the rows arrive, so a short input fails before
+// plain pipe it grows as the pixels arrive, so a short input fails before
 // memory for pixels it lacks is taken.
 void* readRaster(FILE* f, int cols, int rows, Sample maxval, int format, bool grey) {
     RasterPresence presence = rasterPresence(f, cols, rows, maxval, format);
@@ -113,11 +119,17 @@ void* readRaster(FILE* f, int cols, int rows, Sample maxval, int format, bool gr
         image.array = nullptr;
         return done;
     }
-    size_t rowBytes = size_t(cols) * elementSize;  // cols < 2^27: no overflow
-    GrowingRows g;
+    const size_t rowBytes = size_t(cols) * elementSize;  // cols < 2^27: no overflow
+    const size_t total = pm_checkedBytes(size_t(rows), rowBytes, 0, "an image");
+    GrowingRaster g;
+    size_t filled = 0;
     for (int y = 0; y < rows; ++y) {
-        makeRoomForRow(&g, y, rows, rowBytes);
-        readRowInto(f, g.data + size_t(y) * rowBytes, cols, maxval, format, grey);
+        for (int x = 0; x < cols; x += PIECE) {
+            int n = cols - x < PIECE ? cols - x : PIECE;
+            makeRoom(&g, filled + size_t(n) * elementSize, total);
+            readPieceInto(f, g.data + filled, n, maxval, format, grey);
+            filled += size_t(n) * elementSize;
+        }
     }
     char* data = g.data;
     g.data = nullptr;
