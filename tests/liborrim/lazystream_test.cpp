@@ -127,14 +127,6 @@ TEST(LazyStream, EndOfInputThenRewind) {
     fclose(f);
 }
 
-TEST(LazyStream, EmptyPipe) {
-    FilledPipe p("", true);
-    FILE* f = p.lazyStream();
-    EXPECT_EQ(getc(f), EOF);
-    EXPECT_FALSE(ferror(f));
-    fclose(f);
-}
-
 TEST(LazyStream, ReadErrorReachesTheReader) {
     // A directory cannot be read: the error surfaces as the stream's error.
     int fd = open(scratchDir().c_str(), O_RDONLY | O_DIRECTORY);

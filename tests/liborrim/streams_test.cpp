@@ -105,7 +105,7 @@ TEST(Positions, PositionBeyondFourBytesNeedsTheLongToken) {
 // times (rewinding with both token sizes) and copies the image out.
 
 TEST(Seekable, StandardInputFromAPipeRewinds) {
-    // More than a pipe buffer holds, so the copy to a temporary file matters.
+    // More than a pipe buffer holds, so the rewinds re-read the kept copy.
     const int cols = 300, rows = 200;
     std::string image = makePpm(cols, rows, 65535, gradient(3 * cols * rows, 65535));
     RunResult r = runProgram(PNMCOPY, {}, image);
