@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 // ---------------------------------------------------------------------------
 // Data model
@@ -62,6 +63,11 @@ void pm_message(const char* format, ...) __attribute__((format(printf, 1, 2)));
 [[noreturn]] void pm_error(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // "usage: <program> <synopsis>\n" on standard error, then exit status 1.
 [[noreturn]] void pm_usage(const char* synopsis);
+// text as it may be quoted in a message line: printable ASCII and
+// well-formed UTF-8 characters stay; control bytes (ESC, BEL, CR, ...), C1
+// controls and bytes that are not well-formed UTF-8 become \xHH, so that
+// user text can neither break the line nor act on the terminal.
+std::string pm_escapetext(const char* text);
 // Installs a function that pm_error and pm_usage call after their line instead
 // of exiting; it must not return (a fuzz harness throws from it). Null restores
 // the exit. Programs never install one.
@@ -106,9 +112,12 @@ void optParseOptions3(int* argc, char** argv, OptStruct3 opt, size_t optStructSi
 // naming the file and the system's reason.
 FILE* pm_openr(const char* name);
 FILE* pm_openw(const char* name);
-// Like pm_openr, but the stream can always be rewound with pm_seek2: a pipe
-// or terminal is first copied whole into an anonymous temporary file (gone
-// once closed), so the stream returned for "-" need not be stdin.
+// Like pm_openr, but the stream can always be rewound with pm_seek2. Over a
+// pipe or terminal the stream reads only as far as its reader asks (at most
+// one 64 KiB buffer ahead), keeping every byte it read in an anonymous
+// temporary file (gone once closed) from which rewinds and seeks re-read; so
+// an image followed by endless data is read and the run ends. The stream
+// returned for "-" need not be stdin, and has no file descriptor of its own.
 FILE* pm_openr_seekable(const char* name);
 
 // Standard input is never closed; standard output is flushed and checked but
@@ -131,7 +140,8 @@ void pm_freerow(void* row);
 Xel* pnm_allocrow(int cols);
 Pixel* ppm_allocrow(int cols);
 // rows pointers to rows of cols elements of size bytes, in one block.
-// Free with pm_freearray.
+// Rows of no bytes (cols 0) are null pointers, and their array takes address
+// space but no memory, however many rows. Free with pm_freearray.
 void* pm_allocarray(int cols, int rows, size_t size);
 void pm_freearray(void* array, int rows);
 void strfree(const char* s);
@@ -154,11 +164,31 @@ Sample pm_bitstomaxval(int bits);
 // Zero dimensions are valid. Maxval must be 1..65535 for raw formats and
 // 1..4294967295 for plain PGM/PPM. PBM reports maxval 1.
 void pnm_readpnminit(FILE* f, int* cols, int* rows, Sample* maxval, int* format);
+// Whether the whole raster the header announced is there, asked right after
+// pnm_readpnminit without reading or allocating anything: false when f, from
+// its position on, holds fewer bytes than such a raster takes (the exact size
+// for raw formats, the least size for plain ones: one character a pixel for
+// PBM, a digit and a separator a sample otherwise). A regular file is judged
+// by its size; a pipe opened by pm_openr_seekable is pulled into its kept
+// copy as far as the raster reaches (disk, not memory, holds it), and
+// keeps its position; any other stream, which cannot tell, gives true. A
+// program can so refuse a truncated input before writing anything.
+bool pnm_rasterpresent(FILE* f, int cols, int rows, Sample maxval, int format);
+
+// Header and plain-raster limits: more than 1048576 bytes of comments and
+// white space between two fields, or a number of more than 1000 digits, ends
+// the run, so that an endless comment or number in a pipe cannot keep it
+// reading forever.
+
 // Reads one row. Grey and bit values land in blue (red and green too, so that
 // a row can be used as a colour row without promotion). PBM: 1 is black, read
 // as 0; 0 is white, read as 1 (maxval 1). A sample above maxval ends the run.
 void pnm_readpnmrow(FILE* f, Xel* row, int cols, Sample maxval, int format);
-// Whole images; free with pm_freearray(image, rows).
+// Whole images; free with pm_freearray(image, rows). Memory is taken only for
+// pixels present: a regular file or pm_openr_seekable pipe shorter than the
+// header promises ends the run ("premature end of file in the raster (the
+// header promises C x R pixels)") before the image is allocated; from a plain
+// pipe the image grows as its rows arrive.
 Xel** pnm_readpnm(FILE* f, int* cols, int* rows, Sample* maxval, int* format);
 // PBM and PGM are promoted to grey pixels; the maxval is kept.
 Pixel** ppm_readppm(FILE* f, int* cols, int* rows, Sample* maxval);

@@ -39,6 +39,10 @@ const uint64_t MOST_EXPECTED_COLORS = uint64_t(1) << 21;
 const int BATCH = 256;
 const int AHEAD = 16;
 
+// Pixels read at a time from a stream: a multiple of 8, so that a raw PBM
+// row splits on whole bytes.
+const int HIST_PIECE = 4096;
+
 [[noreturn]] void failHistogramMemory() { pm_error("out of memory allocating the colour histogram"); }
 
 void startHistogram(HistBuilder* h, int maxcolors, int cols, int rows) {
@@ -183,17 +187,23 @@ ColorHist ppm_computecolorhist2(FILE* f, int cols, int rows, Sample maxval, int 
     startHistogram(&h, maxcolors, cols, rows);
     if (cols > 0 && rows > 0) {
         // The row reader gives grey and bit pixels equal red, green and blue,
-        // so they compare as whole colours as they are.
-        Xel* row = pnm_allocrow(cols);
+        // so they compare as whole colours as they are. Rows are read by the
+        // piece, so that a wide header takes no row-wide buffer before its
+        // pixels arrive.
+        int pieceCols = cols < HIST_PIECE ? cols : HIST_PIECE;
+        Xel* piece = pnm_allocrow(pieceCols);
         for (int y = 0; y < rows; ++y) {
-            pnm_readpnmrow(f, row, cols, maxval, format);
-            if (!countRow(&h, row, cols)) {
-                pm_freerow(row);
-                discardHistogram(&h);
-                return nullptr;
+            for (int x = 0; x < cols; x += pieceCols) {
+                int n = cols - x < pieceCols ? cols - x : pieceCols;
+                pnm_readpnmrow(f, piece, n, maxval, format);
+                if (!countRow(&h, piece, n)) {
+                    pm_freerow(piece);
+                    discardHistogram(&h);
+                    return nullptr;
+                }
             }
         }
-        pm_freerow(row);
+        pm_freerow(piece);
     }
     return finishHistogram(&h, colors);
 }

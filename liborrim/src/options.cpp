@@ -52,8 +52,8 @@ const OptEntry* findLongOption(const OptEntry* table, int n, const char* name, s
         else if (!sameOption(*found, table[i]))
             ambiguous = true;
     }
-    if (!found) pm_error("unrecognized option '%s'", arg);
-    if (ambiguous) pm_error("ambiguous option '%s': it could be %s", arg, candidates.c_str());
+    if (!found) pm_error("unrecognized option '%s'", pm_escapetext(arg).c_str());
+    if (ambiguous) pm_error("ambiguous option '%s': it could be %s", pm_escapetext(arg).c_str(), candidates.c_str());
     return found;
 }
 

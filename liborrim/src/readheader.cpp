@@ -12,30 +12,37 @@ void failPrematureEnd(FILE* f, const char* what) {
     pm_error("premature end of file reading the %s of the header", what);
 }
 
+[[noreturn]] void failLongSeparator(const char* where, const char* what) {
+    pm_error("bad header: more than %ld bytes of comments and white space %s the %s", PNM_MAX_SEPARATOR_BYTES, where,
+             what);
+}
+
 // Reads one unsigned decimal header field. Values above limit are reported
 // as too large; the separator after the digits is consumed (a comment that
 // follows directly is skipped up to and including its newline).
 uint32_t readHeaderNumber(FILE* f, const char* what, uint64_t limit) {
     int c = pm_skipSpaceAndComments(f);
     if (c == EOF) failPrematureEnd(f, what);
+    if (c == PNM_SEPARATOR_TOO_LONG) failLongSeparator("before", what);
     if (c < '0' || c > '9') {
         if (c >= 0x20 && c < 0x7f)
             pm_error("bad header: the %s is not a number (found '%c')", what, c);
         pm_error("bad header: the %s is not a number (found byte 0x%02x)", what, c);
     }
     uint64_t value = 0;
-    bool tooLarge = false;
+    int digits = 0;
     while (c >= '0' && c <= '9') {
         value = value * 10 + uint64_t(c - '0');
-        if (value > limit) {
-            tooLarge = true;
-            value = limit;  // keeps the sum bounded while the digits are consumed
-        }
+        // The digits still to come cannot bring it back within the limit.
+        if (value > limit)
+            pm_error("bad header: the %s is too large (at most %llu)", what, static_cast<unsigned long long>(limit));
+        if (++digits > PNM_MAX_NUMBER_DIGITS)
+            pm_error("bad header: the %s has more than %d digits", what, PNM_MAX_NUMBER_DIGITS);
         c = getc_unlocked(f);
     }
-    if (tooLarge) pm_error("bad header: the %s is too large (at most %llu)", what, static_cast<unsigned long long>(limit));
     if (c == '#') {
-        pm_skipComment(f);
+        long budget = PNM_MAX_SEPARATOR_BYTES;
+        if (!pm_skipComment(f, budget)) failLongSeparator("after", what);
     } else if (c != EOF && !pm_isPnmSpace(c)) {
         if (c >= 0x20 && c < 0x7f) pm_error("bad header: the %s is followed by '%c'", what, c);
         pm_error("bad header: the %s is followed by byte 0x%02x", what, c);
@@ -50,6 +57,7 @@ int readMagic(FILE* f) {
         pm_error("empty input: there is no PNM header");
     }
     int c2 = getc_unlocked(f);
+    if (c2 == EOF) pm_failOnReadError(f);
     if (c1 != 'P' || c2 < '1' || c2 > '6') pm_error("bad magic number - not a PBM, PGM or PPM file");
     return 'P' * 256 + c2;
 }

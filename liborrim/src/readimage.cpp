@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <cstdlib>
 
 namespace {
 
@@ -25,24 +26,126 @@ uint64_t minimumRasterBytes(int cols, int rows, Sample maxval, int format) {
     }
 }
 
-void checkRasterFits(FILE* f, int cols, int rows, Sample maxval, int format) {
-    struct stat st;
-    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) return;
+enum RasterPresence { RASTER_PRESENT, RASTER_SHORT, RASTER_UNKNOWN };
+
+// Whether f holds, from its position on, the least number of bytes the raster
+// can take. Known for a regular file (its size) and for a rewindable pipe
+// (pulled into its kept copy, on disk); not for a plain pipe.
+RasterPresence rasterPresence(FILE* f, int cols, int rows, Sample maxval, int format) {
+    uint64_t need = minimumRasterBytes(cols, rows, maxval, format);
+    if (need == 0) return RASTER_PRESENT;
     off_t pos = ftello(f);
-    if (pos < 0 || pos > st.st_size) return;
-    uint64_t remaining = uint64_t(st.st_size - pos);
-    if (remaining < minimumRasterBytes(cols, rows, maxval, format))
+    if (pos < 0) return RASTER_UNKNOWN;
+    uint64_t end = uint64_t(pos) + need;  // need < 2^58: no overflow
+    int64_t held = pm_lazyStreamFill(f, end);
+    if (held >= 0) return uint64_t(held) >= end ? RASTER_PRESENT : RASTER_SHORT;
+    struct stat st;
+    if (fileno(f) < 0 || fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) return RASTER_UNKNOWN;
+    return st.st_size >= pos && uint64_t(st.st_size - pos) >= need ? RASTER_PRESENT : RASTER_SHORT;
+}
+
+// Rows are read this many pixels at a time where no row-wide memory is to
+// be taken before the pixels arrive (a multiple of 8, so that a raw PBM row
+// splits on whole bytes).
+const int PIECE = 4096;
+
+// n pixels of a row into dest: Xels, or (grey) the blue samples alone.
+void readPieceInto(FILE* f, void* dest, int n, Sample maxval, int format, bool grey) {
+    if (!grey) {
+        pnm_readpnmrow(f, static_cast<Xel*>(dest), n, maxval, format);
+        return;
+    }
+    static Xel piece[PIECE];
+    pnm_readpnmrow(f, piece, n, maxval, format);
+    Sample* out = static_cast<Sample*>(dest);
+    for (int i = 0; i < n; ++i) out[i] = piece[i].b;
+}
+
+// One row into dest, by the piece.
+void readRowInto(FILE* f, char* dest, int cols, Sample maxval, int format, bool grey) {
+    size_t elementSize = grey ? sizeof(Sample) : sizeof(Xel);
+    for (int x = 0; x < cols; x += PIECE) {
+        int n = cols - x < PIECE ? cols - x : PIECE;
+        readPieceInto(f, dest + size_t(x) * elementSize, n, maxval, format, grey);
+    }
+}
+
+// Releases an array unless handed on (a fatal handler may throw through).
+struct ArrayGuard {
+    void* array;
+    int rows;
+    ~ArrayGuard() {
+        if (array) pm_freearray(array, rows);
+    }
+};
+
+// The raster's bytes one after another in a block that doubles as pixels
+// arrive.
+struct GrowingRaster {
+    char* data = nullptr;
+    size_t capacity = 0;
+    ~GrowingRaster() { free(data); }
+};
+
+// The first block holds this many bytes.
+const size_t FIRST_BLOCK_BYTES = size_t(1) << 16;
+
+void makeRoom(GrowingRaster* g, size_t bytes, size_t total) {
+    if (bytes <= g->capacity) return;
+    size_t capacity = g->capacity == 0 ? FIRST_BLOCK_BYTES : g->capacity;
+    while (capacity < bytes) capacity = capacity > SIZE_MAX / 2 ? SIZE_MAX : capacity * 2;
+    if (capacity > total) capacity = total;
+    void* grown = realloc(g->data, capacity);
+    if (!grown) pm_error("out of memory allocating an image (%zu bytes)", capacity);
+    g->data = static_cast<char*>(grown);
+    g->capacity = capacity;
+}
+
+// The raster as an image array of Xels, or (grey) of samples. The array is
+// allocated whole only once the input is known to hold the raster; from a
+// plain pipe it grows as the pixels arrive, so a short input fails before
+// memory for pixels it lacks is taken.
+void* readRaster(FILE* f, int cols, int rows, Sample maxval, int format, bool grey) {
+    RasterPresence presence = rasterPresence(f, cols, rows, maxval, format);
+    if (presence == RASTER_SHORT)
         pm_error("premature end of file in the raster (the header promises %d x %d pixels)", cols, rows);
+    size_t elementSize = grey ? sizeof(Sample) : sizeof(Xel);
+    if (cols == 0 || rows == 0) return pm_allocarray(cols, rows, elementSize);
+    if (presence == RASTER_PRESENT) {
+        ArrayGuard image{pm_allocarray(cols, rows, elementSize), rows};
+        char** rowPointers = static_cast<char**>(image.array);
+        for (int y = 0; y < rows; ++y) readRowInto(f, rowPointers[y], cols, maxval, format, grey);
+        void* done = image.array;
+        image.array = nullptr;
+        return done;
+    }
+    const size_t rowBytes = size_t(cols) * elementSize;  // cols < 2^27: no overflow
+    const size_t total = pm_checkedBytes(size_t(rows), rowBytes, 0, "an image");
+    GrowingRaster g;
+    size_t filled = 0;
+    for (int y = 0; y < rows; ++y) {
+        for (int x = 0; x < cols; x += PIECE) {
+            int n = cols - x < PIECE ? cols - x : PIECE;
+            makeRoom(&g, filled + size_t(n) * elementSize, total);
+            readPieceInto(f, g.data + filled, n, maxval, format, grey);
+            filled += size_t(n) * elementSize;
+        }
+    }
+    char* data = g.data;
+    g.data = nullptr;
+    return pm_arrayOverRows(data, rowBytes, rows);
 }
 
 }  // namespace
 
+bool pnm_rasterpresent(FILE* f, int cols, int rows, Sample maxval, int format) {
+    if (cols < 0 || rows < 0) pm_error("cannot check a raster of %d x %d pixels", cols, rows);
+    return rasterPresence(f, cols, rows, maxval, format) != RASTER_SHORT;
+}
+
 Xel** pnm_readpnm(FILE* f, int* cols, int* rows, Sample* maxval, int* format) {
     pnm_readpnminit(f, cols, rows, maxval, format);
-    checkRasterFits(f, *cols, *rows, *maxval, *format);
-    Xel** image = static_cast<Xel**>(pm_allocarray(*cols, *rows, sizeof(Xel)));
-    for (int y = 0; y < *rows; ++y) pnm_readpnmrow(f, image[y], *cols, *maxval, *format);
-    return image;
+    return static_cast<Xel**>(readRaster(f, *cols, *rows, *maxval, *format, false));
 }
 
 Pixel** ppm_readppm(FILE* f, int* cols, int* rows, Sample* maxval) {
@@ -56,15 +159,7 @@ Sample** pgm_readpgm(FILE* f, int* cols, int* rows, Sample* maxval) {
     int format;
     pnm_readpnminit(f, cols, rows, maxval, &format);
     if (pnm_formattype(format) == PPM_FORMAT) pm_error("the input is a PPM image; a PBM or PGM image is needed");
-    checkRasterFits(f, *cols, *rows, *maxval, format);
-    Sample** image = static_cast<Sample**>(pm_allocarray(*cols, *rows, sizeof(Sample)));
-    Xel* row = pnm_allocrow(*cols);
-    for (int y = 0; y < *rows; ++y) {
-        pnm_readpnmrow(f, row, *cols, *maxval, format);
-        for (int x = 0; x < *cols; ++x) image[y][x] = row[x].b;
-    }
-    pm_freerow(row);
-    return image;
+    return static_cast<Sample**>(readRaster(f, *cols, *rows, *maxval, format, true));
 }
 
 void pnm_promoteformatrow(Xel* row, int cols, Sample maxval, int format, Sample newmaxval, int newformat) {

@@ -1,6 +1,6 @@
-// readraster.cpp - one raster row, raw or plain. Raw rows are read with one
-// fread into a reused buffer and expanded; plain rows go through a small
-// hand-written parser over getc_unlocked.
+// readraster.cpp - one raster row, raw or plain. Raw rows are read by the
+// piece with fread into a small reused buffer and expanded; plain rows go
+// through a small hand-written parser over getc_unlocked.
 #include <orrim.h>
 
 #include "internal.h"
@@ -17,6 +17,8 @@ ByteBuffer rowBuffer;
 }
 
 [[noreturn]] void failStrayCharacter(int c) {
+    if (c == PNM_SEPARATOR_TOO_LONG)
+        pm_error("more than %ld bytes of comments and white space in the plain raster", PNM_MAX_SEPARATOR_BYTES);
     if (c >= 0x20 && c < 0x7f) pm_error("stray character '%c' in the plain raster", c);
     pm_error("stray byte 0x%02x in the plain raster", c);
 }
@@ -33,12 +35,15 @@ inline Sample readPlainSample(FILE* f, Sample maxval) {
     unsigned digit = unsigned(c - '0');
     if (digit > 9) failStrayCharacter(c);
     uint64_t value = digit;
+    int digits = 1;
     for (;;) {
         c = getc_unlocked(f);
         digit = unsigned(c - '0');
         if (digit > 9) break;
         value = value * 10 + digit;
         if (value > UINT32_MAX) value = uint64_t(UINT32_MAX) + 1;  // saturate; reported below
+        if (++digits > PNM_MAX_NUMBER_DIGITS)
+            pm_error("a sample in the plain raster has more than %d digits", PNM_MAX_NUMBER_DIGITS);
     }
     if (c == '#')
         ungetc(c, f);
@@ -78,28 +83,30 @@ void readPlainPpmRow(FILE* f, Xel* row, int cols, Sample maxval) {
     }
 }
 
+// Raw rows are read in pieces of at most this many bytes: the buffer stays
+// small however wide a row is, and a truncated row fails before much of it
+// is held.
+const size_t RAW_CHUNK_BYTES = size_t(1) << 16;
+
 const unsigned char* readRawBytes(FILE* f, size_t bytes) {
     unsigned char* buf = pm_reserveBuffer(rowBuffer, bytes, "a raster row buffer");
     if (fread(buf, 1, bytes, f) != bytes) failPrematureEnd(f);
     return buf;
 }
 
-void readRawPbmRow(FILE* f, Xel* row, int cols) {
-    const unsigned char* buf = readRawBytes(f, (size_t(cols) + 7) / 8);
-    int x = 0;
-    for (; x + 8 <= cols; x += 8) {
-        unsigned byte = buf[x / 8];
-        for (int bit = 0; bit < 8; ++bit) {
-            Sample v = ((byte >> (7 - bit)) & 1) ^ 1;
-            row[x + bit] = Xel{v, v, v};
-        }
+// Eight pixels a byte, the most significant bit first; 1 is black (0).
+void expandBits(const unsigned char* buf, Xel* row, size_t pixels) {
+    for (size_t x = 0; x < pixels; ++x) {
+        Sample v = ((buf[x / 8] >> (7 - x % 8)) & 1) ^ 1;
+        row[x] = Xel{v, v, v};
     }
-    if (x < cols) {
-        unsigned byte = buf[x / 8];
-        for (int bit = 0; x < cols; ++x, ++bit) {
-            Sample v = ((byte >> (7 - bit)) & 1) ^ 1;
-            row[x] = Xel{v, v, v};
-        }
+}
+
+void readRawPbmRow(FILE* f, Xel* row, int cols) {
+    const size_t chunkPixels = RAW_CHUNK_BYTES * 8;
+    for (size_t x = 0; x < size_t(cols); x += chunkPixels) {
+        size_t n = size_t(cols) - x < chunkPixels ? size_t(cols) - x : chunkPixels;
+        expandBits(readRawBytes(f, (n + 7) / 8), row + x, n);
     }
 }
 
@@ -129,41 +136,40 @@ void checkWordsAgainstMaxval(const unsigned char* buf, size_t count, Sample maxv
     if (largest > maxval) failAboveMaxval(firstAboveMaxval(buf, count, true, maxval), maxval);
 }
 
-void readRawPgmRow(FILE* f, Xel* row, int cols, Sample maxval) {
-    size_t n = size_t(cols);
-    if (maxval <= 255) {
-        const unsigned char* buf = readRawBytes(f, n);
-        checkBytesAgainstMaxval(buf, n, maxval);
-        for (size_t x = 0; x < n; ++x) {
-            Sample v = buf[x];
-            row[x] = Xel{v, v, v};
-        }
-    } else {
-        const unsigned char* buf = readRawBytes(f, 2 * n);
-        checkWordsAgainstMaxval(buf, n, maxval);
+// n pixels of channels samples each (1: grey, 3: red, green, blue) from buf.
+void expandSamples(const unsigned char* buf, Xel* row, size_t n, int channels, bool twoBytes) {
+    if (channels == 1 && !twoBytes) {
+        for (size_t x = 0; x < n; ++x) row[x] = Xel{buf[x], buf[x], buf[x]};
+    } else if (channels == 1) {
         for (size_t x = 0; x < n; ++x) {
             Sample v = Sample(buf[2 * x]) << 8 | buf[2 * x + 1];
             row[x] = Xel{v, v, v};
         }
-    }
-}
-
-void readRawPpmRow(FILE* f, Xel* row, int cols, Sample maxval) {
-    size_t n = size_t(cols);
-    if (maxval <= 255) {
-        const unsigned char* buf = readRawBytes(f, 3 * n);
-        checkBytesAgainstMaxval(buf, 3 * n, maxval);
+    } else if (!twoBytes) {
         for (size_t x = 0; x < n; ++x) {
             const unsigned char* p = buf + 3 * x;
             row[x] = Xel{p[0], p[1], p[2]};
         }
     } else {
-        const unsigned char* buf = readRawBytes(f, 6 * n);
-        checkWordsAgainstMaxval(buf, 3 * n, maxval);
         for (size_t x = 0; x < n; ++x) {
             const unsigned char* p = buf + 6 * x;
             row[x] = Xel{Sample(p[0]) << 8 | p[1], Sample(p[2]) << 8 | p[3], Sample(p[4]) << 8 | p[5]};
         }
+    }
+}
+
+void readRawSampleRow(FILE* f, Xel* row, int cols, Sample maxval, int channels) {
+    const bool twoBytes = maxval > 255;
+    const size_t pixelBytes = size_t(channels) * (twoBytes ? 2 : 1);
+    const size_t chunkPixels = RAW_CHUNK_BYTES / pixelBytes;
+    for (size_t x = 0; x < size_t(cols); x += chunkPixels) {
+        size_t n = size_t(cols) - x < chunkPixels ? size_t(cols) - x : chunkPixels;
+        const unsigned char* buf = readRawBytes(f, n * pixelBytes);
+        if (twoBytes)
+            checkWordsAgainstMaxval(buf, n * size_t(channels), maxval);
+        else
+            checkBytesAgainstMaxval(buf, n * size_t(channels), maxval);
+        expandSamples(buf, row + x, n, channels, twoBytes);
     }
 }
 
@@ -181,8 +187,8 @@ void pnm_readpnmrow(FILE* f, Xel* row, int cols, Sample maxval, int format) {
     case PGM_FORMAT: readPlainPgmRow(f, row, cols, maxval); break;
     case PPM_FORMAT: readPlainPpmRow(f, row, cols, maxval); break;
     case RPBM_FORMAT: readRawPbmRow(f, row, cols); break;
-    case RPGM_FORMAT: readRawPgmRow(f, row, cols, maxval); break;
-    case RPPM_FORMAT: readRawPpmRow(f, row, cols, maxval); break;
+    case RPGM_FORMAT: readRawSampleRow(f, row, cols, maxval, 1); break;
+    case RPPM_FORMAT: readRawSampleRow(f, row, cols, maxval, 3); break;
     default: pm_error("unknown PNM format code 0x%x", unsigned(format));
     }
 }

@@ -14,25 +14,6 @@ namespace {
 
 const char* describeName(const char* name) { return strcmp(name, "-") == 0 ? "standard input" : name; }
 
-// Copies the whole of in into an anonymous temporary file, positioned at its
-// start, so that a pipe can be rewound like a file.
-FILE* copyToTemporaryFile(FILE* in, const char* name) {
-    FILE* tmp = tmpfile();
-    if (!tmp) pm_error("cannot create a temporary file to hold %s: %s", describeName(name), strerror(errno));
-    static char chunk[1 << 16];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, in)) > 0) {
-        if (fwrite(chunk, 1, got, tmp) != got)
-            pm_error("cannot write the temporary copy of %s: %s", describeName(name), strerror(errno));
-    }
-    if (ferror(in)) pm_error("error reading %s: %s", describeName(name), strerror(errno));
-    if (fflush(tmp) != 0)
-        pm_error("cannot write the temporary copy of %s: %s", describeName(name), strerror(errno));
-    if (fseeko(tmp, 0, SEEK_SET) != 0)
-        pm_error("cannot rewind the temporary copy of %s: %s", describeName(name), strerror(errno));
-    return tmp;
-}
-
 // "standard input" for the stream stdin, else a neutral word for messages.
 const char* streamName(const FILE* f) { return f == stdin ? "standard input" : "the input"; }
 
@@ -50,26 +31,26 @@ void pm_failOnReadError(FILE* f) {
 FILE* pm_openr(const char* name) {
     if (strcmp(name, "-") == 0) return stdin;
     FILE* f = fopen(name, "rb");
-    if (!f) pm_error("cannot open file '%s' for reading: %s", name, strerror(errno));
+    if (!f) pm_error("cannot open file '%s' for reading: %s", pm_escapetext(name).c_str(), strerror(errno));
     struct stat st;
     if (fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode))
-        pm_error("cannot open file '%s' for reading: %s", name, strerror(EISDIR));
+        pm_error("cannot open file '%s' for reading: %s", pm_escapetext(name).c_str(), strerror(EISDIR));
     return f;
 }
 
 FILE* pm_openw(const char* name) {
     if (strcmp(name, "-") == 0) return stdout;
     FILE* f = fopen(name, "wb");
-    if (!f) pm_error("cannot open file '%s' for writing: %s", name, strerror(errno));
+    if (!f) pm_error("cannot open file '%s' for writing: %s", pm_escapetext(name).c_str(), strerror(errno));
     return f;
 }
 
 FILE* pm_openr_seekable(const char* name) {
     FILE* f = pm_openr(name);
     if (isRegularFile(f)) return f;
-    FILE* tmp = copyToTemporaryFile(f, name);
-    if (f != stdin) fclose(f);
-    return tmp;
+    // A pipe or terminal is read only as far as the reader asks, keeping
+    // what it read so that a rewind works.
+    return pm_openLazySeekable(f, pm_escapetext(describeName(name)).c_str());
 }
 
 void pm_closer(FILE* f) {

@@ -50,7 +50,7 @@ char* putDecimal(char* p, Sample v) {
 }
 
 void writeRawPbmRow(FILE* f, const Xel* row, int cols) {
-    size_t bytes = (size_t(cols) + 7) / 8;
+    size_t bytes = size_t(cols) / 8 + (cols % 8 != 0);
     unsigned char* buf = pm_reserveBuffer(rowBuffer, bytes, "an output row buffer");
     memset(buf, 0, bytes);
     for (int x = 0; x < cols; ++x)
@@ -60,7 +60,8 @@ void writeRawPbmRow(FILE* f, const Xel* row, int cols) {
 
 void writePlainPbmRow(FILE* f, const Xel* row, int cols) {
     size_t n = size_t(cols);
-    unsigned char* buf = pm_reserveBuffer(rowBuffer, n + n / PLAIN_LINE_LIMIT + 1, "an output row buffer");
+    unsigned char* buf = pm_reserveBuffer(
+        rowBuffer, pm_checkedBytes(n, 1, n / PLAIN_LINE_LIMIT + 1, "an output row buffer"), "an output row buffer");
     unsigned char* p = buf;
     for (int x = 0; x < cols; ++x) {
         if (x > 0 && x % PLAIN_LINE_LIMIT == 0) *p++ = '\n';
@@ -87,9 +88,10 @@ void packRawSamples(unsigned char* p, const Xel* row, int cols, Sample maxval) {
 }
 
 void writeRawSamples(FILE* f, const Xel* row, int cols, Sample maxval, int samplesPerPixel) {
-    size_t count = size_t(cols) * size_t(samplesPerPixel);
+    size_t count = pm_checkedBytes(size_t(cols), size_t(samplesPerPixel), 0, "an output row buffer");
     size_t width = maxval > 255 ? 2 : 1;
-    unsigned char* buf = pm_reserveBuffer(rowBuffer, count * width, "an output row buffer");
+    unsigned char* buf =
+        pm_reserveBuffer(rowBuffer, pm_checkedBytes(count, width, 0, "an output row buffer"), "an output row buffer");
     if (samplesPerPixel == 3)
         width == 2 ? packRawSamples<3, 2>(buf, row, cols, maxval) : packRawSamples<3, 1>(buf, row, cols, maxval);
     else
@@ -98,9 +100,10 @@ void writeRawSamples(FILE* f, const Xel* row, int cols, Sample maxval, int sampl
 }
 
 void writePlainSamples(FILE* f, const Xel* row, int cols, Sample maxval, int samplesPerPixel) {
-    size_t count = size_t(cols) * size_t(samplesPerPixel);
+    size_t count = pm_checkedBytes(size_t(cols), size_t(samplesPerPixel), 0, "an output row buffer");
     // At most 10 digits and a separator a sample, plus the final newline.
-    unsigned char* buf = pm_reserveBuffer(rowBuffer, count * 11 + 1, "an output row buffer");
+    unsigned char* buf =
+        pm_reserveBuffer(rowBuffer, pm_checkedBytes(count, 11, 1, "an output row buffer"), "an output row buffer");
     char* start = reinterpret_cast<char*>(buf);
     char* p = start;
     char* lineStart = p;

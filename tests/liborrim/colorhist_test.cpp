@@ -154,6 +154,10 @@ std::vector<StreamCase> streamCases() {
     }
     std::vector<int> bits;
     for (int i = 0; i < 7 * 5; ++i) bits.push_back((i / 3 + i) % 2);
+    std::vector<int> wideBits;
+    for (int i = 0; i < 2 * 10001; ++i) wideBits.push_back(i > 4096 && i < 8200 ? i % 3 == 0 : 0);
+    std::vector<Sample> wideRgb;
+    for (int i = 0; i < 3 * 9000; ++i) wideRgb.push_back(Sample(i / 4000 * 41 + i % 3));
     return {
         {"RawPpm8", makePpm(7, 5, 255, rgb8)},
         {"PlainPpm8", makePpm(7, 5, 255, rgb8, true)},
@@ -164,6 +168,10 @@ std::vector<StreamCase> streamCases() {
         {"RawPgm16", makePgm(7, 5, 65535, grey16)},
         {"RawPbm", makePbm(7, 5, bits)},
         {"PlainPbm", makePbm(7, 5, bits, true)},
+        // Rows wider than the piece the stream is read in.
+        {"WideRawPbm", makePbm(10001, 2, wideBits)},
+        {"WideRawPpm", makePpm(9000, 1, 65535, wideRgb)},
+        {"WidePlainPgm", makePgm(9000, 1, 300, std::vector<Sample>(wideRgb.begin(), wideRgb.begin() + 9000), true)},
     };
 }
 

@@ -228,7 +228,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadOptionCase{"AmbiguousWithValue", {"prog", "--c=3"}, "ambiguous option '--c=3': it could be -color, -colors"},
         BadOptionCase{"MissingValue", {"prog", "x", "-colors"}, "option -colors requires a value"},
         BadOptionCase{"FlagWithValue", {"prog", "-color=red"}, "option -color does not take a value"},
-        BadOptionCase{"EmptyName", {"prog", "-=x"}, "unrecognized option '-=x'"}),
+        BadOptionCase{"EmptyName", {"prog", "-=x"}, "unrecognized option '-=x'"},
+        BadOptionCase{"ControlBytesEscaped", {"prog", "-x\x1b[2J\r"}, "unrecognized option '-x\\\\x1b\\[2J\\\\x0d'"},
+        BadOptionCase{"AmbiguousEscaped", {"prog", "-col=\a"}, "ambiguous option '-col=\\\\x07': it could be -color, -colors"}),
     [](const ::testing::TestParamInfo<BadOptionCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include "../../liborrim/src/internal.h"
 #include "testsupport.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -215,7 +219,12 @@ INSTANTIATE_TEST_SUITE_P(
         HeaderCase{"ZeroColumns", "P5 0 4 255\n", 0, 4, 255, {}},
         HeaderCase{"ZeroRowsPlainPbm", "P1 5 0\n", 5, 0, 1, {}},
         HeaderCase{"PlainSampleBeyond16Bits", "P2 1 1 4294967295 4294967295", 1, 1, 4294967295u,
-                   {grey(4294967295u)}}),
+                   {grey(4294967295u)}},
+        // The longest separator and number accepted: 1048576 bytes of white
+        // space and comment (the '#' not counted), 1000 digits.
+        HeaderCase{"LongestComment", "P2 #" + std::string(1048574, 'x') + "\n1 1 9 4", 1, 1, 9, {grey(4)}},
+        HeaderCase{"LongestNumber", "P2 " + std::string(999, '0') + "1 1 9 " + std::string(999, '0') + "4", 1, 1, 9,
+                   {grey(4)}}),
     [](const ::testing::TestParamInfo<HeaderCase>& info) { return std::string(info.param.name); });
 
 // --------------------------------------------------------------------------
@@ -266,7 +275,21 @@ INSTANTIATE_TEST_SUITE_P(
         BadInputCase{"PlainStrayAfterDigits", "P3 1 1 9 1 2 3x", "stray character 'x' in the plain raster"},
         BadInputCase{"PlainNegativeSample", "P2 2 1 9 1 -2", "stray character '-' in the plain raster"},
         BadInputCase{"PlainPbmDigitTwo", "P1 2 1 02", "stray character '2' in the plain raster"},
-        BadInputCase{"PlainStrayControlByte", "P2 2 1 9 1 \x01", "stray byte 0x01 in the plain raster"}),
+        BadInputCase{"PlainStrayControlByte", "P2 2 1 9 1 \x01", "stray byte 0x01 in the plain raster"},
+        BadInputCase{"CommentOneByteTooLong", "P2 #" + std::string(1048575, 'x') + "\n1 1 9 4",
+                     "bad header: more than 1048576 bytes of comments and white space before the width"},
+        BadInputCase{"WhiteSpaceTooLong", "P5 1" + std::string(1048578, '\n') + "1 255\n",
+                     "bad header: more than 1048576 bytes of comments and white space before the height"},
+        BadInputCase{"CommentAfterNumberTooLong", "P5 1 1 255#" + std::string(1048577, 'x'),
+                     "bad header: more than 1048576 bytes of comments and white space after the maxval"},
+        BadInputCase{"NumberOneDigitTooLong", "P2 1 " + std::string(1000, '0') + "1 9 4",
+                     "bad header: the height has more than 1000 digits"},
+        BadInputCase{"PlainRasterSeparatorTooLong", "P1 2 1 0" + std::string(1048577, ' ') + "1",
+                     "more than 1048576 bytes of comments and white space in the plain raster"},
+        BadInputCase{"PlainRasterCommentTooLong", "P3 1 1 9 1 2 #" + std::string(1048577, 'x') + "\n3",
+                     "more than 1048576 bytes of comments and white space in the plain raster"},
+        BadInputCase{"PlainSampleOneDigitTooLong", "P2 1 1 9 " + std::string(1000, '0') + "4",
+                     "a sample in the plain raster has more than 1000 digits"}),
     [](const ::testing::TestParamInfo<BadInputCase>& info) { return std::string(info.param.name); });
 
 TEST(BadInput, TruncatedFileIsRejectedBeforeTheImageIsAllocated) {
@@ -346,6 +369,144 @@ TEST(WholeImage, ReadPgmRefusesColour) {
     EXPECT_EXIT(pgm_readpgm(f, &cols, &rows, &maxval), ::testing::ExitedWithCode(1),
                 "the input is a PPM image; a PBM or PGM image is needed");
     fclose(f);
+}
+
+// Whole images from every kind of stream: a regular file (judged by its
+// size), a rewindable pipe (pulled into its kept copy), a plain pipe (the
+// image grows as rows arrive).
+
+enum StreamKind { REGULAR_FILE, REWINDABLE_PIPE, PLAIN_PIPE };
+const StreamKind ALL_STREAM_KINDS[] = {REGULAR_FILE, REWINDABLE_PIPE, PLAIN_PIPE};
+
+FILE* openAs(StreamKind kind, const std::string& bytes) {
+    if (kind == REGULAR_FILE) return streamOf(bytes);
+    FILE* pipe = pipeStreamOf(bytes);
+    return kind == PLAIN_PIPE ? pipe : pm_openLazySeekable(pipe, "the test pipe");
+}
+
+const char* kindName(StreamKind kind) {
+    return kind == REGULAR_FILE ? "file" : kind == REWINDABLE_PIPE ? "rewindable pipe" : "plain pipe";
+}
+
+// Peak resident memory of this process, in MiB.
+long peakMemoryMiB() {
+    rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024;
+}
+
+// In a death test's child: caps the address space 256 MiB above what is in
+// use. AddressSanitizer needs vast address space, so there it stays off.
+void capAddressSpace() {
+#ifndef __SANITIZE_ADDRESS__
+    unsigned long pages = 0;
+    if (FILE* statm = fopen("/proc/self/statm", "r")) {
+        if (fscanf(statm, "%lu", &pages) != 1) pages = 0;
+        fclose(statm);
+    }
+    if (pages == 0) return;
+    rlim_t limit = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(256) << 20);
+    rlimit r{limit, limit};
+    setrlimit(RLIMIT_AS, &r);
+#endif
+}
+
+TEST(WholeImage, EveryStreamKindGivesTheSameImage) {
+    // Tall images make the growing array double many times; the PBM and PGM
+    // are wider than the piece a grey row is read in.
+    const int tall = 20000, wide = 10001;
+    std::vector<Sample> rgb = patternSamples(size_t(3) * 3 * tall, 65535);
+    std::vector<int> bits(size_t(wide) * 3);
+    for (size_t i = 0; i < bits.size(); ++i) bits[i] = (i * 7 / 3) % 2;
+    std::vector<Sample> greys = patternSamples(size_t(wide) * 3, 1000);
+    struct Case {
+        std::string bytes;
+        bool grey;
+    } cases[] = {{makePpm(3, tall, 65535, rgb), false}, {makePpm(3, 500, 9, patternSamples(4500, 9), true), false},
+                 {makePbm(wide, 3, bits), true}, {makePgm(wide, 3, 1000, greys), true},
+                 {makePgm(wide, 3, 1000, greys, true), true}};
+    for (const Case& c : cases) {
+        Image expected = readImage(c.bytes);
+        for (StreamKind kind : ALL_STREAM_KINDS) {
+            SCOPED_TRACE(c.bytes.substr(0, 2) + " from a " + kindName(kind));
+            FILE* f = openAs(kind, c.bytes);
+            int cols, rows;
+            Sample maxval;
+            std::vector<Xel> got;
+            if (c.grey) {
+                Sample** image = pgm_readpgm(f, &cols, &rows, &maxval);
+                for (int y = 0; y < rows; ++y)
+                    for (int x = 0; x < cols; ++x) got.push_back(grey(image[y][x]));
+                pm_freearray(image, rows);
+            } else {
+                Pixel** image = ppm_readppm(f, &cols, &rows, &maxval);
+                for (int y = 0; y < rows; ++y) got.insert(got.end(), image[y], image[y] + cols);
+                pm_freearray(image, rows);
+            }
+            fclose(f);
+            EXPECT_EQ(cols, expected.cols);
+            EXPECT_EQ(rows, expected.rows);
+            EXPECT_EQ(maxval, expected.maxval);
+            EXPECT_TRUE(got == expected.px);
+        }
+    }
+}
+
+TEST(WholeImage, ZeroWidthTakesNoMemoryForItsRows) {
+    const long before = peakMemoryMiB();
+    for (StreamKind kind : ALL_STREAM_KINDS) {
+        for (const char* header : {"P4 0 134217727\n", "P5 0 134217727 255\n"}) {
+            SCOPED_TRACE(std::string(header) + " from a " + kindName(kind));
+            FILE* f = openAs(kind, header);
+            int cols, rows;
+            Sample maxval;
+            if (header[1] == '4') {
+                Pixel** image = ppm_readppm(f, &cols, &rows, &maxval);
+                EXPECT_EQ(image[0], nullptr);
+                EXPECT_EQ(image[rows - 1], nullptr);
+                pm_freearray(image, rows);
+            } else {
+                Sample** image = pgm_readpgm(f, &cols, &rows, &maxval);
+                EXPECT_EQ(image[rows / 2], nullptr);
+                pm_freearray(image, rows);
+            }
+            fclose(f);
+            EXPECT_EQ(cols, 0);
+            EXPECT_EQ(rows, 134217727);
+        }
+    }
+    // 1 GiB of row pointers would show; a few pages of them may be touched.
+    EXPECT_LT(peakMemoryMiB() - before, 64);
+}
+
+TEST(WholeImage, ShortRasterFailsBeforeTheImageIsAllocated) {
+    // Each header promises far more than memory holds; the input has a few
+    // bytes. Files and rewindable pipes are measured first; from a plain
+    // pipe the rows run out first.
+    const char* headers[] = {"P6 100000 100000 255\n", "P5 134217727 134217727 65535\n", "P4 134217727 1000\n",
+                             "P3 60000 60000 255\n"};
+    for (const char* header : headers) {
+        for (StreamKind kind : ALL_STREAM_KINDS) {
+            SCOPED_TRACE(std::string(header) + " from a " + kindName(kind));
+            FILE* f = openAs(kind, std::string(header) + "12 34 56 ");
+            int cols, rows;
+            Sample maxval;
+            const char* expected = kind == PLAIN_PIPE ? "^orrim: premature end of file in the raster\n$"
+                                                      : "^orrim: premature end of file in the raster \\(the header "
+                                                        "promises [0-9]+ x [0-9]+ pixels\\)\n$";
+            // A reader that took memory for pixels before they arrived would
+            // fail on the cap with "out of memory" instead.
+            auto readCapped = [&] {
+                capAddressSpace();
+                if (header[1] == '5' || header[1] == '4')
+                    pgm_readpgm(f, &cols, &rows, &maxval);
+                else
+                    ppm_readppm(f, &cols, &rows, &maxval);
+            };
+            EXPECT_EXIT(readCapped(), ::testing::ExitedWithCode(1), expected);
+            fclose(f);
+        }
+    }
 }
 
 // --------------------------------------------------------------------------

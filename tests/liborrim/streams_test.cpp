@@ -105,7 +105,7 @@ TEST(Positions, PositionBeyondFourBytesNeedsTheLongToken) {
 // times (rewinding with both token sizes) and copies the image out.
 
 TEST(Seekable, StandardInputFromAPipeRewinds) {
-    // More than a pipe buffer holds, so the copy to a temporary file matters.
+    // More than a pipe buffer holds, so the rewinds re-read the kept copy.
     const int cols = 300, rows = 200;
     std::string image = makePpm(cols, rows, 65535, gradient(3 * cols * rows, 65535));
     RunResult r = runProgram(PNMCOPY, {}, image);
@@ -172,6 +172,29 @@ TEST(Messages, MessageLineAndLongText) {
     pm_message("%s", longText.c_str());
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "orrim: value 5 of five\norrim: " + longText + "\n");
     EXPECT_STREQ(pm_progname(), "orrim");
+}
+
+TEST(Messages, UserTextIsEscapedForTheTerminal) {
+    const struct {
+        const char* text;
+        const char* escaped;
+    } table[] = {
+        {"plain name.ppm", "plain name.ppm"},
+        {"a\x1b[2Jb", "a\\x1b[2Jb"},         // ESC
+        {"bell\a cr\r lf\n", "bell\\x07 cr\\x0d lf\\x0a"},
+        {"del\x7f", "del\\x7f"},
+        {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"},  // UTF-8 stays
+        {"\xc2\x9b" "1m", "\\xc2\\x9b" "1m"},  // C1 CSI in UTF-8
+        {"\x9b" "1m", "\\x9b" "1m"},              // C1 CSI as one byte
+        {"cut \xe2\x82", "cut \\xe2\\x82"},      // sequence cut short
+        {"\xc0\xaf", "\\xc0\\xaf"},              // overlong
+        {"\xed\xa0\x80", "\\xed\\xa0\\x80"},      // surrogate
+        {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},  // beyond U+10FFFF
+        {"", ""},
+    };
+    for (const auto& t : table) EXPECT_EQ(pm_escapetext(t.text), t.escaped) << t.escaped;
+    EXPECT_EXIT(pm_openr("/nonexistent/\x1b]0;title\a"), ::testing::ExitedWithCode(1),
+                "^orrim: cannot open file '/nonexistent/\\\\x1b]0;title\\\\x07' for reading: No such file or directory\n$");
 }
 
 TEST(Messages, ErrorAndUsageExitWithStatusOne) {

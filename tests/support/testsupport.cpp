@@ -131,6 +131,16 @@ std::string readFile(const std::string& path) {
     return s.str();
 }
 
+FILE* pipeStreamOf(const std::string& bytes) {
+    int fds[2];
+    if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
+    if (fcntl(fds[1], F_SETPIPE_SZ, 1 << 20) < int(bytes.size())) throw std::runtime_error("pipe too small");
+    if (!bytes.empty() && write(fds[1], bytes.data(), bytes.size()) != ssize_t(bytes.size()))
+        throw std::runtime_error("pipe write failed");
+    close(fds[1]);
+    return fdopen(fds[0], "rb");
+}
+
 namespace {
 
 std::string header(const char* magic, int cols, int rows) {

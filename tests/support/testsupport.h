@@ -25,6 +25,10 @@ std::string scratchDir();
 void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);
 
+// A stream reading bytes from a pipe (not seekable) whose writer has closed.
+// bytes must fit the pipe, which is enlarged to 1 MiB.
+FILE* pipeStreamOf(const std::string& bytes);
+
 // PNM images as bytes. Samples are given row-major; PBM takes 1 for black.
 std::string makePbm(int cols, int rows, const std::vector<int>& bits, bool plain = false);
 std::string makePgm(int cols, int rows, Sample maxval, const std::vector<Sample>& samples, bool plain = false);
