@@ -2,6 +2,8 @@
 
 #include "analyses.h"
 #include "commentfile.h"
+#include "idatchunks.h"
+#include "imagedata.h"
 #include "modtime.h"
 #include "palette.h"
 #include "raster.h"
@@ -46,6 +48,7 @@ struct Conversion {
     png_bytep pngRow = nullptr;
     png_uint_16* sampleTable = nullptr;
     png_uint_16* alphaTable = nullptr;
+    ImageDataWriter* imageData = nullptr;  // -threads, -optimize
 };
 
 Conversion conversion;
@@ -70,6 +73,8 @@ void releaseConversion(Conversion* c) {
     c->sampleTable = nullptr;
     free(c->alphaTable);
     c->alphaTable = nullptr;
+    destroyImageDataWriter(c->imageData);
+    c->imageData = nullptr;
     if (c->mask.rows) pm_freearray(c->mask.rows, c->mask.rowCount);
     c->mask.rows = nullptr;
     releaseHistogram(&c->histogram);
@@ -424,6 +429,40 @@ void analyseImage(Conversion* c) {
     chooseDepth(c);
 }
 
+// -threads and -optimize: the image data goes out as IDAT chunks of our own,
+// the file ends with our own IEND.
+void writeImageDataOurselves(Conversion* c, int passes, const RowEncoding* encoding) {
+    static const int CHANNELS[7] = {1, 0, 3, 1, 2, 0, 4};  // by colour type
+    ImageDataLayout layout;
+    layout.width = static_cast<uint32_t>(c->raster.cols);
+    layout.height = static_cast<uint32_t>(c->raster.rows);
+    layout.depth = c->depth;
+    layout.channels = CHANNELS[c->colorType];
+    layout.interlaced = c->settings->interlace;
+    ImageDataOptions options;
+    options.threads = c->settings->threads;
+    options.optimize = c->settings->optimize;
+    options.filter = c->settings->filter;
+    options.compression = c->settings->compression;
+    options.palette = c->colorType == PNG_COLOR_TYPE_PALETTE;
+    options.verbose = c->settings->verbose;
+    ImageDataSink sink;
+    sink.writeChunk = writeIdatChunk;
+    sink.context = c->png;
+    const char* error = "";
+    c->imageData = startImageDataWriter(&layout, &options, sink, &error);
+    if (!c->imageData) abandonConversion(c, "%s", error);
+    if (!writeImageRowsTo(c->imageData, passes, &c->raster, encoding, c->xelRow, c->pngRow) ||
+        !finishImageData(c->imageData)) {
+        char message[256];  // the writer and its text go with the conversion
+        snprintf(message, sizeof message, "%s", imageDataError(c->imageData));
+        abandonConversion(c, "%s", message);
+    }
+    destroyImageDataWriter(c->imageData);
+    c->imageData = nullptr;
+    writeEndChunk(c->png);
+}
+
 void writePng(Conversion* c) {
     png_init_io(c->png, stdout);
     writeHeaderChunks(c);
@@ -431,6 +470,10 @@ void writePng(Conversion* c) {
     int passes = png_set_interlace_handling(c->png);
     RowEncoding encoding;
     prepareRows(c, &encoding);
+    if (usesImageDataWriter(c->settings->threads, c->settings->optimize)) {
+        writeImageDataOurselves(c, passes, &encoding);
+        return;
+    }
     writeImageRows(c->png, passes, &c->raster, &encoding, c->xelRow, c->pngRow);
     // Without the info structure libpng writes nothing but IEND here: the
     // text and time chunks went out ahead of the image data.

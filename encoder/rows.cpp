@@ -94,3 +94,16 @@ void writeImageRows(png_structp png, int passes, const RasterSource* raster, con
         }
     }
 }
+
+bool writeImageRowsTo(ImageDataWriter* writer, int passes, const RasterSource* raster, const RowEncoding* encoding,
+                      Xel* xelRow, png_bytep pngRow) {
+    for (int pass = 0; pass < passes; ++pass) {
+        rewindRaster(raster);
+        for (int y = 0; y < raster->rows; ++y) {
+            pnm_readpnmrow(raster->input, xelRow, raster->cols, raster->maxval, raster->format);
+            if (passes == 1 || rowInPass(pass, y)) encodePngRow(encoding, xelRow, raster->cols, y, pngRow);
+            if (!addImageDataRow(writer, pngRow)) return false;
+        }
+    }
+    return true;
+}

@@ -2,6 +2,7 @@
 #ifndef RASTERPACK_ROWS_H
 #define RASTERPACK_ROWS_H
 
+#include "imagedata.h"
 #include "palette.h"
 #include "raster.h"
 
@@ -37,5 +38,10 @@ void encodePngRow(const RowEncoding* encoding, const Xel* row, int cols, int y, 
 // and writes each row with png_write_row.
 void writeImageRows(png_structp png, int passes, const RasterSource* raster, const RowEncoding* encoding,
                     Xel* xelRow, png_bytep pngRow);
+
+// The same rows handed to the threaded or optimising image data writer
+// instead of libpng. False when the writer fails (imageDataError says why).
+bool writeImageRowsTo(ImageDataWriter* writer, int passes, const RasterSource* raster, const RowEncoding* encoding,
+                      Xel* xelRow, png_bytep pngRow);
 
 #endif
