@@ -132,7 +132,9 @@ bool deflateBand(z_stream* z, Band* b) {
 }
 
 // Filters, waits for the band before it to be filtered, primes the
-// dictionary from it and compresses.
+// dictionary from it and compresses. A band before it shorter than the
+// window primes less than the window holds: matches then reach back less far,
+// but the stream stays valid.
 void processBand(BandWriter* w, z_stream* z, Band* b) {
     filterBand(w, b);
     std::unique_lock<std::mutex> lock(w->mutex);
@@ -197,7 +199,7 @@ bool writeReadyBands(BandWriter* w, std::unique_lock<std::mutex>& lock) {
         bool ok = putStreamBytes(&w->output, b->compressed.data(), b->compressed.size());
         w->adler = adler32_combine(w->adler, b->adler, z_off_t(b->filtered.size()));
         lock.lock();
-        if (!ok) failWriterLocked(w, "cannot write the image data");
+        if (!ok) failWriterLocked(w, w->output.sink.failureMessage);
         b->written = true;
         ++w->nextToWrite;
         w->changed.notify_all();
@@ -268,7 +270,7 @@ BandWriter* startBandWriter(const ImageDataLayout* layout, const BandSettings* s
         w->layout = *layout;
         w->settings = *settings;
         w->settings.threads = std::max(1, settings->threads);
-        w->settings.bandBytes = std::max<uint64_t>(settings->bandBytes, DICTIONARY_BYTES);
+        w->settings.bandBytes = std::max<uint64_t>(settings->bandBytes, 1);
         w->stride = filterStride(layout);
         w->output.sink = sink;
         w->cursor = startRowCursor(layout);
@@ -332,7 +334,7 @@ bool finishBandWriter(BandWriter* w) {
     }
     uint8_t trailer[4] = {uint8_t(w->adler >> 24), uint8_t(w->adler >> 16), uint8_t(w->adler >> 8), uint8_t(w->adler)};
     if (!putStreamBytes(&w->output, trailer, 4) || !flushStreamBytes(&w->output)) {
-        failWriter(w, "cannot write the image data");
+        failWriter(w, w->output.sink.failureMessage);
         return false;
     }
     return true;

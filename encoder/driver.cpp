@@ -449,6 +449,7 @@ void writeImageDataOurselves(Conversion* c, int passes, const RowEncoding* encod
     ImageDataSink sink;
     sink.writeChunk = writeIdatChunk;
     sink.context = c->png;
+    sink.failureMessage = "setjmp returns error condition (2)";  // as when libpng writes the rows
     const char* error = "";
     c->imageData = startImageDataWriter(&layout, &options, sink, &error);
     if (!c->imageData) abandonConversion(c, "%s", error);

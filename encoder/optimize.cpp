@@ -349,7 +349,7 @@ bool finishOptimizeWriter(OptimizeWriter* w, OptimizeResult* result) {
     result->size = w->bestStream.size();
     result->trials = int(w->trials.size());
     if (!putStreamBytes(&w->output, w->bestStream.data(), w->bestStream.size()) || !flushStreamBytes(&w->output)) {
-        recordFailure(w, "cannot write the image data");
+        recordFailure(w, w->output.sink.failureMessage);
         return false;
     }
     return true;

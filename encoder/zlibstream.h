@@ -20,6 +20,7 @@ struct DeflateChoice {
 struct ImageDataSink {
     bool (*writeChunk)(void* context, const uint8_t* data, size_t size) = nullptr;
     void* context = nullptr;
+    const char* failureMessage = "cannot write the image data";  // the writer's error when writeChunk fails
 };
 
 // Bytes of image data per IDAT chunk.
