@@ -76,9 +76,10 @@ namespace {
 Band* bandAt(BandWriter* w, uint64_t index) { return &w->slots[index % w->slots.size()]; }
 
 void failWriterLocked(BandWriter* w, const std::string& message) {
+    // The text first: the main thread reads it once it sees the flag.
     if (!w->failed) {
-        w->failed = true;
         w->error = message;
+        w->failed = true;
     }
     w->changed.notify_all();
 }

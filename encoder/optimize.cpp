@@ -290,19 +290,31 @@ void optimize(OptimizeWriter* w) {
 
 OptimizeWriter* startOptimizeWriter(const ImageDataLayout* layout, const OptimizeSettings* settings,
                                     ImageDataSink sink, const char** error) {
+    OptimizeWriter* w = nullptr;
     try {
-        OptimizeWriter* w = new OptimizeWriter;
+        w = new OptimizeWriter;
         w->layout = *layout;
         w->settings = *settings;
         w->settings.threads = std::max(1, settings->threads);
         w->stride = filterStride(layout);
         w->output.sink = sink;
         w->cursor = startRowCursor(layout);
+        // Reserved up front: growing by doubling would want twice the image.
+        uint64_t bytes = 0;
+        for (int p = 0; p < passCount(layout); ++p) {
+            PassGeometry g = passGeometry(layout, p);
+            bytes += uint64_t(g.height) * g.rowBytes;
+        }
+        if (bytes > SIZE_MAX / 2) throw std::bad_alloc();
+        w->image.reserve(size_t(bytes));
+        w->rows.reserve(size_t(storedRowCount(layout)));
         return w;
     } catch (const std::bad_alloc&) {
-        *error = "out of memory setting up the image data optimisation";
-        return nullptr;
+    } catch (const std::length_error&) {
     }
+    delete w;
+    *error = "out of memory holding the image data for -optimize";
+    return nullptr;
 }
 
 bool addOptimizeRow(OptimizeWriter* w, const uint8_t* row) {
