@@ -17,6 +17,9 @@
 namespace {
 
 const int TRIAL_PLAN_LEVEL = 5;          // zlib level of the per-row trials
+const int SCREENING_LEVEL = 4;          // ranks the plans at a fraction of level 9's cost
+const size_t PLANS_KEPT = 2;            // plans that go on from the screening at most,
+const double PLAN_MARGIN = 1.005;       // and the runner-up only when this close to the best
 const size_t DICTIONARY_BYTES = 32768;
 const size_t FEED_BYTES = 65536;         // filtered bytes handed to zlib at a time
 const size_t ROWS_A_TASK = 64;           // rows one plan task takes on
@@ -36,6 +39,8 @@ struct FilterPlan {
 struct Trial {
     size_t plan;
     DeflateChoice deflate;
+    bool screening = false;     // only ranks the plans: runs to the end, its stream is dropped
+    uint64_t size = UINT64_MAX;  // once finished
 };
 
 }  // namespace
@@ -202,7 +207,7 @@ bool deflateInto(z_stream* z, int flush, std::vector<uint8_t>* out) {
 }
 
 void runTrial(OptimizeWriter* w, size_t index) {
-    const Trial& trial = w->trials[index];
+    Trial& trial = w->trials[index];
     const FilterPlan& plan = w->plans[trial.plan];
     const DeflateChoice& d = trial.deflate;
     z_stream z = {};
@@ -233,7 +238,7 @@ void runTrial(OptimizeWriter* w, size_t index) {
             if (last) break;
         }
         feed.clear();
-        beaten = out.size() > w->bestSize.load();
+        beaten = !trial.screening && out.size() > w->bestSize.load();
     }
     deflateEnd(&z);
     if (!ok) {
@@ -241,6 +246,8 @@ void runTrial(OptimizeWriter* w, size_t index) {
         return;
     }
     if (beaten) return;
+    trial.size = out.size();
+    if (trial.screening) return;
     std::lock_guard<std::mutex> lock(w->mutex);
     if (out.size() < w->bestSize.load() || (out.size() == w->bestSize.load() && index < w->bestTrial)) {
         w->bestSize = out.size();
@@ -262,8 +269,8 @@ DeflateChoice deflateChoice(int level, int strategy, int memLevel, int windowBit
     return d;
 }
 
-// Every plan with one zlib setting, then the best plan with the other
-// strategies and memory levels.
+// Every plan screened at a fast level; the best few at the real level; the
+// best of those with the other strategies and memory levels.
 void optimize(OptimizeWriter* w) {
     buildPlans(w);
     if (w->failed) return;
@@ -271,18 +278,34 @@ void optimize(OptimizeWriter* w) {
     uint64_t total = 0;
     for (const StoredRow& r : w->rows) total += r.length + 1;
     const int window = windowBitsFor(total);
-    for (size_t p = 0; p < w->plans.size(); ++p) {
-        int strategy = w->plans[p].filter == 0 ? Z_DEFAULT_STRATEGY : Z_FILTERED;
-        w->trials.push_back(Trial{p, deflateChoice(level, strategy, 9, window)});
+    auto strategyFor = [&](size_t plan) { return w->plans[plan].filter == 0 ? Z_DEFAULT_STRATEGY : Z_FILTERED; };
+
+    std::vector<size_t> kept;
+    for (size_t p = 0; p < w->plans.size(); ++p) kept.push_back(p);
+    if (kept.size() > PLANS_KEPT) {
+        for (size_t p : kept) {
+            Trial t{p, deflateChoice(SCREENING_LEVEL, strategyFor(p), 8, window)};
+            t.screening = true;
+            w->trials.push_back(t);
+        }
+        runTrials(w, 0);
+        if (w->failed) return;
+        // Stable: equal sizes keep the plans' order.
+        std::stable_sort(kept.begin(), kept.end(),
+                         [&](size_t a, size_t b) { return w->trials[a].size < w->trials[b].size; });
+        kept.resize(PLANS_KEPT);
+        if (double(w->trials[kept[1]].size) > double(w->trials[kept[0]].size) * PLAN_MARGIN) kept.resize(1);
     }
-    runTrials(w, 0);
+    size_t first = w->trials.size();
+    for (size_t p : kept) w->trials.push_back(Trial{p, deflateChoice(level, strategyFor(p), 9, window)});
+    runTrials(w, first);
     if (w->failed || level == 0) return;
     const Trial best = w->trials[w->bestTrial];
-    size_t first = w->trials.size();
-    for (int memLevel : {9, 8})
-        for (int strategy : {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_RLE})
-            if (memLevel != best.deflate.memLevel || strategy != best.deflate.strategy)
-                w->trials.push_back(Trial{best.plan, deflateChoice(level, strategy, memLevel, window)});
+    first = w->trials.size();
+    for (int strategy : {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_RLE})
+        if (strategy != best.deflate.strategy)
+            w->trials.push_back(Trial{best.plan, deflateChoice(level, strategy, 9, window)});
+    w->trials.push_back(Trial{best.plan, deflateChoice(level, best.deflate.strategy, 8, window)});
     runTrials(w, first);
 }
 
