@@ -17,7 +17,11 @@
 namespace {
 
 const int TRIAL_PLAN_LEVEL = 5;          // zlib level of the per-row trials
-const int SCREENING_LEVEL = 4;          // ranks the plans at a fraction of level 9's cost
+const int SCREENING_LEVEL = 4;          // ranks plans and strategies at a fraction of level 9's cost
+// Screening on large images compresses one block of rows in four.
+const uint64_t SCREEN_WHOLE_UP_TO = uint64_t(4) << 20;
+const size_t SCREEN_BLOCK_ROWS = 64;
+const size_t SCREEN_BLOCK_STEP = 4;
 const size_t PLANS_KEPT = 2;            // plans that go on from the screening at most,
 const double PLAN_MARGIN = 1.005;       // and the runner-up only when this close to the best
 const size_t DICTIONARY_BYTES = 32768;
@@ -39,7 +43,8 @@ struct FilterPlan {
 struct Trial {
     size_t plan;
     DeflateChoice deflate;
-    bool screening = false;     // only ranks the plans: runs to the end, its stream is dropped
+    bool screening = false;     // only ranks: runs to the end, its stream is dropped
+    bool sampled = false;       // screening on a sample of the rows
     uint64_t size = UINT64_MAX;  // once finished
 };
 
@@ -220,6 +225,7 @@ void runTrial(OptimizeWriter* w, size_t index) {
     bool ok = true, beaten = false;
     for (size_t i = 0; ok && !beaten && i <= w->rows.size(); ++i) {
         bool end = i == w->rows.size();
+        if (!end && trial.sampled && (i / SCREEN_BLOCK_ROWS) % SCREEN_BLOCK_STEP != 0) continue;
         if (!end) {
             const StoredRow& r = w->rows[i];
             size_t at = feed.size();
@@ -269,8 +275,9 @@ DeflateChoice deflateChoice(int level, int strategy, int memLevel, int windowBit
     return d;
 }
 
-// Every plan screened at a fast level; the best few at the real level; the
-// best of those with the other strategies and memory levels.
+// Screening at a fast level picks the plan (every plan) and then the
+// strategy (default or filtered); the real level then tries the one or two
+// best plans, two memory levels and run-length encoding.
 void optimize(OptimizeWriter* w) {
     buildPlans(w);
     if (w->failed) return;
@@ -278,34 +285,52 @@ void optimize(OptimizeWriter* w) {
     uint64_t total = 0;
     for (const StoredRow& r : w->rows) total += r.length + 1;
     const int window = windowBitsFor(total);
-    auto strategyFor = [&](size_t plan) { return w->plans[plan].filter == 0 ? Z_DEFAULT_STRATEGY : Z_FILTERED; };
+    auto screen = [&](size_t plan, int strategy) {
+        Trial t{plan, deflateChoice(SCREENING_LEVEL, strategy, 8, window)};
+        t.screening = true;
+        t.sampled = total > SCREEN_WHOLE_UP_TO;
+        w->trials.push_back(t);
+    };
 
+    // Plans, each with the strategy that suits it.
     std::vector<size_t> kept;
-    for (size_t p = 0; p < w->plans.size(); ++p) kept.push_back(p);
-    if (kept.size() > PLANS_KEPT) {
-        for (size_t p : kept) {
-            Trial t{p, deflateChoice(SCREENING_LEVEL, strategyFor(p), 8, window)};
-            t.screening = true;
-            w->trials.push_back(t);
-        }
-        runTrials(w, 0);
+    size_t first = w->trials.size();
+    for (size_t p = 0; p < w->plans.size(); ++p) {
+        kept.push_back(first + p);
+        if (w->plans.size() > 1) screen(p, w->plans[p].filter == 0 ? Z_DEFAULT_STRATEGY : Z_FILTERED);
+    }
+    if (w->plans.size() > 1) {
+        runTrials(w, first);
         if (w->failed) return;
         // Stable: equal sizes keep the plans' order.
         std::stable_sort(kept.begin(), kept.end(),
                          [&](size_t a, size_t b) { return w->trials[a].size < w->trials[b].size; });
         kept.resize(PLANS_KEPT);
         if (double(w->trials[kept[1]].size) > double(w->trials[kept[0]].size) * PLAN_MARGIN) kept.resize(1);
+        for (size_t& k : kept) k = w->trials[k].plan;
     }
-    size_t first = w->trials.size();
-    for (size_t p : kept) w->trials.push_back(Trial{p, deflateChoice(level, strategyFor(p), 9, window)});
-    runTrials(w, first);
-    if (w->failed || level == 0) return;
-    const Trial best = w->trials[w->bestTrial];
+
+    // The strategy, for the best plan.
+    const size_t plan = kept[0];
     first = w->trials.size();
-    for (int strategy : {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_RLE})
-        if (strategy != best.deflate.strategy)
-            w->trials.push_back(Trial{best.plan, deflateChoice(level, strategy, 9, window)});
-    w->trials.push_back(Trial{best.plan, deflateChoice(level, best.deflate.strategy, 8, window)});
+    for (int strategy : {Z_DEFAULT_STRATEGY, Z_FILTERED}) {
+        bool screened = false;
+        for (const Trial& t : w->trials) screened |= t.plan == plan && t.deflate.strategy == strategy;
+        if (!screened) screen(plan, strategy);
+    }
+    runTrials(w, first);
+    if (w->failed) return;
+    int strategy = Z_DEFAULT_STRATEGY;
+    uint64_t least = UINT64_MAX;
+    for (const Trial& t : w->trials)
+        if (t.plan == plan && t.size < least) least = t.size, strategy = t.deflate.strategy;
+
+    first = w->trials.size();
+    for (size_t p : kept) w->trials.push_back(Trial{p, deflateChoice(level, strategy, 9, window)});
+    if (level > 0) {
+        w->trials.push_back(Trial{plan, deflateChoice(level, strategy, 8, window)});
+        w->trials.push_back(Trial{plan, deflateChoice(level, Z_RLE, 9, window)});
+    }
     runTrials(w, first);
 }
 
