@@ -17,13 +17,13 @@
 namespace {
 
 const int TRIAL_PLAN_LEVEL = 5;          // zlib level of the per-row trials
-const int SCREENING_LEVEL = 4;          // ranks plans and strategies at a fraction of level 9's cost
-// Screening on large images compresses one block of rows in four.
-const uint64_t SCREEN_WHOLE_UP_TO = uint64_t(4) << 20;
-const size_t SCREEN_BLOCK_ROWS = 64;
-const size_t SCREEN_BLOCK_STEP = 4;
+// Screening ranks plans and strategies at the real level on about this much
+// of the data: one block of rows in every few, spread over the image.
+const uint64_t SCREEN_BYTES = uint64_t(1) << 19;
+const size_t SCREEN_BLOCK_ROWS = 32;
+const uint64_t SCREEN_MAX_STEP = 8;
 const size_t PLANS_KEPT = 2;            // plans that go on from the screening at most,
-const double PLAN_MARGIN = 1.005;       // and the runner-up only when this close to the best
+const double PLAN_MARGIN = 1.01;       // and the runner-up only when this close to the best
 const size_t DICTIONARY_BYTES = 32768;
 const size_t FEED_BYTES = 65536;         // filtered bytes handed to zlib at a time
 const size_t ROWS_A_TASK = 64;           // rows one plan task takes on
@@ -43,9 +43,9 @@ struct FilterPlan {
 struct Trial {
     size_t plan;
     DeflateChoice deflate;
-    bool screening = false;     // only ranks: runs to the end, its stream is dropped
-    bool sampled = false;       // screening on a sample of the rows
-    uint64_t size = UINT64_MAX;  // once finished
+    bool screening = false;     // only ranks: its stream is dropped
+    size_t sampleStep = 1;      // compresses one block of rows in this many
+    uint64_t size = UINT64_MAX;  // once finished; stays so when stopped early
 };
 
 }  // namespace
@@ -64,6 +64,7 @@ struct OptimizeWriter {
     std::vector<FilterPlan> plans;
     std::mutex mutex;
     std::atomic<uint64_t> bestSize{UINT64_MAX};
+    std::atomic<uint64_t> bestScreenedSize{UINT64_MAX};  // smallest finished screening
     size_t bestTrial = SIZE_MAX;
     std::vector<uint8_t> bestStream;
     std::vector<Trial> trials;
@@ -225,7 +226,7 @@ void runTrial(OptimizeWriter* w, size_t index) {
     bool ok = true, beaten = false;
     for (size_t i = 0; ok && !beaten && i <= w->rows.size(); ++i) {
         bool end = i == w->rows.size();
-        if (!end && trial.sampled && (i / SCREEN_BLOCK_ROWS) % SCREEN_BLOCK_STEP != 0) continue;
+        if (!end && (i / SCREEN_BLOCK_ROWS) % trial.sampleStep != 0) continue;
         if (!end) {
             const StoredRow& r = w->rows[i];
             size_t at = feed.size();
@@ -244,7 +245,10 @@ void runTrial(OptimizeWriter* w, size_t index) {
             if (last) break;
         }
         feed.clear();
-        beaten = !trial.screening && out.size() > w->bestSize.load();
+        // A screening that falls behind the best by more than the margin can
+        // be neither the winner nor the runner-up.
+        beaten = trial.screening ? double(out.size()) > double(w->bestScreenedSize.load()) * PLAN_MARGIN
+                                 : out.size() > w->bestSize.load();
     }
     deflateEnd(&z);
     if (!ok) {
@@ -253,8 +257,11 @@ void runTrial(OptimizeWriter* w, size_t index) {
     }
     if (beaten) return;
     trial.size = out.size();
-    if (trial.screening) return;
     std::lock_guard<std::mutex> lock(w->mutex);
+    if (trial.screening) {
+        if (out.size() < w->bestScreenedSize.load()) w->bestScreenedSize = out.size();
+        return;
+    }
     if (out.size() < w->bestSize.load() || (out.size() == w->bestSize.load() && index < w->bestTrial)) {
         w->bestSize = out.size();
         w->bestTrial = index;
@@ -275,9 +282,9 @@ DeflateChoice deflateChoice(int level, int strategy, int memLevel, int windowBit
     return d;
 }
 
-// Screening at a fast level picks the plan (every plan) and then the
-// strategy (default or filtered); the real level then tries the one or two
-// best plans, two memory levels and run-length encoding.
+// Screening on a sample of the rows picks the plan (every plan) and then the
+// strategy (default or filtered); the whole image data then goes through the
+// one or two best plans, two memory levels and run-length encoding.
 void optimize(OptimizeWriter* w) {
     buildPlans(w);
     if (w->failed) return;
@@ -286,18 +293,18 @@ void optimize(OptimizeWriter* w) {
     for (const StoredRow& r : w->rows) total += r.length + 1;
     const int window = windowBitsFor(total);
     auto screen = [&](size_t plan, int strategy) {
-        Trial t{plan, deflateChoice(SCREENING_LEVEL, strategy, 8, window)};
+        Trial t{plan, deflateChoice(level, strategy, 9, window)};
         t.screening = true;
-        t.sampled = total > SCREEN_WHOLE_UP_TO;
+        t.sampleStep = size_t(std::min(SCREEN_MAX_STEP, std::max<uint64_t>(1, total / SCREEN_BYTES)));
         w->trials.push_back(t);
     };
 
-    // Plans, each with the strategy that suits it.
+    // Plans, all with one strategy: the filtered one can hide the best plan.
     std::vector<size_t> kept;
     size_t first = w->trials.size();
     for (size_t p = 0; p < w->plans.size(); ++p) {
         kept.push_back(first + p);
-        if (w->plans.size() > 1) screen(p, w->plans[p].filter == 0 ? Z_DEFAULT_STRATEGY : Z_FILTERED);
+        if (w->plans.size() > 1) screen(p, Z_DEFAULT_STRATEGY);
     }
     if (w->plans.size() > 1) {
         runTrials(w, first);
