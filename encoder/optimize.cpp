@@ -284,7 +284,8 @@ DeflateChoice deflateChoice(int level, int strategy, int memLevel, int windowBit
 
 // Screening on a sample of the rows picks the plan (every plan) and then the
 // strategy (default or filtered); the whole image data then goes through the
-// one or two best plans, two memory levels and run-length encoding.
+// one or two best plans, two memory levels, and run-length and Huffman-only
+// coding (for the adaptive plan too).
 void optimize(OptimizeWriter* w) {
     buildPlans(w);
     if (w->failed) return;
@@ -336,7 +337,15 @@ void optimize(OptimizeWriter* w) {
     for (size_t p : kept) w->trials.push_back(Trial{p, deflateChoice(level, strategy, 9, window)});
     if (level > 0) {
         w->trials.push_back(Trial{plan, deflateChoice(level, strategy, 8, window)});
-        w->trials.push_back(Trial{plan, deflateChoice(level, Z_RLE, 9, window)});
+        // Run-length and Huffman-only coding cost little and win on noisy
+        // smooth images, where the adaptive plan often suits them best.
+        std::vector<size_t> cheap = kept;
+        for (size_t p = 0; p < w->plans.size(); ++p)
+            if (w->plans[p].filter == FILTER_ADAPTIVE && std::find(cheap.begin(), cheap.end(), p) == cheap.end())
+                cheap.push_back(p);
+        for (size_t p : cheap)
+            for (int cheapStrategy : {Z_RLE, Z_HUFFMAN_ONLY})
+                w->trials.push_back(Trial{p, deflateChoice(level, cheapStrategy, 9, window)});
     }
     runTrials(w, first);
 }
