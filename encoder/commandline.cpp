@@ -15,9 +15,12 @@ const char* const USAGE_SYNOPSIS =
     "             ... [-transparent color] [-background color] [-gamma value] ...\n"
     "             ... [-hist] [-chroma wx wy rx ry gx gy bx by] [-phys x y unit] ...\n"
     "             ... [-text file] [-ztxt file] [-time [yy]yy-mm-dd hh:mm:ss] ...\n"
-    "             ... [-palette file] [-filter 0..4] [-compression 0..9] [pnmfile]";
+    "             ... [-palette file] [-filter 0..4] [-compression 0..9] ...\n"
+    "             ... [-threads n] [-optimize] [pnmfile]";
 
 namespace {
+
+const int MAX_THREADS = 256;
 
 const char* const RASTERPACK_VERSION = "2.37.6 (21 July 2001) +orrim";
 
@@ -112,6 +115,15 @@ bool scanOneOption(int argc, char** argv, int* index, EncoderSettings* s) {
         }
     } else if (pm_keymatch(arg, "-force", 3)) {
         s->force = true;
+    } else if (pm_keymatch(arg, "-threads", 3)) {
+        s->threads = -1;
+        readInt(takeValue(argc, argv, index), &s->threads);
+        if (s->threads < 0 || s->threads > MAX_THREADS) {
+            pm_message("threads must be between 1 and %d, or 0 for one per available core", MAX_THREADS);
+            pm_usage(USAGE_SYNOPSIS);
+        }
+    } else if (pm_keymatch(arg, "-optimize", 2)) {
+        s->optimize = true;
     } else {
         return false;
     }

@@ -31,6 +31,8 @@ struct EncoderSettings {
     const char* paletteFile = nullptr;
     int filter = -1;         // 0..4, or -1 for libpng's own choice
     int compression = -1;    // 0..9, or -1 for libpng's default
+    int threads = 1;         // image data workers, 1..256; 0: one per available core
+    bool optimize = false;   // try filter plans and zlib settings, write the smallest
 };
 
 extern const char* const USAGE_SYNOPSIS;

@@ -250,6 +250,9 @@ void setOptionChunks(Conversion* c) {
     }
     o->filter = s->filter;
     o->compression = s->compression;
+    o->threads = s->threads;
+    o->optimize = s->optimize;
+    o->verbose = s->verbose;
 }
 
 // --- rows ----------------------------------------------------------------------

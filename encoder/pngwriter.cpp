@@ -1,7 +1,12 @@
 #include "pngwriter.h"
 
+#include "imagedata.h"
+#include "imagelayout.h"
+
 #include <pngrecovery.h>
 
+#include <csetjmp>
+#include <cstdio>
 #include <type_traits>
 
 namespace {
@@ -12,6 +17,7 @@ namespace {
 struct PngWriter {
     png_structp png = nullptr;
     png_infop info = nullptr;
+    ImageDataWriter* imageData = nullptr;  // -threads, -optimize: its threads end on release
 };
 
 PngWriter writer;
@@ -19,6 +25,12 @@ PngWriter writer;
 static_assert(std::is_trivially_destructible<PngForm>::value, "the form must be plain data");
 static_assert(std::is_trivially_destructible<PngChunkOptions>::value, "chunk options must be plain data");
 static_assert(std::is_trivially_destructible<RowProducer>::value, "the row producer must be plain data");
+static_assert(std::is_trivially_destructible<ImageDataLayout>::value, "the layout must be plain data");
+static_assert(std::is_trivially_destructible<ImageDataOptions>::value, "the writer options must be plain data");
+static_assert(std::is_trivially_destructible<ImageDataSink>::value, "the sink must be plain data");
+
+const png_byte IDAT_NAME[5] = "IDAT";
+const png_byte IEND_NAME[5] = "IEND";
 
 [[noreturn]] void fail(PngWriteJob* job, const char* message) {
     releasePngWriter();
@@ -117,32 +129,101 @@ void setOptionChunks(png_structp png, png_infop info, const PngChunkOptions* o) 
     if (o->compression >= 0 && o->compression <= 9) png_set_compression_level(png, o->compression);
 }
 
-// Which rows Adam7 pass p takes; libpng ignores the others.
-bool rowInPass(int pass, int y) {
-    switch (pass) {
-    case 0:
-    case 1: return (y & 7) == 0;
-    case 2: return (y & 7) == 4;
-    case 3: return (y & 3) == 0;
-    case 4: return (y & 3) == 2;
-    case 5: return (y & 1) == 0;
-    default: return (y & 1) == 1;
-    }
+ImageDataLayout imageDataLayout(const PngForm* form) {
+    static const int CHANNELS[7] = {1, 0, 3, 1, 2, 0, 4};  // by colour type
+    ImageDataLayout layout;
+    layout.width = uint32_t(form->width);
+    layout.height = uint32_t(form->height);
+    layout.depth = form->depth;
+    layout.channels = CHANNELS[form->colorType];
+    layout.interlaced = form->interlace;
+    return layout;
 }
 
-// All image data: every row of every pass, as the producer makes them. The
-// one place rows reach libpng.
-void writeImageData(png_structp png, int passes, int height, const RowProducer* rows) {
-    for (int pass = 0; pass < passes; ++pass) {
+// The image data writer's sink: one IDAT chunk. While this frame lives,
+// libpng's errors come back here (its line already printed) and end as
+// false, so no jump crosses the writer's frames; the conversion's point is
+// put back either way.
+bool writeIdatChunk(void* context, const uint8_t* data, size_t size) {
+    auto png = static_cast<png_structp>(context);
+    png_voidp outerPoint = png_get_error_ptr(png);
+    jmp_buf localPoint;
+    png_set_error_fn(png, &localPoint, reportLibpngError, nullptr);
+    if (setjmp(localPoint)) {
+        png_set_error_fn(png, outerPoint, reportLibpngError, nullptr);
+        return false;
+    }
+    png_write_chunk(png, IDAT_NAME, data, size);
+    png_set_error_fn(png, outerPoint, reportLibpngError, nullptr);
+    return true;
+}
+
+// Every row of every pass through libpng's row writer; a row the pass
+// leaves out is read but not encoded.
+void writeRowsThroughLibpng(png_structp png, const ImageDataLayout* layout, const RowProducer* rows) {
+    for (int pass = 0; pass < passCount(layout); ++pass) {
+        PassGeometry geometry = passGeometry(layout, pass);
         rows->startPass(rows->context);
-        for (int y = 0; y < height; ++y) {
-            const uint8_t* row = rows->produceRow(rows->context, y, passes == 1 || rowInPass(pass, y));
+        for (uint32_t y = 0; y < layout->height; ++y) {
+            const uint8_t* row = rows->produceRow(rows->context, int(y), passTakesRow(&geometry, y));
             png_write_row(png, const_cast<png_bytep>(row));
         }
     }
 }
 
-void writePng(const PngWriteJob* job) {
+// The same rows through the band or optimising writer, which sends the
+// stream back as IDAT chunks. Its message is copied before the writer goes.
+void writeRowsThroughWriter(PngWriteJob* job, const ImageDataLayout* layout) {
+    const PngChunkOptions* o = job->chunks;
+    ImageDataOptions options;
+    options.threads = o->threads;
+    options.optimize = o->optimize;
+    options.filter = o->filter;
+    options.compression = o->compression;
+    options.palette = job->form->colormapped;
+    options.verbose = o->verbose;
+    ImageDataSink sink;
+    sink.writeChunk = writeIdatChunk;
+    sink.context = writer.png;
+    sink.failureMessage = "setjmp returns error condition (2)";  // as when libpng writes the rows
+    const char* error = "";
+    writer.imageData = startImageDataWriter(layout, &options, sink, &error);
+    if (!writer.imageData) fail(job, error);
+    const RowProducer* rows = &job->rows;
+    bool ok = true;
+    for (int pass = 0; ok && pass < passCount(layout); ++pass) {
+        PassGeometry geometry = passGeometry(layout, pass);
+        rows->startPass(rows->context);
+        for (uint32_t y = 0; ok && y < layout->height; ++y)
+            ok = addImageDataRow(writer.imageData,
+                                 rows->produceRow(rows->context, int(y), passTakesRow(&geometry, y)));
+    }
+    if (!ok || !finishImageData(writer.imageData)) {
+        char message[256];
+        snprintf(message, sizeof message, "%s", imageDataError(writer.imageData));
+        fail(job, message);
+    }
+    destroyImageDataWriter(writer.imageData);
+    writer.imageData = nullptr;
+}
+
+// All image data, and the end of the file. The one place rows reach libpng.
+void writeImageData(PngWriteJob* job) {
+    png_structp png = writer.png;
+    ImageDataLayout layout = imageDataLayout(job->form);
+    if (usesImageDataWriter(job->chunks->threads, job->chunks->optimize)) {
+        writeRowsThroughWriter(job, &layout);
+        // png_write_end refuses to end a file whose image data it did not see.
+        png_write_chunk(png, IEND_NAME, nullptr, 0);
+        return;
+    }
+    writeRowsThroughLibpng(png, &layout, &job->rows);
+    // Without the info structure libpng writes nothing but IEND here: the
+    // text and time chunks went out ahead of the image data.
+    png_write_end(png, nullptr);
+}
+
+void writePng(PngWriteJob* job) {
     png_structp png = writer.png;
     png_infop info = writer.info;
     png_init_io(png, stdout);
@@ -151,11 +232,8 @@ void writePng(const PngWriteJob* job) {
     png_write_info(png, info);
     // Rows below depth 8 come with one sample a byte.
     png_set_packing(png);
-    int passes = png_set_interlace_handling(png);
-    writeImageData(png, passes, job->form->height, &job->rows);
-    // Without the info structure libpng writes nothing but IEND here: the
-    // text and time chunks went out ahead of the image data.
-    png_write_end(png, nullptr);
+    png_set_interlace_handling(png);
+    writeImageData(job);
 }
 
 }  // namespace
@@ -173,6 +251,8 @@ void runPngConversion(PngWriteJob* job) {
 
 void releasePngWriter() {
     pngRecoveryArmed = false;
+    destroyImageDataWriter(writer.imageData);
+    writer.imageData = nullptr;
     if (writer.png) png_destroy_write_struct(&writer.png, writer.info ? &writer.info : nullptr);
     writer.png = nullptr;
     writer.info = nullptr;

@@ -1,7 +1,10 @@
 // rasterpack's one contact with libpng's write side: the structures, the
 // recovery points and every call that sets or writes a chunk or a row. It
 // is fed plain records (the decided form, the chunk options, a producer of
-// rows), so no other encoder file runs under a recovery point.
+// rows), so no other encoder file runs under a recovery point. With -threads
+// or -optimize the rows go to the image data writer instead of libpng, and
+// its stream comes back here as IDAT chunks, each written under a recovery
+// point of its own, so no jump crosses the writer's frames.
 #ifndef RASTERPACK_PNGWRITER_H
 #define RASTERPACK_PNGWRITER_H
 
@@ -12,7 +15,8 @@
 
 #include <cstdint>
 
-// The ancillary chunks the options ask for, besides those of the form.
+// The ancillary chunks the options ask for, besides those of the form, and
+// how the image data is filtered and compressed.
 struct PngChunkOptions {
     bool hasGamma = false;
     float gamma = 0;
@@ -26,6 +30,11 @@ struct PngChunkOptions {
     const CommentList* comments = nullptr;  // null: no text chunks
     int filter = -1;       // 0..4, or libpng's own choice
     int compression = -1;  // 0..9, or libpng's default
+    // The image data: libpng's row writer, or the band writer on several
+    // threads or the optimising one (and their verbose report).
+    int threads = 1;       // 0: one per available core
+    bool optimize = false;
+    bool verbose = false;
 };
 
 // The image data, row by row: every pass reads every row again, and a row
@@ -57,7 +66,8 @@ struct PngWriteJob {
 // the message of the recovery point it returned to.
 void runPngConversion(PngWriteJob* job);
 
-// Destroys libpng's structures if they exist (for the caller's abandon).
+// Destroys libpng's structures if they exist, and the image data writer
+// with its threads (for the caller's abandon).
 void releasePngWriter();
 
 #endif

@@ -15,7 +15,8 @@ const char* const USAGE =
     "             ... [-transparent color] [-background color] [-gamma value] ...\n"
     "             ... [-hist] [-chroma wx wy rx ry gx gy bx by] [-phys x y unit] ...\n"
     "             ... [-text file] [-ztxt file] [-time [yy]yy-mm-dd hh:mm:ss] ...\n"
-    "             ... [-palette file] [-filter 0..4] [-compression 0..9] [pnmfile]\n";
+    "             ... [-palette file] [-filter 0..4] [-compression 0..9] ...\n"
+    "             ... [-threads n] [-optimize] [pnmfile]\n";
 
 std::string versionReport() {
     return std::string("rasterpack version 2.37.6 (21 July 2001) +orrim.\n") + "   Compiled with libpng " +
@@ -91,7 +92,8 @@ INSTANTIATE_TEST_SUITE_P(
                     AbbreviationCase{{"-tr", "#ff0000"}, "tRNS"}, AbbreviationCase{{"-b", "#ff0000"}, "bKGD"},
                     AbbreviationCase{{"-ti", "2003-01-02", "03:04:05"}, "tIME"},
                     AbbreviationCase{{"-time", "2003-01-02", "03:04:05"}, "tIME"},
-                    AbbreviationCase{{"-fi", "0", "-co", "9"}, "IDAT"}));
+                    AbbreviationCase{{"-fi", "0", "-co", "9"}, "IDAT"},
+                    AbbreviationCase{{"-th", "2", "-op"}, "IDAT"}, AbbreviationCase{{"-o"}, "IDAT"}));
 
 TEST(Options, ShortestInterlaceAndVerbose) {
     RunResult r = run({"-v", "-i"}, greyImage());
@@ -176,7 +178,7 @@ INSTANTIATE_TEST_SUITE_P(
                     std::vector<std::string>{"-phys", "1", "2"}, std::vector<std::string>{"-text"},
                     std::vector<std::string>{"-ztxt"}, std::vector<std::string>{"-time", "2003-01-02"},
                     std::vector<std::string>{"-palette"}, std::vector<std::string>{"-filter"},
-                    std::vector<std::string>{"-compression"}));
+                    std::vector<std::string>{"-compression"}, std::vector<std::string>{"-threads"}));
 
 // --- -alpha with -transparent ------------------------------------------------------
 
@@ -215,9 +217,11 @@ TEST_P(OptionRange, AcceptsOnlyItsRange) {
         EXPECT_TRUE(decodePng(r.out).ok);
         return;
     }
-    std::string message = std::string(c.option) == "-filter"
-                              ? "rasterpack: filter must be 0 (none), 1 (sub), 2 (up), 3 (avg) or 4 (paeth)\n"
-                              : "rasterpack: zlib compression must be between 0 (none) and 9 (max)\n";
+    std::string option = c.option;
+    std::string message =
+        option == "-filter"        ? "rasterpack: filter must be 0 (none), 1 (sub), 2 (up), 3 (avg) or 4 (paeth)\n"
+        : option == "-compression" ? "rasterpack: zlib compression must be between 0 (none) and 9 (max)\n"
+                                   : "rasterpack: threads must be between 1 and 256, or 0 for one per available core\n";
     EXPECT_NE(r.status, 0);
     EXPECT_EQ(r.err, message + USAGE);
     EXPECT_TRUE(r.out.empty());
@@ -233,7 +237,11 @@ INSTANTIATE_TEST_SUITE_P(
                     RangeCase{"-compression", "99999999999999999999", false},
                     RangeCase{"-filter", "4", true}, RangeCase{"-compression", "-1", false},
                     RangeCase{"-compression", "10", false}, RangeCase{"-compression", "max", false},
-                    RangeCase{"-compression", "0", true}, RangeCase{"-compression", "9", true}));
+                    RangeCase{"-compression", "0", true}, RangeCase{"-compression", "9", true},
+                    RangeCase{"-threads", "-1", false}, RangeCase{"-threads", "257", false},
+                    RangeCase{"-threads", "two", false}, RangeCase{"-threads", "4294967298", false},
+                    RangeCase{"-threads", "0", true}, RangeCase{"-threads", "1", true},
+                    RangeCase{"-threads", "256", true}, RangeCase{"-thr", "3", true}));
 
 class FilterChoice : public testing::TestWithParam<int> {};
 

@@ -1,0 +1,97 @@
+#include "imagedata.h"
+
+#include "bandcompress.h"
+#include "optimize.h"
+#include "rowfilter.h"
+
+#include <orrim.h>
+#include <zlib.h>
+
+#include <new>
+#include <thread>
+
+struct ImageDataWriter {
+    BandWriter* bands = nullptr;
+    OptimizeWriter* optimizer = nullptr;
+    bool verbose = false;
+};
+
+namespace {
+
+// The zlib settings libpng would use for the same request.
+DeflateChoice defaultDeflate(const ImageDataOptions* options, int filter, uint64_t dataSize) {
+    DeflateChoice d;
+    d.level = options->compression >= 0 ? options->compression : Z_DEFAULT_COMPRESSION;
+    d.strategy = filter == 0 ? Z_DEFAULT_STRATEGY : Z_FILTERED;
+    d.memLevel = 8;
+    d.windowBits = windowBitsFor(dataSize);
+    return d;
+}
+
+}  // namespace
+
+bool usesImageDataWriter(int threads, bool optimize) { return optimize || threads != 1; }
+
+int resolveThreadCount(int threads) {
+    if (threads > 0) return threads;
+    unsigned cores = std::thread::hardware_concurrency();
+    return cores > 0 ? int(cores) : 1;
+}
+
+ImageDataWriter* startImageDataWriter(const ImageDataLayout* layout, const ImageDataOptions* options,
+                                      ImageDataSink sink, const char** error) {
+    ImageDataWriter* w = new (std::nothrow) ImageDataWriter;
+    if (!w) {
+        *error = "out of memory setting up the image data writer";
+        return nullptr;
+    }
+    w->verbose = options->verbose;
+    int threads = resolveThreadCount(options->threads);
+    if (options->optimize) {
+        OptimizeSettings s;
+        s.threads = threads;
+        s.filter = options->filter;
+        s.level = options->compression;
+        s.palette = options->palette;
+        w->optimizer = startOptimizeWriter(layout, &s, sink, error);
+    } else {
+        BandSettings s;
+        s.threads = threads;
+        s.filter = options->filter >= 0 ? options->filter : defaultFilterChoice(options->palette, layout->depth);
+        s.deflate = defaultDeflate(options, s.filter, filteredDataSize(layout));
+        w->bands = startBandWriter(layout, &s, sink, error);
+    }
+    if (!w->optimizer && !w->bands) {
+        delete w;
+        return nullptr;
+    }
+    return w;
+}
+
+bool addImageDataRow(ImageDataWriter* w, const uint8_t* row) {
+    return w->optimizer ? addOptimizeRow(w->optimizer, row) : addBandRow(w->bands, row);
+}
+
+bool finishImageData(ImageDataWriter* w) {
+    if (!w->optimizer) return finishBandWriter(w->bands);
+    OptimizeResult result;
+    if (!finishOptimizeWriter(w->optimizer, &result)) return false;
+    if (w->verbose)
+        pm_message("-optimize: %d trials; best: filter %s, zlib level %d, strategy %s, memory level %d, "
+                   "window %d bits: %llu bytes of image data",
+                   result.trials, filterPlanName(result.filter), result.deflate.level,
+                   strategyName(result.deflate.strategy), result.deflate.memLevel, result.deflate.windowBits,
+                   static_cast<unsigned long long>(result.size));
+    return true;
+}
+
+const char* imageDataError(const ImageDataWriter* w) {
+    return w->optimizer ? optimizeWriterError(w->optimizer) : bandWriterError(w->bands);
+}
+
+void destroyImageDataWriter(ImageDataWriter* w) {
+    if (!w) return;
+    destroyBandWriter(w->bands);
+    destroyOptimizeWriter(w->optimizer);
+    delete w;
+}

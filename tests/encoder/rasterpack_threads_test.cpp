@@ -1,0 +1,248 @@
+// -threads and -optimize end to end: the same pixels and chunks as the
+// default output, for every form the encoder writes.
+#include "pngtestkit.h"
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace {
+
+RunResult run(const std::vector<std::string>& args, const std::string& input) {
+    return runProgram(rasterpackPath(), args, input);
+}
+
+std::vector<Sample> ramp(int n, Sample maxval, uint32_t stride) {
+    std::vector<Sample> v;
+    for (int i = 0; i < n; ++i) v.push_back(Sample((uint64_t(i) * stride + uint64_t(i) * i / 7) % (uint64_t(maxval) + 1)));
+    return v;
+}
+
+std::vector<int> bits(int n) {
+    std::vector<int> v;
+    for (int i = 0; i < n; ++i) v.push_back((i * 7 / 3 + i / 11) % 2);
+    return v;
+}
+
+// A few colours over the image: a palette image.
+std::vector<Sample> fewColours(int pixels, int colours) {
+    std::vector<Sample> v;
+    for (int i = 0; i < pixels; ++i) {
+        int c = (i / 3 + i % 5) % colours;
+        v.insert(v.end(), {Sample(c * 40 % 256), Sample(c * 90 % 256), Sample(c * 13 % 256)});
+    }
+    return v;
+}
+
+struct FormCase {
+    const char* name;
+    std::string image;
+    std::string mask;  // empty: no -alpha
+};
+
+std::vector<FormCase> formCases() {
+    return {
+        {"Pbm", makePbm(37, 23, bits(37 * 23)), ""},
+        {"Grey2Bit", makePgm(29, 13, 3, ramp(29 * 13, 3, 1)), ""},
+        {"Grey4Bit", makePgm(31, 9, 15, ramp(31 * 9, 15, 3)), ""},
+        {"Grey8Bit", makePgm(40, 30, 255, ramp(1200, 255, 7)), ""},
+        {"Grey16Bit", makePgm(33, 17, 65535, ramp(33 * 17, 65535, 4099)), ""},
+        {"Rgb8Bit", makePpm(60, 40, 255, ramp(7200, 255, 37)), ""},
+        {"Rgb16Bit", makePpm(21, 19, 65535, ramp(21 * 19 * 3, 65535, 5003)), ""},
+        {"GreyAlpha8Bit", makePgm(25, 14, 255, ramp(350, 255, 11)), makePgm(25, 14, 255, ramp(350, 255, 29))},
+        {"GreyAlpha16Bit", makePgm(19, 11, 65535, ramp(209, 65535, 999)), makePgm(19, 11, 65535, ramp(209, 65535, 77))},
+        {"RgbAlpha8Bit", makePpm(27, 15, 255, ramp(27 * 15 * 3, 255, 13)), makePgm(27, 15, 255, ramp(405, 255, 3))},
+        {"RgbAlpha16Bit", makePpm(18, 12, 65535, ramp(18 * 12 * 3, 65535, 3001)),
+         makePgm(18, 12, 65535, ramp(216, 65535, 1234))},
+        {"Palette1Bit", makePpm(17, 12, 255, fewColours(17 * 12, 2)), ""},
+        {"Palette2Bit", makePpm(35, 21, 255, fewColours(35 * 21, 4)), ""},
+        {"Palette4Bit", makePpm(23, 16, 255, fewColours(23 * 16, 13)), ""},
+        {"Palette8Bit", makePpm(41, 33, 255, fewColours(41 * 33, 200)), ""},
+        {"PaletteWithAlpha", makePpm(26, 18, 255, fewColours(26 * 18, 6)), makePgm(26, 18, 255, ramp(468, 3, 1))},
+        // Bigger than one band (256 KB of rows): band edges inside the image.
+        {"Rgb16BitManyBands", makePpm(230, 220, 65535, ramp(230 * 220 * 3, 65535, 7919)), ""},
+    };
+}
+
+struct ThreadCase {
+    FormCase form;
+    bool interlace;
+};
+
+std::vector<ThreadCase> threadCases() {
+    std::vector<ThreadCase> cases;
+    for (const FormCase& f : formCases())
+        for (bool interlace : {false, true}) cases.push_back({f, interlace});
+    return cases;
+}
+
+std::string threadCaseName(const testing::TestParamInfo<ThreadCase>& info) {
+    return std::string(info.param.form.name) + (info.param.interlace ? "Interlaced" : "");
+}
+
+std::vector<std::string> argsFor(const ThreadCase& c, std::vector<std::string> args) {
+    if (c.interlace) args.push_back("-interlace");
+    if (!c.form.mask.empty()) {
+        std::string path = scratchDir() + "/mask.pgm";
+        writeFile(path, c.form.mask);
+        args.push_back("-alpha");
+        args.push_back(path);
+    }
+    return args;
+}
+
+std::vector<PngChunk> chunksBesideImageData(const std::string& png) {
+    std::vector<PngChunk> kept;
+    for (const PngChunk& c : pngChunks(png))
+        if (c.type != "IDAT") kept.push_back(c);
+    return kept;
+}
+
+class ImageDataWriters : public testing::TestWithParam<ThreadCase> {};
+
+TEST_P(ImageDataWriters, GiveTheDefaultsPixelsAndChunks) {
+    const ThreadCase& c = GetParam();
+    RunResult plain = run(argsFor(c, {}), c.form.image);
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    DecodedPng expected = decodePng(plain.out);
+    ASSERT_TRUE(expected.ok);
+    const std::vector<std::vector<std::string>> variants = {
+        {"-threads", "2"}, {"-threads", "7"}, {"-threads", "0"}, {"-optimize"}, {"-optimize", "-threads", "3"}};
+    for (const std::vector<std::string>& v : variants) {
+        std::string label = v.size() == 1 ? v[0] : v[0] + " " + v.back();
+        RunResult r = run(argsFor(c, v), c.form.image);
+        ASSERT_EQ(r.status, 0) << label << ": " << r.err;
+        EXPECT_EQ(r.err, plain.err) << label;
+        DecodedPng got = decodePng(r.out);
+        ASSERT_TRUE(got.ok) << label;
+        EXPECT_EQ(got.samples, expected.samples) << label;
+        // The band writer filters every row as libpng does, palettes and
+        // low depths unfiltered included: only the compression differs.
+        if (v[0] == "-threads") {
+            EXPECT_EQ(inflatedImageData(r.out), inflatedImageData(plain.out)) << label;
+        }
+        std::vector<PngChunk> a = chunksBesideImageData(plain.out), b = chunksBesideImageData(r.out);
+        ASSERT_EQ(a.size(), b.size()) << label;
+        for (size_t i = 0; i < a.size(); ++i) {
+            EXPECT_EQ(a[i].type, b[i].type) << label;
+            EXPECT_EQ(a[i].data, b[i].data) << label << " " << a[i].type;
+        }
+        // The image data sits in one run of chunks between the header chunks and IEND.
+        std::vector<PngChunk> all = pngChunks(r.out);
+        ASSERT_FALSE(all.empty());
+        EXPECT_EQ(all.back().type, "IEND") << label;
+        size_t first = 0;
+        while (first < all.size() && all[first].type != "IDAT") ++first;
+        for (size_t i = first; i + 1 < all.size(); ++i) EXPECT_EQ(all[i].type, "IDAT") << label;
+    }
+}
+
+TEST_P(ImageDataWriters, OneThreadIsTheDefaultByteForByte) {
+    const ThreadCase& c = GetParam();
+    RunResult plain = run(argsFor(c, {}), c.form.image);
+    RunResult one = run(argsFor(c, {"-threads", "1"}), c.form.image);
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    EXPECT_EQ(one.status, 0);
+    EXPECT_EQ(one.out, plain.out);
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, ImageDataWriters, testing::ValuesIn(threadCases()), threadCaseName);
+
+// The table above reaches every colour type and depth the encoder writes.
+TEST(ImageDataWriters, CasesCoverEveryColourTypeAndDepth) {
+    std::set<std::pair<int, int>> seen;
+    for (const FormCase& f : formCases()) {
+        std::vector<std::string> args;
+        if (!f.mask.empty()) {
+            std::string path = scratchDir() + "/mask.pgm";
+            writeFile(path, f.mask);
+            args = {"-alpha", path};
+        }
+        PngHeader h = pngHeader(run(args, f.image).out);
+        seen.insert({h.colorType, h.depth});
+    }
+    std::set<std::pair<int, int>> wanted = {{0, 1}, {0, 2}, {0, 4}, {0, 8}, {0, 16}, {2, 8}, {2, 16}, {3, 1},
+                                            {3, 2}, {3, 4}, {3, 8}, {4, 8}, {4, 16}, {6, 8}, {6, 16}};
+    for (const auto& form : wanted)
+        EXPECT_TRUE(seen.count(form)) << "colour type " << form.first << " depth " << form.second;
+}
+
+// --- -optimize ------------------------------------------------------------------------
+
+std::string photoLike() { return makePpm(64, 48, 255, ramp(64 * 48 * 3, 255, 3)); }
+
+TEST(Optimize, IsNoLargerThanTheDefault) {
+    for (const std::string& image : {photoLike(), makePpm(40, 40, 255, fewColours(1600, 9)), makePbm(50, 20, bits(1000))}) {
+        RunResult plain = run({}, image), optimized = run({"-optimize"}, image);
+        ASSERT_EQ(optimized.status, 0) << optimized.err;
+        EXPECT_LE(optimized.out.size(), plain.out.size());
+    }
+}
+
+struct KeptFilterCase {
+    std::vector<std::string> args;
+    int filter;
+};
+
+class OptimizeKeepsTheFilter : public testing::TestWithParam<KeptFilterCase> {};
+
+TEST_P(OptimizeKeepsTheFilter, OnEveryRow) {
+    RunResult r = run(GetParam().args, photoLike());
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string data = inflatedImageData(r.out);
+    const size_t stride = 64 * 3 + 1;
+    ASSERT_EQ(data.size(), stride * 48);
+    for (size_t at = 0; at < data.size(); at += stride) EXPECT_EQ(data[at], char(GetParam().filter)) << at / stride;
+}
+
+INSTANTIATE_TEST_SUITE_P(Filters, OptimizeKeepsTheFilter,
+                         testing::Values(KeptFilterCase{{"-optimize", "-filter", "0"}, 0},
+                                         KeptFilterCase{{"-optimize", "-filter", "3", "-threads", "2"}, 3},
+                                         KeptFilterCase{{"-filter", "4", "-optimize", "-compression", "1"}, 4},
+                                         KeptFilterCase{{"-threads", "4", "-filter", "2"}, 2}));
+
+TEST(Optimize, CompressionZeroStoresTheData) {
+    RunResult r = run({"-optimize", "-compression", "0"}, photoLike());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_GT(chunkData(pngChunks(r.out), "IDAT").size(), size_t(64 * 3 * 48));
+}
+
+TEST(Optimize, VerboseReportsTheWinner) {
+    RunResult r = run({"-optimize", "-verbose"}, photoLike());
+    ASSERT_EQ(r.status, 0);
+    size_t at = r.err.find("rasterpack: -optimize: ");
+    ASSERT_NE(at, std::string::npos) << r.err;
+    std::string line = r.err.substr(at, r.err.find('\n', at) - at);
+    EXPECT_NE(line.find("zlib level 9"), std::string::npos) << line;
+    size_t idat = 0;
+    for (const PngChunk& c : pngChunks(r.out))
+        if (c.type == "IDAT") idat += c.data.size();
+    EXPECT_NE(line.find(": " + std::to_string(idat) + " bytes of image data"), std::string::npos) << line;
+}
+
+// --- failures ---------------------------------------------------------------------------
+
+class WriteFailure : public testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(WriteFailure, EndsWithTheTwoLines) {
+    std::string command = "exec \"$0\"";
+    for (const std::string& a : GetParam()) command += " " + a;
+    command += " > /dev/full";
+    // Noise: the output outgrows the output buffer while the image data goes out.
+    std::vector<Sample> rgb;
+    uint32_t seed = 1;
+    for (int i = 0; i < 200 * 200 * 3; ++i) rgb.push_back(Sample((seed = seed * 1103515245u + 12345u) >> 24));
+    RunResult r = runProgram("/bin/sh", {"-c", command, rasterpackPath()}, makePpm(200, 200, 255, rgb));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "rasterpack:  fatal libpng error: Write Error\n"
+              "rasterpack: setjmp returns error condition (2)\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Writers, WriteFailure,
+                         testing::Values(std::vector<std::string>{"-threads", "2"},
+                                         std::vector<std::string>{"-threads", "3", "-interlace"},
+                                         std::vector<std::string>{"-optimize"}));
+
+}  // namespace
