@@ -22,28 +22,27 @@ DecodedPng* activeDecode = nullptr;
 
 [[noreturn]] void failAllocation(DecodedPng* d) { abandonDecodedPng(d, "couldn't allocate space for image"); }
 
-void checkSignature(FILE* input) {
+void checkSignature(DecodedPng* d) {
     png_byte signature[SIGNATURE_CHECKED];
-    if (fread(signature, 1, SIGNATURE_CHECKED, input) != SIGNATURE_CHECKED) {
-        pm_closer(input);
-        pm_error("input file is empty or too short");
-    }
-    if (png_sig_cmp(signature, 0, SIGNATURE_CHECKED) != 0) {
-        pm_closer(input);
-        pm_error("input file is not a PNG file");
-    }
+    bool complete = fread(signature, 1, SIGNATURE_CHECKED, d->input) == SIGNATURE_CHECKED;
+    if (complete && png_sig_cmp(signature, 0, SIGNATURE_CHECKED) == 0) return;
+    pm_closer(d->input);
+    d->input = nullptr;
+    pm_error(complete ? "input file is not a PNG file" : "input file is empty or too short");
 }
 
 void createStructures(DecodedPng* d) {
-    d->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &pngJumpBuffer, reportLibpngError, nullptr);
+    d->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &pngJumpBuffer, reportLibpngError, reportLibpngWarning);
     if (!d->png) {
         pm_closer(d->input);
+        d->input = nullptr;
         pm_error("cannot allocate main libpng structure (png_ptr)");
     }
     d->info = png_create_info_struct(d->png);
     if (!d->info) {
         png_destroy_read_struct(&d->png, nullptr, nullptr);
         pm_closer(d->input);
+        d->input = nullptr;
         pm_error("cannot allocate LIBPNG structures");
     }
 }
@@ -178,7 +177,7 @@ void decideConversion(DecodedPng* d, const DecoderSettings& settings) {
 
 void decodePng(FILE* input, const DecoderSettings& settings, DecodedPng* d) {
     d->input = input;
-    checkSignature(input);
+    checkSignature(d);
     createStructures(d);
 
     activeDecode = d;

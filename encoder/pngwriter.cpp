@@ -26,7 +26,7 @@ static_assert(std::is_trivially_destructible<RowProducer>::value, "the row produ
 }
 
 void createStructures(PngWriteJob* job) {
-    writer.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &pngJumpBuffer, reportLibpngError, nullptr);
+    writer.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &pngJumpBuffer, reportLibpngError, reportLibpngWarning);
     if (!writer.png) fail(job, "cannot allocate main libpng structure (png_ptr)");
     writer.info = png_create_info_struct(writer.png);
     if (!writer.info) fail(job, "cannot allocate libpng info structure (info_ptr)");
