@@ -2,6 +2,7 @@
 
 #include <pngrecovery.h>
 
+#include <cstdlib>
 #include <type_traits>
 
 namespace {
@@ -23,6 +24,7 @@ static_assert(std::is_trivially_destructible<RowProducer>::value, "the row produ
 [[noreturn]] void fail(PngWriteJob* job, const char* message) {
     releasePngWriter();
     job->abandon(job->context, message);
+    abort();  // abandon never returns; a function pointer cannot say so
 }
 
 void createStructures(PngWriteJob* job) {
