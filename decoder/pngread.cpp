@@ -16,6 +16,18 @@ static_assert(std::is_trivially_destructible<DecodedPng>::value, "the decoded im
 const size_t SIGNATURE_CHECKED = 4;
 // The tallest image taken: height x 4 bytes of row pointers must fit in 32 bits.
 const uint32_t MAX_HEIGHT = (1u << 30) - 1;
+// The most libpng may allocate at once. Its own buffers are a row or a
+// chunk other than IDAT (a row is at most 8 MB within libpng's width limit);
+// a chunk claiming more is refused before the allocation, so that a few bytes
+// claiming a 2 GiB text chunk cost nothing. libpng only warns of a chunk
+// over the limit it is told, hence the allocator that holds to it.
+const png_alloc_size_t MAX_CHUNK_BYTES = png_alloc_size_t(64) << 20;
+
+png_voidp boundedMalloc(png_structp, png_alloc_size_t size) {
+    return size > MAX_CHUNK_BYTES ? nullptr : malloc(size);
+}
+
+void boundedFree(png_structp, png_voidp p) { free(p); }
 
 // The conversion the recovery point releases.
 DecodedPng* activeDecode = nullptr;
@@ -32,7 +44,8 @@ void checkSignature(DecodedPng* d) {
 }
 
 void createStructures(DecodedPng* d) {
-    d->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &pngJumpBuffer, reportLibpngError, reportLibpngWarning);
+    d->png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &pngJumpBuffer, reportLibpngError, reportLibpngWarning,
+                                      nullptr, boundedMalloc, boundedFree);
     if (!d->png) {
         pm_closer(d->input);
         d->input = nullptr;
@@ -45,6 +58,7 @@ void createStructures(DecodedPng* d) {
         d->input = nullptr;
         pm_error("cannot allocate LIBPNG structures");
     }
+    png_set_chunk_malloc_max(d->png, MAX_CHUNK_BYTES);
 }
 
 void readHeaderFacts(png_structp png, png_infop info, HeaderFacts* f) {
