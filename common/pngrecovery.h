@@ -33,5 +33,8 @@ void setLibpngProgramName(const char* name);
 // libpng's error handler: prints "<program>:  fatal libpng error: <message>",
 // then jumps to the armed point, or ends the process with status 99.
 [[noreturn]] void reportLibpngError(png_structp png, png_const_charp message);
+// libpng's warning handler: "libpng warning: <message>", as libpng words it,
+// with control bytes escaped (a warning may quote a keyword or chunk name).
+void reportLibpngWarning(png_structp png, png_const_charp message);
 
 #endif

@@ -66,3 +66,9 @@ int convertPng(const DecoderSettings* settings, FILE* input, FILE* textStream) {
     releaseDecodedPng(&decoded);
     return 0;
 }
+
+void releasePngConversion() {
+    releaseDecodedPng(&decoded);
+    if (decoded.input) pm_closer(decoded.input);
+    decoded = DecodedPng();
+}

@@ -12,4 +12,9 @@
 // standard output.
 int convertPng(const DecoderSettings* settings, FILE* input, FILE* textStream);
 
+// Releases what a conversion holds and closes its input unless a failure
+// closed it already. For a caller that ends a run through
+// pm_setfatalhandler and goes on (a fuzz harness).
+void releasePngConversion();
+
 #endif

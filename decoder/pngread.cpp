@@ -16,36 +16,49 @@ static_assert(std::is_trivially_destructible<DecodedPng>::value, "the decoded im
 const size_t SIGNATURE_CHECKED = 4;
 // The tallest image taken: height x 4 bytes of row pointers must fit in 32 bits.
 const uint32_t MAX_HEIGHT = (1u << 30) - 1;
+// The most libpng may allocate at once. Its own buffers are a row or a
+// chunk other than IDAT (a row is at most 8 MB within libpng's width limit);
+// a chunk claiming more is refused before the allocation, so that a few bytes
+// claiming a 2 GiB text chunk cost nothing. libpng only warns of a chunk
+// over the limit it is told, hence the allocator that holds to it.
+const png_alloc_size_t MAX_CHUNK_BYTES = png_alloc_size_t(64) << 20;
+
+png_voidp boundedMalloc(png_structp, png_alloc_size_t size) {
+    return size > MAX_CHUNK_BYTES ? nullptr : malloc(size);
+}
+
+void boundedFree(png_structp, png_voidp p) { free(p); }
 
 // The conversion the recovery point releases.
 DecodedPng* activeDecode = nullptr;
 
 [[noreturn]] void failAllocation(DecodedPng* d) { abandonDecodedPng(d, "couldn't allocate space for image"); }
 
-void checkSignature(FILE* input) {
+void checkSignature(DecodedPng* d) {
     png_byte signature[SIGNATURE_CHECKED];
-    if (fread(signature, 1, SIGNATURE_CHECKED, input) != SIGNATURE_CHECKED) {
-        pm_closer(input);
-        pm_error("input file is empty or too short");
-    }
-    if (png_sig_cmp(signature, 0, SIGNATURE_CHECKED) != 0) {
-        pm_closer(input);
-        pm_error("input file is not a PNG file");
-    }
+    bool complete = fread(signature, 1, SIGNATURE_CHECKED, d->input) == SIGNATURE_CHECKED;
+    if (complete && png_sig_cmp(signature, 0, SIGNATURE_CHECKED) == 0) return;
+    pm_closer(d->input);
+    d->input = nullptr;
+    pm_error(complete ? "input file is not a PNG file" : "input file is empty or too short");
 }
 
 void createStructures(DecodedPng* d) {
-    d->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &pngJumpBuffer, reportLibpngError, nullptr);
+    d->png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &pngJumpBuffer, reportLibpngError, reportLibpngWarning,
+                                      nullptr, boundedMalloc, boundedFree);
     if (!d->png) {
         pm_closer(d->input);
+        d->input = nullptr;
         pm_error("cannot allocate main libpng structure (png_ptr)");
     }
     d->info = png_create_info_struct(d->png);
     if (!d->info) {
         png_destroy_read_struct(&d->png, nullptr, nullptr);
         pm_closer(d->input);
+        d->input = nullptr;
         pm_error("cannot allocate LIBPNG structures");
     }
+    png_set_chunk_malloc_max(d->png, MAX_CHUNK_BYTES);
 }
 
 void readHeaderFacts(png_structp png, png_infop info, HeaderFacts* f) {
@@ -178,7 +191,7 @@ void decideConversion(DecodedPng* d, const DecoderSettings& settings) {
 
 void decodePng(FILE* input, const DecoderSettings& settings, DecodedPng* d) {
     d->input = input;
-    checkSignature(input);
+    checkSignature(d);
     createStructures(d);
 
     activeDecode = d;

@@ -35,7 +35,8 @@ bool noteAlpha(AlphaList* list, Sample value) {
 // Collects every colour's mask values; false as soon as there are more than
 // 256 pairs.
 bool collectAlphas(const RasterSource* raster, const AlphaMask* mask, ColorHash colorIndex, AlphaList* lists) {
-    Xel* row = pnm_allocrow(raster->cols);
+    ScopedRow scoped(raster->cols);
+    Xel* row = scoped.row;
     rewindRaster(raster);
     int pairs = 0;
     bool fits = true;
@@ -57,7 +58,6 @@ bool collectAlphas(const RasterSource* raster, const AlphaMask* mask, ColorHash 
             }
         }
     }
-    pm_freerow(row);
     return fits;
 }
 
@@ -65,18 +65,19 @@ bool collectAlphas(const RasterSource* raster, const AlphaMask* mask, ColorHash 
 
 bool buildAlphaPalette(const RasterSource* raster, const AlphaMask* mask, const ColorHist hist, int count,
                        Colormap* colormap) {
-    ColorHash colorIndex = ppm_colorhisttocolorhash(hist, count);
-    auto* lists = static_cast<AlphaList*>(calloc(size_t(count > 0 ? count : 1), sizeof(AlphaList)));
-    if (!lists) {
-        ppm_freecolorhash(colorIndex);
-        pm_error("out of memory allocating alpha/palette entries");
-    }
-    bool fits = collectAlphas(raster, mask, colorIndex, lists);
-    ppm_freecolorhash(colorIndex);
-    if (!fits) {
-        free(lists);
-        return false;
-    }
+    // Given back however the pass ends (see ScopedRow).
+    struct Holdings {
+        ColorHash colorIndex = nullptr;
+        AlphaList* lists = nullptr;
+        ~Holdings() {
+            if (colorIndex) ppm_freecolorhash(colorIndex);
+            free(lists);
+        }
+    } held;
+    held.colorIndex = ppm_colorhisttocolorhash(hist, count);
+    AlphaList* lists = held.lists = static_cast<AlphaList*>(calloc(size_t(count > 0 ? count : 1), sizeof(AlphaList)));
+    if (!lists) pm_error("out of memory allocating alpha/palette entries");
+    if (!collectAlphas(raster, mask, held.colorIndex, lists)) return false;
     int pairs = 0;
     for (int c = 0; c < count; ++c) pairs += lists[c].length;
     // Non-opaque pairs from the front in enumeration order, opaque ones from
@@ -92,7 +93,6 @@ bool buildAlphaPalette(const RasterSource* raster, const AlphaMask* mask, const 
     }
     colormap->paletteSize = pairs;
     colormap->transSize = bottom;
-    free(lists);
     return true;
 }
 

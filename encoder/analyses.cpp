@@ -6,7 +6,8 @@ namespace {
 // Returns whether every pixel passed.
 template <typename PixelTest>
 bool everyPixel(const RasterSource* raster, PixelTest test) {
-    Xel* row = pnm_allocrow(raster->cols > 0 ? raster->cols : 1);
+    ScopedRow scoped(raster->cols);
+    Xel* row = scoped.row;
     rewindRaster(raster);
     bool passed = true;
     for (int y = 0; y < raster->rows && passed; ++y) {
@@ -18,7 +19,6 @@ bool everyPixel(const RasterSource* raster, PixelTest test) {
             }
         }
     }
-    pm_freerow(row);
     return passed;
 }
 

@@ -87,8 +87,11 @@ bool scanOneOption(int argc, char** argv, int* index, EncoderSettings* s) {
         for (int& value : s->phys) {
             const char* text = takeValue(argc, argv, index);
             // A clamped count would be written as a different size.
-            if (!readInt(text, &value)) pm_error("-phys: '%s' is out of range", text);
+            if (!readInt(text, &value)) pm_error("-phys: '%s' is out of range", pm_escapetext(text).c_str());
         }
+        // PNG knows only these two units; another would make an invalid pHYs.
+        if (s->phys[2] != 0 && s->phys[2] != 1)
+            pm_error("-phys: unit '%s' is neither 0 (unknown) nor 1 (metre)", pm_escapetext(argv[*index]).c_str());
     } else if (pm_keymatch(arg, "-text", 3)) {
         s->textFile = takeValue(argc, argv, index);
         s->text = true;

@@ -94,6 +94,11 @@ bool verbose(const Conversion* c) { return c->settings->verbose; }
 void readImageHeader(Conversion* c) {
     RasterSource* r = &c->raster;
     pnm_readpnminit(r->input, &r->cols, &r->rows, &r->maxval, &r->format);
+    // Nothing may reach standard output for an input shorter than its header
+    // promises: refuse it now rather than after the signature and IHDR.
+    if (!pnm_rasterpresent(r->input, r->cols, r->rows, r->maxval, r->format))
+        abandonConversion(c, "premature end of file in the raster (the header promises %d x %d pixels)", r->cols,
+                          r->rows);
     pm_tell2(r->input, &r->rasterPosition, sizeof r->rasterPosition);
     ImageFacts* f = &c->facts;
     f->cols = r->cols;
@@ -240,10 +245,10 @@ void setOptionChunks(Conversion* c) {
         switch (parseModificationTime(s->timeDate, s->timeOfDay, &o->time)) {
         case TIME_UNPARSABLE:
             abandonConversion(c, "-time '%s' '%s' is not a date and time of the form [yy]yy-mm-dd hh:mm:ss",
-                              s->timeDate, s->timeOfDay);
+                              pm_escapetext(s->timeDate).c_str(), pm_escapetext(s->timeOfDay).c_str());
         case TIME_OUT_OF_RANGE:
-            abandonConversion(c, "-time '%s' '%s' is out of range for a PNG modification time", s->timeDate,
-                              s->timeOfDay);
+            abandonConversion(c, "-time '%s' '%s' is out of range for a PNG modification time",
+                              pm_escapetext(s->timeDate).c_str(), pm_escapetext(s->timeOfDay).c_str());
         case TIME_OK: break;
         }
         o->hasTime = true;
@@ -338,4 +343,12 @@ int convertPnm(const EncoderSettings* settings, FILE* input, FILE* alphaStream, 
 
     releaseConversion(c);
     return 0;
+}
+
+void releasePnmConversion() {
+    Conversion* c = &conversion;
+    releasePngWriter();
+    releaseConversion(c);
+    if (c->raster.input) pm_closer(c->raster.input);
+    c->raster.input = nullptr;
 }

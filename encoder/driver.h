@@ -12,4 +12,10 @@
 int convertPnm(const EncoderSettings* settings, FILE* input, FILE* alphaStream, FILE* paletteStream,
                FILE* commentStream);
 
+// Releases what a conversion holds: libpng's structures, its memory, and the
+// input (closed here if the conversion has not closed it). For a caller that
+// ends a run through pm_setfatalhandler and goes on (a fuzz harness); the
+// program itself never needs it.
+void releasePnmConversion();
+
 #endif

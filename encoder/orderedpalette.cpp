@@ -12,13 +12,13 @@ void readOrderedPalette(FILE* stream, bool verbose, OrderedPalette* ordered) {
     if (pixels > MAX_PALETTE_COLORS)
         pm_error("ordered-palette image contains %lld pixels.  Maximum is %d", pixels, MAX_PALETTE_COLORS);
     if (verbose) pm_message("%d colors found", static_cast<int>(pixels));
-    Xel* row = pnm_allocrow(cols > 0 ? cols : 1);
+    ScopedRow scoped(cols);
+    Xel* row = scoped.row;
     ordered->count = 0;
     for (int y = 0; y < rows && cols > 0; ++y) {
         pnm_readpnmrow(stream, row, cols, maxval, format);
         for (int x = 0; x < cols; ++x) ordered->entries[ordered->count++] = row[x];
     }
-    pm_freerow(row);
 }
 
 void orderPalette(const ColorHist hist, int count, const OrderedPalette* ordered, Colormap* colormap) {

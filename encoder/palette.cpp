@@ -29,11 +29,14 @@ bool greyIndexTooWide(int count, Sample maxval) {
 void buildPlainPalette(const HistogramCache* cache, FILE* paletteFile, bool verbose, Colormap* colormap) {
     if (paletteFile) {
         // a file of 256 colours is large; it lives only while it is checked
-        auto* ordered = static_cast<OrderedPalette*>(malloc(sizeof(OrderedPalette)));
+        struct Held {
+            OrderedPalette* p;
+            ~Held() { free(p); }
+        } held{static_cast<OrderedPalette*>(malloc(sizeof(OrderedPalette)))};
+        OrderedPalette* ordered = held.p;
         if (!ordered) pm_error("out of memory reading the ordered palette");
         readOrderedPalette(paletteFile, verbose, ordered);
         orderPalette(cache->hist, cache->count, ordered, colormap);
-        free(ordered);
     } else {
         for (int i = 0; i < cache->count; ++i) colormap->palette[i] = cache->hist[i].color;
         colormap->paletteSize = cache->count;

@@ -7,6 +7,7 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <type_traits>
 
 namespace {
@@ -35,10 +36,11 @@ const png_byte IEND_NAME[5] = "IEND";
 [[noreturn]] void fail(PngWriteJob* job, const char* message) {
     releasePngWriter();
     job->abandon(job->context, message);
+    abort();  // abandon never returns; a function pointer cannot say so
 }
 
 void createStructures(PngWriteJob* job) {
-    writer.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &pngJumpBuffer, reportLibpngError, nullptr);
+    writer.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &pngJumpBuffer, reportLibpngError, reportLibpngWarning);
     if (!writer.png) fail(job, "cannot allocate main libpng structure (png_ptr)");
     writer.info = png_create_info_struct(writer.png);
     if (!writer.info) fail(job, "cannot allocate libpng info structure (info_ptr)");

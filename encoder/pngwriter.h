@@ -55,7 +55,7 @@ struct RowProducer {
 struct PngWriteJob {
     void* context = nullptr;
     void (*prepare)(PngWriteJob* job) = nullptr;
-    [[noreturn]] void (*abandon)(void* context, const char* message) = nullptr;
+    void (*abandon)(void* context, const char* message) = nullptr;  // never returns
     const PngForm* form = nullptr;
     const PngChunkOptions* chunks = nullptr;
     RowProducer rows;

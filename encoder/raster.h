@@ -29,6 +29,17 @@ struct AlphaMask {
     Sample maxval = 255;
 };
 
+// A pass's row buffer, given back however the pass ends: a bad raster ends
+// the run inside the row reader, and a caller's fatal hook may unwind
+// through the pass instead of exiting (a fuzz harness).
+struct ScopedRow {
+    Xel* row;
+    explicit ScopedRow(int cols) : row(pnm_allocrow(cols > 0 ? cols : 1)) {}
+    ~ScopedRow() { pm_freerow(row); }
+    ScopedRow(const ScopedRow&) = delete;
+    ScopedRow& operator=(const ScopedRow&) = delete;
+};
+
 inline void rewindRaster(const RasterSource* raster) {
     pm_seek2(raster->input, &raster->rasterPosition, sizeof raster->rasterPosition);
 }

@@ -8,22 +8,6 @@
 #include <climits>
 #include <cstdlib>
 
-std::string quoteForMessage(const char* text) {
-    static const char HEX[] = "0123456789abcdef";
-    std::string out;
-    for (const char* s = text; *s; ++s) {
-        const unsigned char c = static_cast<unsigned char>(*s);
-        if (c >= 0x20 && c < 0x7F) {
-            out += static_cast<char>(c);
-        } else {
-            out += "\\x";
-            out += HEX[c >> 4];
-            out += HEX[c & 15];
-        }
-    }
-    return out;
-}
-
 namespace {
 
 // The seed must be a whole number that srandom can take unchanged.
@@ -32,9 +16,9 @@ unsigned int parseRandomSeed(const char* text) {
     errno = 0;
     long long value = strtoll(text, &end, 10);
     if (end == text || *end != '\0')
-        pm_error("The -randomseed value '%s' is not a number.", quoteForMessage(text).c_str());
+        pm_error("The -randomseed value '%s' is not a number.", pm_escapetext(text).c_str());
     if (errno == ERANGE || value < 0 || value > static_cast<long long>(UINT_MAX))
-        pm_error("The -randomseed value '%s' is out of range (0 to %u).", quoteForMessage(text).c_str(), UINT_MAX);
+        pm_error("The -randomseed value '%s' is out of range (0 to %u).", pm_escapetext(text).c_str(), UINT_MAX);
     return static_cast<unsigned int>(value);
 }
 
@@ -42,9 +26,9 @@ int parseRefinePasses(const char* text) {
     char* end = nullptr;
     errno = 0;
     long value = strtol(text, &end, 10);
-    if (end == text || *end != '\0') pm_error("The -refine value '%s' is not a number.", quoteForMessage(text).c_str());
+    if (end == text || *end != '\0') pm_error("The -refine value '%s' is not a number.", pm_escapetext(text).c_str());
     if (errno == ERANGE || value < 0 || value > MAX_REFINE_PASSES)
-        pm_error("The -refine value '%s' is out of range (0 to %d).", quoteForMessage(text).c_str(), MAX_REFINE_PASSES);
+        pm_error("The -refine value '%s' is out of range (0 to %d).", pm_escapetext(text).c_str(), MAX_REFINE_PASSES);
     return static_cast<int>(value);
 }
 
@@ -52,13 +36,13 @@ int parseColorCount(const char* text) {
     char* end = nullptr;
     errno = 0;
     long value = strtol(text, &end, 10);
-    if (*end != '\0') pm_error("The number of colors argument '%s' is not a number.", quoteForMessage(text).c_str());
+    if (*end != '\0') pm_error("The number of colors argument '%s' is not a number.", pm_escapetext(text).c_str());
     if (value <= 0) pm_error("The number of colors must be positive");
     if (value == 1) pm_error("The number of colors must be greater than 1.");
     // A count that does not even fit the colour count type could never be
     // allocated; say so instead of silently truncating it.
     if (errno == ERANGE || value > INT_MAX)
-        pm_error("The number of colors '%s' is too large.", quoteForMessage(text).c_str());
+        pm_error("The number of colors '%s' is too large.", pm_escapetext(text).c_str());
     return static_cast<int>(value);
 }
 

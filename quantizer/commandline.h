@@ -15,12 +15,6 @@ struct QuantCmdline {
                               // 0..1000
 };
 
-// The text as it may appear inside a one-line message: control bytes (and
-// bytes outside ASCII) written as \xNN, as the library's colour messages do,
-// so that no argument or file name can move the cursor, ring the bell or end
-// the line. Unlike the colour messages the text is never cut short.
-std::string quoteForMessage(const char* text);
-
 // Fills cmdline from argv; every error ends the run through pm_error.
 // argv is modified: the options are taken out of it.
 void parseCommandLine(int argc, char** argv, QuantCmdline* cmdline);

@@ -84,6 +84,25 @@ ChosenColors chooseRefined(Pixel** pixels, int cols, int rows, Sample maxval, in
     return chosen;
 }
 
+// What a run holds, released when it ends however it ends: the program's own
+// failures exit, but a caller that ends runs through pm_setfatalhandler and
+// goes on (a fuzz harness) must get everything back.
+struct RunHoldings {
+    FILE* input = nullptr;
+    Pixel** pixels = nullptr;
+    int rows = 0;
+    ChosenColors* chosen = nullptr;
+    ColorMapping* mapping = nullptr;
+    DitherState* dither = nullptr;
+    ~RunHoldings() {
+        if (dither) freeDitherState(dither);
+        if (mapping) freeColorMapping(mapping);
+        if (chosen) freeMap(chosen);
+        if (pixels) pm_freearray(pixels, rows);
+        if (input) pm_closer(input);
+    }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -91,16 +110,25 @@ int main(int argc, char** argv) {
     QuantCmdline cmdline;
     parseCommandLine(argc, argv, &cmdline);
 
-    FILE* in = pm_openr(cmdline.inputFileName);
+    // Declared ahead of the holdings, which release them and so must go first.
+    ChosenColors chosen = {nullptr, false, 0, 0, 0, {}, {}};
+    ColorMapping mapping;
+    DitherState dither = {};
+    RunHoldings holdings;
+    FILE* in = holdings.input = pm_openr(cmdline.inputFileName);
     int cols = 0, rows = 0;
     Sample maxval = 0;
     Pixel** pixels = ppm_readppm(in, &cols, &rows, &maxval);
+    holdings.pixels = pixels;
+    holdings.rows = rows;
+    holdings.input = nullptr;
     pm_close(in);
     // Rescaling, distances and the raw output are all made for 16-bit samples.
     if (maxval > PPM_OVERALLMAXVAL)
         pm_error("input image has maxval %u; at most %u is supported", maxval, PPM_OVERALLMAXVAL);
 
-    ChosenColors chosen = {nullptr, false, 0, 0, maxval, {}, {}};
+    chosen.maxval = maxval;
+    holdings.chosen = &chosen;
     if (cmdline.mapFileName) {
         chosen.fromLibrary = true;
         chosen.map = loadMapFile(cmdline.mapFileName, pixels, cols, rows, maxval, &chosen.mapSize, &chosen.maxval);
@@ -115,16 +143,16 @@ int main(int argc, char** argv) {
     ppm_writeppminit(stdout, cols, rows, chosen.maxval, 0);
     pm_message("mapping image to new colors...");
 
-    ColorMapping mapping;
     initColorMapping(&mapping, chosen.map, chosen.mapSize, chosen.searchSize, chosen.maxval);
+    holdings.mapping = &mapping;
     // An image without rows has nothing to dither: its width alone must not
     // cost error rows.
     const bool dithering = cmdline.floyd && rows > 0;
-    DitherState dither = {};
     if (dithering) {
         const unsigned int seed =
             cmdline.randomSeedGiven ? cmdline.randomSeed : static_cast<unsigned int>(time(nullptr) ^ getpid());
         initDitherState(&dither, cols, seed);
+        holdings.dither = &dither;
     }
     std::vector<int> nearest;
     if (!chosen.colorOfPixel.empty()) nearest = findNearestColors(&mapping, chosen.colors);
@@ -136,10 +164,6 @@ int main(int argc, char** argv) {
             mapRow(pixels[y], cols, &mapping, dithering, &dither);
         ppm_writeppmrow(stdout, pixels[y], cols, chosen.maxval, 0);
     }
-    if (dithering) freeDitherState(&dither);
-    freeColorMapping(&mapping);
-    freeMap(&chosen);
-    pm_freearray(pixels, rows);
     pm_close(stdout);
     return 0;
 }

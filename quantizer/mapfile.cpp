@@ -8,11 +8,16 @@ QuantColormap loadMapFile(const char* mapFileName, Pixel** pixels, int cols, int
     // the file, row by row, so that the header is checked before any of the
     // raster is read and a map of too many colours is refused as soon as it
     // shows them, without ever holding the map image.
-    FILE* f = pm_openr(mapFileName);
+    // Closed however the run ends (a fatal hook may unwind through here).
+    struct StreamGuard {
+        FILE* f;
+        ~StreamGuard() { pm_closer(f); }
+    } guard{pm_openr(mapFileName)};
+    FILE* f = guard.f;
     int mapCols = 0, mapRows = 0, format = 0;
     Sample mapMaxval = 0;
     pnm_readpnminit(f, &mapCols, &mapRows, &mapMaxval, &format);
-    const std::string name = quoteForMessage(mapFileName);
+    const std::string name = pm_escapetext(mapFileName);
     if (mapCols == 0 || mapRows == 0) pm_error("colormap in file '%s' contains no pixels", name.c_str());
     // The rescaling and distance arithmetic are 32-bit and made for 16-bit samples.
     if (mapMaxval > PPM_OVERALLMAXVAL)
@@ -20,7 +25,6 @@ QuantColormap loadMapFile(const char* mapFileName, Pixel** pixels, int cols, int
                  PPM_OVERALLMAXVAL);
     int count = 0;
     ColorHist hist = ppm_computecolorhist2(f, mapCols, mapRows, mapMaxval, format, MAX_HIST_COLORS, &count);
-    pm_close(f);
 
     if (mapMaxval != maxval) {
         pm_message("rescaling input image to match colormap maxval");

@@ -15,7 +15,7 @@ run_suite() {
     return
   fi
   echo "== test $dir"
-  ASAN_OPTIONS=halt_on_error=1:detect_leaks=0:allocator_may_return_null=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:allocator_may_return_null=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     ctest --test-dir "$dir" --output-on-failure -j"$(nproc)" || status=1
 }
 

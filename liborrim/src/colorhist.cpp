@@ -185,26 +185,36 @@ ColorHist ppm_computecolorhist2(FILE* f, int cols, int rows, Sample maxval, int 
     if (!f) pm_error("ppm_computecolorhist2: no stream given");
     HistBuilder h;
     startHistogram(&h, maxcolors, cols, rows);
+    // A bad raster ends the run inside the row reader; when a fatal hook
+    // unwinds instead of exiting (a fuzz harness), this gives back the table
+    // and the piece.
+    struct Unwind {
+        HistBuilder* h;
+        Xel* piece;
+        ~Unwind() {
+            if (!h) return;
+            pm_freerow(piece);
+            discardHistogram(h);
+        }
+    } unwind{&h, nullptr};
     if (cols > 0 && rows > 0) {
         // The row reader gives grey and bit pixels equal red, green and blue,
         // so they compare as whole colours as they are. Rows are read by the
         // piece, so that a wide header takes no row-wide buffer before its
         // pixels arrive.
         int pieceCols = cols < HIST_PIECE ? cols : HIST_PIECE;
-        Xel* piece = pnm_allocrow(pieceCols);
+        Xel* piece = unwind.piece = pnm_allocrow(pieceCols);
         for (int y = 0; y < rows; ++y) {
             for (int x = 0; x < cols; x += pieceCols) {
                 int n = cols - x < pieceCols ? cols - x : pieceCols;
                 pnm_readpnmrow(f, piece, n, maxval, format);
-                if (!countRow(&h, piece, n)) {
-                    pm_freerow(piece);
-                    discardHistogram(&h);
-                    return nullptr;
-                }
+                if (!countRow(&h, piece, n)) return nullptr;  // the table is given back on the way out
             }
         }
         pm_freerow(piece);
+        unwind.piece = nullptr;
     }
+    unwind.h = nullptr;
     return finishHistogram(&h, colors);
 }
 

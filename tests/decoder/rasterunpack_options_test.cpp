@@ -304,3 +304,18 @@ TEST(Memory, ImageBeyondTheAddressSpaceLimitEndsWithTheMessage) {
 }
 
 }  // namespace
+
+namespace {
+
+// A chunk that claims 2 GiB over a few bytes is refused by its length, not
+// allocated and then found short.
+TEST(Memory, ChunkClaimingGigabytesIsRefusedBeforeItsAllocation) {
+    std::string png = assemblePng({{"IHDR", ihdrData(1, 1, 8, 0, false)}});
+    png += std::string("\x7f\xff\xff\xf0tEXtTitle\0short", 19);
+    RunResult r = runProgram(rasterunpackPath(), {}, png);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("libpng warning: tEXt: chunk data is too large\n"), std::string::npos) << r.err;
+}
+
+}  // namespace

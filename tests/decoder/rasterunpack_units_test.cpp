@@ -4,6 +4,8 @@
 #include "pixels.h"
 #include "reports.h"
 
+#include <pngrecovery.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -250,6 +252,18 @@ TEST(TimeReport, MonthNames) {
     reportModTime(t);
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("modification time: 05  2003 14:03:09\n"), std::string::npos) << err;
+}
+
+}  // namespace
+
+namespace {
+
+// libpng's warnings may quote a keyword or chunk name: its wording is kept,
+// control bytes are escaped.
+TEST(LibpngWarning, KeepsTheWordingAndEscapesControlBytes) {
+    testing::internal::CaptureStderr();
+    reportLibpngWarning(nullptr, "tEXt: keyword \x1b[2J\a");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "libpng warning: tEXt: keyword \\x1b[2J\\x07\n");
 }
 
 }  // namespace

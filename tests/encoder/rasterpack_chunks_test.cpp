@@ -81,7 +81,6 @@ INSTANTIATE_TEST_SUITE_P(
         ChunkCase{"NoChroma", rgb8(), {}, "cHRM", "<absent>"},
         ChunkCase{"PhysMetre", grey8(), {"-phys", "2835", "3780", "1"}, "pHYs", bytes32({2835, 3780}) + bytes8({1})},
         ChunkCase{"PhysUnitZero", grey8(), {"-phys", "1", "2", "0"}, "pHYs", bytes32({1, 2}) + bytes8({0})},
-        ChunkCase{"PhysUnitLowByte", grey8(), {"-phys", "1", "1", "257"}, "pHYs", bytes32({1, 1}) + bytes8({1})},
         ChunkCase{"NoPhys", grey8(), {}, "pHYs", "<absent>"},
         ChunkCase{"TransparentGrey", grey8(), {"-transparent", "#808080"}, "tRNS", bytes16({128})},
         ChunkCase{"TransparentGrey4Bit", makePgm(1, 1, 15, {3}), {"-force", "-transparent", "#ffffff"}, "tRNS", bytes16({15})},
@@ -184,6 +183,17 @@ TEST(Phys, NegativePixelCountsAreRejected) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "rasterpack: -phys: pixels per unit must not be negative (-5, 3)\n");
     EXPECT_TRUE(r.out.empty());
+}
+
+TEST(Phys, UnitsOtherThanUnknownOrMetreAreRejected) {
+    const std::pair<const char*, const char*> units[] = {{"2", "2"}, {"-5", "-5"}, {"256", "256"}, {"257", "257"}, {"x\x1b[1m", "x\\x1b[1m"}};
+    for (const auto& unit : units) {
+        RunResult r = run({"-phys", "1", "1", unit.first}, grey8());
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, std::string("rasterpack: -phys: unit '") + unit.second +
+                             "' is neither 0 (unknown) nor 1 (metre)\n");
+        EXPECT_TRUE(r.out.empty());
+    }
 }
 
 TEST(Phys, ValuesBeyondAnIntAreRejected) {
@@ -334,14 +344,38 @@ INSTANTIATE_TEST_SUITE_P(
         BadTextCase{"\n\tindented\nKey v\n",
                     "Invalid comment file format: first line is a continuation line! (It starts with whitespace)"},
         BadTextCase{"\"Open keyword\n",
-                    "Invalid comment file format:  keyword contains a NUL character.  Text leading up to the NUL "
-                    "character is 'Open keyword'"},
+                    "Invalid comment file format:  line 1: the quoted keyword 'Open keyword' has no closing quote"},
         BadTextCase{std::string("\"Nul") + '\0' + "x\" v\n",
                     "Invalid comment file format:  keyword contains a NUL character.  Text leading up to the NUL "
                     "character is 'Nul'"},
-        // control bytes of the keyword are shown escaped: the message stays one plain line
-        BadTextCase{"\"Bell\aTab\tCR\r\x1b[2J\n",
-                    "Invalid comment file format:  keyword contains a NUL character.  Text leading up to the NUL "
-                    "character is 'Bell\\007Tab\\tCR\\r\\033[2J'"}));
+        // keywords PNG cannot hold; control bytes are shown escaped, so the message stays one plain line
+        BadTextCase{"A b\n\"Bell\aTab\tCR\r\x1b[2J\" v\n",
+                    "Invalid comment file format:  line 2: the keyword 'Bell\\x07Tab\\x09CR\\x0d\\x1b[2J' contains "
+                    "the byte 0x07, which is not printable Latin-1"},
+        BadTextCase{"\"Nbsp\xa0\" v\n", "Invalid comment file format:  line 1: the keyword 'Nbsp\\xa0' contains the "
+                                        "byte 0xa0, which is not printable Latin-1"},
+        BadTextCase{"\"\" v\n", "Invalid comment file format:  line 1: the keyword '' is empty"},
+        BadTextCase{std::string(80, 'K') + " v\n",
+                    "Invalid comment file format:  line 1: the keyword '" + std::string(80, 'K') +
+                        "' is longer than 79 bytes"},
+        BadTextCase{"\" Lead\" v\n", "Invalid comment file format:  line 1: the keyword ' Lead' starts with a space"},
+        BadTextCase{"\"Trail \" v\n", "Invalid comment file format:  line 1: the keyword 'Trail ' ends with a space"},
+        BadTextCase{"\"Two  spaces\" v\n",
+                    "Invalid comment file format:  line 1: the keyword 'Two  spaces' contains two spaces in a row"},
+        // PNG text ends at a NUL: a text holding one is refused, not cut
+        BadTextCase{std::string("Key a") + '\0' + "b\n",
+                    "Invalid comment file format:  line 1: the text contains a NUL byte, which a PNG text chunk "
+                    "cannot hold"},
+        BadTextCase{std::string("Key a\n\n  b") + '\0' + "c\n",
+                    "Invalid comment file format:  line 3: the text contains a NUL byte, which a PNG text chunk "
+                    "cannot hold"}));
+
+TEST(TextFile, LongestLatin1KeywordIsKept) {
+    std::string keyword = std::string(76, 'K') + " \xe9x";
+    RunResult r = run({"-text", textFile("\"" + keyword + "\" v\n")}, quietGrey());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(textChunks(r.out), std::vector<std::string>{"tEXt " + keyword + "=v"});
+}
 
 }  // namespace

@@ -305,3 +305,30 @@ TEST(Verbose, AlphaImageMessages) {
 }
 
 }  // namespace
+
+namespace {
+
+// A raw raster one byte short, from a file or a pipe, with or without the
+// passes that read it ahead: refused before any byte of PNG is written.
+TEST(ShortRaster, IsRefusedBeforeAnyOutput) {
+    const std::string images[] = {makePbm(9, 2, std::vector<int>(18, 1)), makePgm(2, 2, 255, {1, 2, 3, 4}),
+                                  makePgm(2, 2, 65535, {1, 2, 3, 4}), makePpm(1, 2, 255, {1, 2, 3, 4, 5, 6})};
+    const std::string dims[] = {"9 x 2", "2 x 2", "2 x 2", "1 x 2"};
+    const std::string path = scratchDir() + "/short.pnm";
+    for (int i = 0; i < 4; ++i) {
+        std::string image = images[i].substr(0, images[i].size() - 1);
+        writeFile(path, image);
+        for (const std::vector<std::string>& args : {std::vector<std::string>{}, std::vector<std::string>{"-force"}}) {
+            for (bool fromFile : {false, true}) {
+                RunResult r = runProgram(rasterpackPath(), args, image, fromFile ? path : "");
+                SCOPED_TRACE(dims[i] + (fromFile ? " file" : " pipe"));
+                EXPECT_EQ(r.status, 1);
+                EXPECT_EQ(r.err, "rasterpack: premature end of file in the raster (the header promises " + dims[i] +
+                                     " pixels)\n");
+                EXPECT_TRUE(r.out.empty());
+            }
+        }
+    }
+}
+
+}  // namespace

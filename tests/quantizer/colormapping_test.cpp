@@ -35,12 +35,14 @@ TEST(DiffuseError, SpreadsSevenThreeFiveOneSixteenthsAlongThePath) {
     EXPECT_EQ(row(d.thisGreen, 6), (std::vector<int32_t>{0, 0, 0, -1344, 0, 0}));
     EXPECT_EQ(row(d.nextGreen, 6), (std::vector<int32_t>{0, -576, -960, -192, 0, 0}));
     EXPECT_EQ(row(d.nextBlue, 6), (std::vector<int32_t>(6, 0)));
+    freeDitherState(&d);
 
     d = zeroDither(4);
     d.leftToRight = false;
     diffuseError(&d, 1, Pixel{20, 0, 0}, Pixel{10, 0, 0});
     EXPECT_EQ(row(d.thisRed, 6), (std::vector<int32_t>{0, 4480, 0, 0, 0, 0}));
     EXPECT_EQ(row(d.nextRed, 6), (std::vector<int32_t>{0, 640, 3200, 1920, 0, 0}));
+    freeDitherState(&d);
 }
 
 TEST(DitherState, StartsWithSeededErrorsBelowOneStep) {
@@ -67,6 +69,8 @@ TEST(DitherState, StartsWithSeededErrorsBelowOneStep) {
     EXPECT_EQ(a.thisGreen[0], random() % 2048 - 1024);
     EXPECT_EQ(a.thisBlue[0], random() % 2048 - 1024);
     EXPECT_EQ(a.thisRed[1], random() % 2048 - 1024);
+    freeDitherState(&a);
+    freeDitherState(&b);
 }
 
 // Up to maxval 255 answers live in a table with a slot per colour; above it
@@ -104,6 +108,7 @@ TEST(MapRow, DitheringAlternatesDirectionAndClampsAdjustedSamples) {
     // column 1's (10 lowered to 8 by column 0's 7/16) and 3/16 of column 2's
     // (120 raised to 123 by column 1's 7/16).
     EXPECT_EQ(d.thisGreen[2], (-5 * DITHER_SCALE) / 16 + (8 * DITHER_SCALE) * 5 / 16 + (123 * DITHER_SCALE) * 3 / 16);
+    freeDitherState(&d);
     freeColorMapping(&mapping);
 }
 
@@ -124,6 +129,7 @@ TEST(MapRow, DitheringOneColumnPushesTheSameRowShareIntoTheMargin) {
     // must come out as a mix of both colours.
     EXPECT_GT(white, 0);
     EXPECT_LT(white, 64);
+    freeDitherState(&d);
     freeColorMapping(&mapping);
 }
 

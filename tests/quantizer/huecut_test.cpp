@@ -120,7 +120,7 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentCase{{"-randomseed", "\x07", "4", "IN"}, "The -randomseed value '\\x07' is not a number."},
         ArgumentCase{{"-randomseed", "99999999999\r", "4"}, "The -randomseed value '99999999999\\x0d' is not a number."},
         ArgumentCase{{"-refine", "1\r", "4", "IN"}, "The -refine value '1\\x0d' is not a number."},
-        ArgumentCase{{"-refine", "\xc3\xa9", "4", "IN"}, "The -refine value '\\xc3\\xa9' is not a number."},
+        ArgumentCase{{"-refine", "\xc3\xa9\xc3", "4", "IN"}, "The -refine value '\xc3\xa9\\xc3' is not a number."},
         ArgumentCase{{"-mapfile", "ODD", "IN"}, "colormap in file 'ODD\\x1b\\x07.ppm' contains no pixels"}));
 
 TEST(HuecutArguments, CountAloneReadsStandardInputAndCountWithNameReadsTheFile) {
