@@ -29,7 +29,7 @@ std::string versionLine() {
 
 // One pixel of each alpha: the alpha mode shows in the output.
 std::string rgbaPng() {
-    PngSpec s;
+    PngRecipe s;
     s.width = 2;
     s.colorType = 6;
     s.samples = {200, 10, 0, 128, 1, 2, 3, 255};
@@ -130,7 +130,7 @@ TEST(Failure, FullOutputIsAFailure) {
 }
 
 std::string validPng() {
-    PngSpec s;
+    PngRecipe s;
     s.width = 3;
     s.height = 2;
     s.colorType = 2;
@@ -148,7 +148,7 @@ std::string flipped(std::string png, size_t at) {
 
 // IHDR claiming a large image, with a few rows' worth of data.
 std::string hugeClaim(uint32_t width, uint32_t height) {
-    PngSpec rows;
+    PngRecipe rows;
     rows.width = width;
     rows.height = 2;
     rows.depth = 16;
@@ -215,7 +215,7 @@ INSTANTIATE_TEST_SUITE_P(
 // decoded or refused cleanly: status 0 with a PNM, or status 1 with nothing
 // on standard output and the decoder's own last line.
 TEST(Failure, DamagedPngsAreDecodedOrRefusedCleanly) {
-    PngSpec palette;
+    PngRecipe palette;
     palette.width = 5;
     palette.height = 3;
     palette.depth = 4;
@@ -227,7 +227,7 @@ TEST(Failure, DamagedPngsAreDecodedOrRefusedCleanly) {
                           {"bKGD", std::string(1, '\2')},    {"pHYs", bytes32({2, 1}) + '\1'},
                           {"tEXt", std::string("Title\0x", 7)}};
     palette.afterData = {{"tIME", bytes16({2003}) + "\1\2\3\4\5"}};
-    PngSpec rgba;
+    PngRecipe rgba;
     rgba.width = 3;
     rgba.height = 2;
     rgba.depth = 16;

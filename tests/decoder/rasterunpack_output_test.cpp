@@ -26,9 +26,9 @@ PngChunk sbit(std::initializer_list<unsigned> counts) { return {"sBIT", bytes8(c
 PngChunk gama(uint32_t scaled) { return {"gAMA", bytes32({scaled})}; }
 PngChunk phys(uint32_t x, uint32_t y) { return {"pHYs", bytes32({x, y}) + '\1'}; }
 
-PngSpec image(uint32_t width, uint32_t height, int depth, int colorType, std::vector<uint32_t> samples,
+PngRecipe image(uint32_t width, uint32_t height, int depth, int colorType, std::vector<uint32_t> samples,
               std::vector<PngChunk> chunks = {}, bool interlace = false) {
-    PngSpec s;
+    PngRecipe s;
     s.width = width;
     s.height = height;
     s.depth = depth;
@@ -44,7 +44,7 @@ const std::string LIBPNG_WARNING = "*";
 
 struct OutputCase {
     const char* name;
-    PngSpec png;
+    PngRecipe png;
     std::vector<std::string> args;
     std::string pnm;
     std::string errLine;  // a line standard error must hold; empty: stderr must be empty
@@ -147,7 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<OutputCase>& info) { return info.param.name; });
 
 TEST(Reports, VerboseLinesInOrder) {
-    PngSpec s = image(2, 1, 8, 0, {128, 64}, {gama(45455), {"bKGD", bytes16({77})}}, true);
+    PngRecipe s = image(2, 1, 8, 0, {128, 64}, {gama(45455), {"bKGD", bytes16({77})}}, true);
     s.afterData.push_back({"tIME", bytes16({2003}) + bytes8({12, 5, 14, 3, 9})});
     s.beforeData.push_back(phys(2, 1));
     RunResult r = run({"-verbose", "-gamma", "2.2", "-time"}, buildPng(s));
@@ -169,7 +169,7 @@ TEST(Reports, SignificantBitsLine) {
 }
 
 TEST(Reports, TimeOnlyWhenAskedAndPresent) {
-    PngSpec s = image(1, 1, 8, 0, {1});
+    PngRecipe s = image(1, 1, 8, 0, {1});
     RunResult without = run({"-time"}, buildPng(s));
     EXPECT_EQ(without.err, "");
     s.beforeData.push_back({"tIME", bytes16({1999}) + bytes8({1, 31, 0, 0, 60})});
@@ -188,7 +188,7 @@ std::string zTxt(const std::string& key, const std::string& text) {
 
 TEST(Reports, TextFromBothSidesOfTheImageDataInFileOrder) {
     std::string dir = scratchDir();
-    PngSpec s = image(1, 1, 8, 0, {1}, {{"tEXt", std::string("Title\0Sunset", 12)}});
+    PngRecipe s = image(1, 1, 8, 0, {1}, {{"tEXt", std::string("Title\0Sunset", 12)}});
     s.afterData.push_back({"zTXt", zTxt("Comment", "first\nsecond")});
     s.afterData.push_back({"tEXt", std::string("Creation Time\0" "2003", 18)});
     RunResult r = run({"-text", dir + "/dump.txt"}, buildPng(s));
@@ -203,7 +203,7 @@ TEST(Reports, TextFromBothSidesOfTheImageDataInFileOrder) {
 TEST(Reports, TextDumpReadsBackThroughRasterpack) {
     std::string dir = scratchDir();
     std::string text = "line one\nindented\n";
-    PngSpec s = image(1, 1, 8, 0, {1}, {{"tEXt", std::string("Title\0Sunset", 12)},
+    PngRecipe s = image(1, 1, 8, 0, {1}, {{"tEXt", std::string("Title\0Sunset", 12)},
                                         {"tEXt", "Two words" + std::string(1, '\0') + "x  "},
                                         {"tEXt", "Long" + std::string(1, '\0') + text}});
     ASSERT_EQ(run({"-text", dir + "/first.txt"}, buildPng(s)).status, 0);

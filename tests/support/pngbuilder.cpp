@@ -12,7 +12,7 @@ const uint32_t PASS_DX[7] = {8, 8, 4, 4, 2, 2, 1};
 const uint32_t PASS_DY[7] = {8, 8, 8, 4, 4, 2, 2};
 
 // Appends the pixels at the given columns of row y as one filtered scanline.
-void appendScanline(const PngSpec& s, uint32_t y, uint32_t x0, uint32_t dx, std::string& out) {
+void appendScanline(const PngRecipe& s, uint32_t y, uint32_t x0, uint32_t dx, std::string& out) {
     int channels = pngChannels(s.colorType);
     out += '\0';  // filter type none
     unsigned acc = 0;
@@ -67,7 +67,7 @@ std::string ihdrData(uint32_t width, uint32_t height, int depth, int colorType, 
     return d;
 }
 
-std::string imageData(const PngSpec& s) {
+std::string imageData(const PngRecipe& s) {
     std::string raw;
     if (!s.interlace) {
         for (uint32_t y = 0; y < s.height; ++y) appendScanline(s, y, 0, 1, raw);
@@ -93,7 +93,7 @@ std::string assemblePng(const std::vector<PngChunk>& chunks) {
     return out;
 }
 
-std::string buildPng(const PngSpec& s) {
+std::string buildPng(const PngRecipe& s) {
     std::vector<PngChunk> chunks{{"IHDR", ihdrData(s.width, s.height, s.depth, s.colorType, s.interlace)}};
     chunks.insert(chunks.end(), s.beforeData.begin(), s.beforeData.end());
     chunks.push_back({"IDAT", imageData(s)});

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-struct PngSpec {
+struct PngRecipe {
     uint32_t width = 1, height = 1;
     int depth = 8;
     int colorType = 0;
@@ -27,12 +27,12 @@ int pngChannels(int colorType);
 std::string chunkBytes(const PngChunk& chunk);
 // The 8-byte signature followed by the chunks, IHDR first, IDAT holding the
 // image (Adam7 passes when interlaced, every row unfiltered), IEND last.
-std::string buildPng(const PngSpec& spec);
+std::string buildPng(const PngRecipe& recipe);
 // The same with the chunks laid out exactly as given after the signature.
 std::string assemblePng(const std::vector<PngChunk>& chunks);
 // IHDR's data.
 std::string ihdrData(uint32_t width, uint32_t height, int depth, int colorType, bool interlace);
 // The zlib stream of a PNG's image data, filter bytes included.
-std::string imageData(const PngSpec& spec);
+std::string imageData(const PngRecipe& recipe);
 
 #endif
