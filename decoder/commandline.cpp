@@ -1,5 +1,6 @@
 #include "commandline.h"
 
+#include <optionvalues.h>
 #include <orrim.h>
 #include <png.h>
 
@@ -14,22 +15,6 @@ namespace {
 
 const char* const RASTERUNPACK_VERSION = "2.37.4 (5 December 1999) +orrim";
 
-// The option's next value; a missing one ends the run with the usage message.
-const char* takeValue(int argc, char** argv, int* index) {
-    if (*index + 1 >= argc) pm_usage(USAGE_SYNOPSIS);
-    ++*index;
-    return argv[*index];
-}
-
-// A number at the start of text; text that does not start with one leaves
-// *value as it was. strtof stands in for sscanf, whose behaviour is
-// undefined for a number a float cannot hold.
-void readFloat(const char* text, float* value) {
-    char* end = nullptr;
-    float number = strtof(text, &end);
-    if (end != text) *value = number;
-}
-
 // Scans the option at argv[*index], consuming its value. False when it
 // matches no keyword.
 bool scanOneOption(int argc, char** argv, int* index, DecoderSettings* s) {
@@ -41,11 +26,11 @@ bool scanOneOption(int argc, char** argv, int* index, DecoderSettings* s) {
     } else if (pm_keymatch(arg, "-mix", 2)) {
         s->alphaMode = ALPHA_MIX;
     } else if (pm_keymatch(arg, "-background", 2)) {
-        s->backgroundColor = takeValue(argc, argv, index);
+        s->backgroundColor = takeOptionValue(argc, argv, index, USAGE_SYNOPSIS);
     } else if (pm_keymatch(arg, "-gamma", 2)) {
-        readFloat(takeValue(argc, argv, index), &s->displayGamma);
+        readFloat(takeOptionValue(argc, argv, index, USAGE_SYNOPSIS), &s->displayGamma);
     } else if (pm_keymatch(arg, "-text", 3)) {
-        s->textFile = takeValue(argc, argv, index);
+        s->textFile = takeOptionValue(argc, argv, index, USAGE_SYNOPSIS);
     } else if (pm_keymatch(arg, "-time", 3)) {
         s->reportTime = true;
     } else {

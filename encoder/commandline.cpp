@@ -1,5 +1,6 @@
 #include "commandline.h"
 
+#include <optionvalues.h>
 #include <orrim.h>
 #include <png.h>
 #include <zlib.h>
@@ -23,22 +24,6 @@ namespace {
 const int MAX_THREADS = 256;
 
 const char* const RASTERPACK_VERSION = "2.37.6 (21 July 2001) +orrim";
-
-// The option's next value; a missing one ends the run with the usage message.
-const char* takeValue(int argc, char** argv, int* index) {
-    if (*index + 1 >= argc) pm_usage(USAGE_SYNOPSIS);
-    ++*index;
-    return argv[*index];
-}
-
-// A number at the start of text, after optional white space; text that does
-// not start with one leaves *value as it was. strtof and strtol stand in for
-// sscanf, whose behaviour is undefined for a number the type cannot hold.
-void readFloat(const char* text, float* value) {
-    char* end = nullptr;
-    float number = strtof(text, &end);
-    if (end != text) *value = number;
-}
 
 // As readFloat for an int. A number beyond int is clamped to INT_MIN or
 // INT_MAX, so that it fails a range test instead of wrapping into it; the
@@ -69,23 +54,23 @@ bool scanOneOption(int argc, char** argv, int* index, EncoderSettings* s) {
         // The clash is reported even when the option's own value is missing.
         if (s->transparent > 0) rejectAlphaWithTransparent();
         s->alpha = true;
-        s->alphaFile = takeValue(argc, argv, index);
+        s->alphaFile = takeOptionValue(argc, argv, index, USAGE_SYNOPSIS);
     } else if (pm_keymatch(arg, "-transparent", 3)) {
         if (s->alpha) rejectAlphaWithTransparent();
         s->transparent = 1;
-        s->transparentColor = takeValue(argc, argv, index);
+        s->transparentColor = takeOptionValue(argc, argv, index, USAGE_SYNOPSIS);
     } else if (pm_keymatch(arg, "-background", 2)) {
-        s->backgroundColor = takeValue(argc, argv, index);
+        s->backgroundColor = takeOptionValue(argc, argv, index, USAGE_SYNOPSIS);
         s->background = 1;
     } else if (pm_keymatch(arg, "-gamma", 2)) {
-        readFloat(takeValue(argc, argv, index), &s->gamma);
+        readFloat(takeOptionValue(argc, argv, index, USAGE_SYNOPSIS), &s->gamma);
     } else if (pm_keymatch(arg, "-hist", 2)) {
         s->hist = true;
     } else if (pm_keymatch(arg, "-chroma", 3)) {
-        for (float& value : s->chroma) readFloat(takeValue(argc, argv, index), &value);
+        for (float& value : s->chroma) readFloat(takeOptionValue(argc, argv, index, USAGE_SYNOPSIS), &value);
     } else if (pm_keymatch(arg, "-phys", 3)) {
         for (int& value : s->phys) {
-            const char* text = takeValue(argc, argv, index);
+            const char* text = takeOptionValue(argc, argv, index, USAGE_SYNOPSIS);
             // A clamped count would be written as a different size.
             if (!readInt(text, &value)) pm_error("-phys: '%s' is out of range", pm_escapetext(text).c_str());
         }
@@ -93,25 +78,25 @@ bool scanOneOption(int argc, char** argv, int* index, EncoderSettings* s) {
         if (s->phys[2] != 0 && s->phys[2] != 1)
             pm_error("-phys: unit '%s' is neither 0 (unknown) nor 1 (metre)", pm_escapetext(argv[*index]).c_str());
     } else if (pm_keymatch(arg, "-text", 3)) {
-        s->textFile = takeValue(argc, argv, index);
+        s->textFile = takeOptionValue(argc, argv, index, USAGE_SYNOPSIS);
         s->text = true;
     } else if (pm_keymatch(arg, "-ztxt", 2)) {
-        s->textFile = takeValue(argc, argv, index);
+        s->textFile = takeOptionValue(argc, argv, index, USAGE_SYNOPSIS);
         s->ztxt = true;
     } else if (pm_keymatch(arg, "-time", 3)) {
-        s->timeDate = takeValue(argc, argv, index);
-        s->timeOfDay = takeValue(argc, argv, index);
+        s->timeDate = takeOptionValue(argc, argv, index, USAGE_SYNOPSIS);
+        s->timeOfDay = takeOptionValue(argc, argv, index, USAGE_SYNOPSIS);
         s->time = true;
     } else if (pm_keymatch(arg, "-palette", 3)) {
-        s->paletteFile = takeValue(argc, argv, index);
+        s->paletteFile = takeOptionValue(argc, argv, index, USAGE_SYNOPSIS);
     } else if (pm_keymatch(arg, "-filter", 3)) {
-        readInt(takeValue(argc, argv, index), &s->filter);
+        readInt(takeOptionValue(argc, argv, index, USAGE_SYNOPSIS), &s->filter);
         if (static_cast<unsigned>(s->filter) > 4) {
             pm_message("filter must be 0 (none), 1 (sub), 2 (up), 3 (avg) or 4 (paeth)");
             pm_usage(USAGE_SYNOPSIS);
         }
     } else if (pm_keymatch(arg, "-compression", 3)) {
-        readInt(takeValue(argc, argv, index), &s->compression);
+        readInt(takeOptionValue(argc, argv, index, USAGE_SYNOPSIS), &s->compression);
         if (static_cast<unsigned>(s->compression) > 9) {
             pm_message("zlib compression must be between 0 (none) and 9 (max)");
             pm_usage(USAGE_SYNOPSIS);
@@ -120,7 +105,7 @@ bool scanOneOption(int argc, char** argv, int* index, EncoderSettings* s) {
         s->force = true;
     } else if (pm_keymatch(arg, "-threads", 3)) {
         s->threads = -1;
-        readInt(takeValue(argc, argv, index), &s->threads);
+        readInt(takeOptionValue(argc, argv, index, USAGE_SYNOPSIS), &s->threads);
         if (s->threads < 0 || s->threads > MAX_THREADS) {
             pm_message("threads must be between 1 and %d, or 0 for one per available core", MAX_THREADS);
             pm_usage(USAGE_SYNOPSIS);
