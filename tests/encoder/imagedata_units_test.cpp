@@ -127,6 +127,22 @@ bool collectChunk(void* context, const uint8_t* data, size_t size) {
     return true;
 }
 
+ImageDataSink collectingSink(Collected* out) {
+    ImageDataSink sink;
+    sink.writeChunk = collectChunk;
+    sink.context = out;
+    return sink;
+}
+
+ImageDataLayout bitLayout(uint32_t width, uint32_t height, bool interlaced) {
+    ImageDataLayout layout;
+    layout.width = width;
+    layout.height = height;
+    layout.depth = 1;
+    layout.interlaced = interlaced;
+    return layout;
+}
+
 void appendChunk(std::string* png, const char* type, const std::string& data) {
     png->append(bytes32({uint32_t(data.size())}));
     std::string body = std::string(type, 4) + data;
@@ -178,11 +194,7 @@ TEST_P(BandEdges, EveryRowCountAndWidthDecodes) {
     for (bool interlaced : {false, true})
         for (uint32_t width = 1; width <= 9; ++width)
             for (uint32_t height = 1; height <= 40; ++height) {
-                ImageDataLayout layout;
-                layout.width = width;
-                layout.height = height;
-                layout.depth = 1;
-                layout.interlaced = interlaced;
+                ImageDataLayout layout = bitLayout(width, height, interlaced);
                 std::vector<uint8_t> pixels = bitPixels(layout);
                 BandSettings s;
                 s.threads = c.threads;
@@ -190,9 +202,7 @@ TEST_P(BandEdges, EveryRowCountAndWidthDecodes) {
                 s.bandBytes = c.bandBytes;
                 s.deflate.windowBits = windowBitsFor(filteredDataSize(&layout));
                 Collected out;
-                ImageDataSink sink;
-                sink.writeChunk = collectChunk;
-                sink.context = &out;
+                ImageDataSink sink = collectingSink(&out);
                 const char* error = "";
                 BandWriter* w = startBandWriter(&layout, &s, sink, &error);
                 ASSERT_NE(w, nullptr) << error;
@@ -217,18 +227,12 @@ TEST(Optimizer, SmallBitImagesDecode) {
     for (bool interlaced : {false, true})
         for (uint32_t width = 1; width <= 9; width += 4)
             for (uint32_t height = 1; height <= 12; ++height) {
-                ImageDataLayout layout;
-                layout.width = width;
-                layout.height = height;
-                layout.depth = 1;
-                layout.interlaced = interlaced;
+                ImageDataLayout layout = bitLayout(width, height, interlaced);
                 std::vector<uint8_t> pixels = bitPixels(layout);
                 OptimizeSettings s;
                 s.threads = 2;
                 Collected out;
-                ImageDataSink sink;
-                sink.writeChunk = collectChunk;
-                sink.context = &out;
+                ImageDataSink sink = collectingSink(&out);
                 const char* error = "";
                 OptimizeWriter* w = startOptimizeWriter(&layout, &s, sink, &error);
                 ASSERT_NE(w, nullptr) << error;
@@ -279,9 +283,7 @@ TEST(BandWriterFailure, TooManyOrTooFewRows) {
     layout.depth = 8;
     BandSettings s;
     Collected out;
-    ImageDataSink sink;
-    sink.writeChunk = collectChunk;
-    sink.context = &out;
+    ImageDataSink sink = collectingSink(&out);
     const char* error = "";
     uint8_t row[4] = {1, 2, 3, 4};
     BandWriter* w = startBandWriter(&layout, &s, sink, &error);
