@@ -7,20 +7,14 @@
 #include "analyses.h"
 #include "palette.h"
 
+#include "benchclock.h"
+
 #include <orrim.h>
 
 #include <cstdio>
 #include <ctime>
 
-namespace {
 
-double seconds(clockid_t clock) {
-    timespec t;
-    clock_gettime(clock, &t);
-    return t.tv_sec + t.tv_nsec / 1e9;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     pnm_init(&argc, argv);

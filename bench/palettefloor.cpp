@@ -6,6 +6,8 @@
 //   palettefloor-write <wall seconds> <cpu seconds>
 // on standard error.
 //   palettefloor in.ppm > out.png
+#include "benchclock.h"
+
 #include <orrim.h>
 #include <png.h>
 
@@ -68,12 +70,6 @@ bool writePng(Indexed* image) {
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     return true;
-}
-
-double seconds(clockid_t clock) {
-    timespec t;
-    clock_gettime(clock, &t);
-    return t.tv_sec + t.tv_nsec / 1e9;
 }
 
 }  // namespace
