@@ -14,8 +14,6 @@
 #include <cstdio>
 #include <ctime>
 
-
-
 int main(int argc, char** argv) {
     pnm_init(&argc, argv);
     if (argc != 2) pm_usage("in.pnm");
