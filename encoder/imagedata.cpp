@@ -19,10 +19,10 @@ struct ImageDataWriter {
 namespace {
 
 // The zlib settings libpng would use for the same request.
-DeflateChoice defaultDeflate(const ImageDataOptions* options, int filter, uint64_t dataSize) {
+DeflateChoice defaultDeflate(const ImageDataOptions* options, unsigned filterTypes, uint64_t dataSize) {
     DeflateChoice d;
     d.level = options->compression >= 0 ? options->compression : Z_DEFAULT_COMPRESSION;
-    d.strategy = filter == 0 ? Z_DEFAULT_STRATEGY : Z_FILTERED;
+    d.strategy = filterTypes == 1u ? Z_DEFAULT_STRATEGY : Z_FILTERED;
     d.memLevel = 8;
     d.windowBits = windowBitsFor(dataSize);
     return d;
@@ -47,6 +47,10 @@ ImageDataWriter* startImageDataWriter(const ImageDataLayout* layout, const Image
     }
     w->verbose = options->verbose;
     int threads = resolveThreadCount(options->threads);
+    // What libpng's row writer would do with the same request.
+    int filter = options->filter >= 0 ? options->filter : defaultFilterChoice(options->palette, layout->depth);
+    unsigned filterTypes = libpngFilterTypes(filter, layout->width, layout->height);
+    DeflateChoice deflate = defaultDeflate(options, filterTypes, filteredDataSize(layout));
     if (options->optimize) {
         OptimizeSettings s;
         s.threads = threads;
@@ -57,8 +61,8 @@ ImageDataWriter* startImageDataWriter(const ImageDataLayout* layout, const Image
     } else {
         BandSettings s;
         s.threads = threads;
-        s.filter = options->filter >= 0 ? options->filter : defaultFilterChoice(options->palette, layout->depth);
-        s.deflate = defaultDeflate(options, s.filter, filteredDataSize(layout));
+        s.filterTypes = filterTypes;
+        s.deflate = deflate;
         w->bands = startBandWriter(layout, &s, sink, error);
     }
     if (!w->optimizer && !w->bands) {

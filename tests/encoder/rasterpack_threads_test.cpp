@@ -60,6 +60,9 @@ std::vector<FormCase> formCases() {
         {"Palette4Bit", makePpm(23, 16, 255, fewColours(23 * 16, 13)), ""},
         {"Palette8Bit", makePpm(41, 33, 255, fewColours(41 * 33, 200)), ""},
         {"PaletteWithAlpha", makePpm(26, 18, 255, fewColours(26 * 18, 6)), makePgm(26, 18, 255, ramp(468, 3, 1))},
+        // libpng drops the filter types that cannot help a single column or row.
+        {"Rgb8BitOneColumn", makePpm(1, 300, 255, ramp(900, 255, 37)), ""},
+        {"Grey16BitOneRow", makePgm(300, 1, 65535, ramp(300, 65535, 4099)), ""},
         // Bigger than one band (256 KB of rows): band edges inside the image.
         {"Rgb16BitManyBands", makePpm(230, 220, 65535, ramp(230 * 220 * 3, 65535, 7919)), ""},
     };
@@ -148,6 +151,32 @@ TEST_P(ImageDataWriters, OneThreadIsTheDefaultByteForByte) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Forms, ImageDataWriters, testing::ValuesIn(threadCases()), threadCaseName);
+
+// An explicit filter on an image one pixel wide or one row high: the band
+// writer filters as libpng's row writer does, which drops the types that
+// cannot help there.
+class ThinImageFilter : public testing::TestWithParam<const char*> {};
+
+TEST_P(ThinImageFilter, BandsFilterAsLibpngDoes) {
+    const std::string images[] = {makePpm(1, 300, 255, ramp(900, 255, 37)), makePgm(300, 1, 65535, ramp(300, 65535, 4099)),
+                                  makePpm(1, 1, 255, {1, 2, 3})};
+    for (const std::string& image : images) {
+        for (bool interlace : {false, true}) {
+            std::vector<std::string> args = {"-filter", GetParam()};
+            if (interlace) args.push_back("-interlace");
+            RunResult plain = run(args, image);
+            args.insert(args.end(), {"-threads", "2"});
+            RunResult bands = run(args, image);
+            ASSERT_EQ(plain.status, 0) << plain.err;
+            ASSERT_EQ(bands.status, 0) << bands.err;
+            PngHeader h = pngHeader(plain.out);
+            EXPECT_EQ(inflatedImageData(bands.out), inflatedImageData(plain.out))
+                << h.width << " x " << h.height << (interlace ? " interlaced" : "");
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Filters, ThinImageFilter, testing::Values("0", "1", "2", "3", "4"));
 
 // The table above reaches every colour type and depth the encoder writes.
 TEST(ImageDataWriters, CasesCoverEveryColourTypeAndDepth) {
