@@ -7,6 +7,7 @@
 #include <orrim.h>
 #include <zlib.h>
 
+#include <cstdio>
 #include <new>
 #include <thread>
 
@@ -47,7 +48,8 @@ ImageDataWriter* startImageDataWriter(const ImageDataLayout* layout, const Image
     }
     w->verbose = options->verbose;
     int threads = resolveThreadCount(options->threads);
-    // What libpng's row writer would do with the same request.
+    // What libpng's row writer would do with the same request: the band
+    // writer matches it, and the optimiser has it as a candidate.
     int filter = options->filter >= 0 ? options->filter : defaultFilterChoice(options->palette, layout->depth);
     unsigned filterTypes = libpngFilterTypes(filter, layout->width, layout->height);
     DeflateChoice deflate = defaultDeflate(options, filterTypes, filteredDataSize(layout));
@@ -57,6 +59,8 @@ ImageDataWriter* startImageDataWriter(const ImageDataLayout* layout, const Image
         s.filter = options->filter;
         s.level = options->compression;
         s.palette = options->palette;
+        s.defaultFilterTypes = filterTypes;
+        s.defaultDeflate = deflate;
         w->optimizer = startOptimizeWriter(layout, &s, sink, error);
     } else {
         BandSettings s;
@@ -80,12 +84,14 @@ bool finishImageData(ImageDataWriter* w) {
     if (!w->optimizer) return finishBandWriter(w->bands);
     OptimizeResult result;
     if (!finishOptimizeWriter(w->optimizer, &result)) return false;
-    if (w->verbose)
-        pm_message("-optimize: %d trials; best: filter %s, zlib level %d, strategy %s, memory level %d, "
+    if (w->verbose) {
+        char level[16] = "default";  // the default output's own level may win
+        if (result.deflate.level != Z_DEFAULT_COMPRESSION) snprintf(level, sizeof level, "%d", result.deflate.level);
+        pm_message("-optimize: %d trials; best: filter %s, zlib level %s, strategy %s, memory level %d, "
                    "window %d bits: %llu bytes of image data",
-                   result.trials, filterPlanName(result.filter), result.deflate.level,
-                   strategyName(result.deflate.strategy), result.deflate.memLevel, result.deflate.windowBits,
-                   static_cast<unsigned long long>(result.size));
+                   result.trials, filterPlanName(result.filter), level, strategyName(result.deflate.strategy),
+                   result.deflate.memLevel, result.deflate.windowBits, static_cast<unsigned long long>(result.size));
+    }
     return true;
 }
 
