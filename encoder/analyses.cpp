@@ -31,6 +31,19 @@ bool everyGreyValue(const RasterSource* raster, Sample lowMask, Sample factor) {
 
 }  // namespace
 
+bool rasterReadCanFail(const RasterSource* raster) {
+    bool plain = raster->format == pnm_formattype(raster->format);
+    bool rawSamples = raster->format == RPGM_FORMAT || raster->format == RPPM_FORMAT;
+    return plain || (rawSamples && raster->maxval != 255 && raster->maxval != 65535);
+}
+
+void readEveryRow(const RasterSource* raster) {
+    ScopedRow scoped(raster->cols);
+    rewindRaster(raster);
+    for (int y = 0; y < raster->rows; ++y)
+        pnm_readpnmrow(raster->input, scoped.row, raster->cols, raster->maxval, raster->format);
+}
+
 bool allPixelsGrey(const RasterSource* raster) {
     return everyPixel(raster, [](int, int, const Xel& p) { return p.r == p.g && p.g == p.b; });
 }

@@ -19,6 +19,13 @@ bool allPixelsGrey(const RasterSource* raster);
 int findGraySigBits(const RasterSource* raster);
 // For a plain or raw PPM file.
 int findColorSigBits(const RasterSource* raster);
+// Whether reading the raster can fail even though all its bytes are there: a
+// plain raster can end early or hold a stray character, and a raw sample can
+// lie above a maxval that its bytes can pass.
+bool rasterReadCanFail(const RasterSource* raster);
+// Reads every row once, for the row reader's checks alone: a raster that
+// fails them ends the run here.
+void readEveryRow(const RasterSource* raster);
 // Whether every pixel is either fully transparent with one colour or fully
 // opaque with another, so the mask can become a single transparent colour.
 MaskColorResult findMaskTransparentColor(const RasterSource* raster, const AlphaMask* mask);

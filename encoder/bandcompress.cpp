@@ -98,8 +98,7 @@ void filterBand(const BandWriter* w, Band* b) {
         const RowSpan& r = b->rows[i];
         const uint8_t* row = b->raw.data() + r.offset;
         const uint8_t* above = r.firstOfPass ? nullptr : i == 0 ? b->context.data() : b->raw.data() + b->rows[i - 1].offset;
-        int type = w->settings.filter == FILTER_ADAPTIVE ? chooseAdaptiveFilter(row, above, r.length, w->stride)
-                                                         : w->settings.filter;
+        int type = chooseFilterType(w->settings.filterTypes, row, above, r.length, w->stride);
         filterRow(type, row, above, r.length, w->stride, out);
         out += r.length + 1;
     }

@@ -14,7 +14,7 @@
 
 struct BandSettings {
     int threads = 2;                // workers, 1 or more
-    int filter = 0;                 // 0..4, or FILTER_ADAPTIVE
+    unsigned filterTypes = 1;       // the types rows choose from (rowfilter.h): one, or adaptively
     DeflateChoice deflate;
     uint64_t bandBytes = 256 * 1024;  // unfiltered bytes a band collects, in whole rows; best at 32 KB or more
 };

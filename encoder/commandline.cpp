@@ -38,6 +38,17 @@ bool readInt(const char* text, int* value) {
     return fits;
 }
 
+// Whether text is a whole number and nothing else: an optional sign, then
+// digits only. Its value is read as readInt reads it.
+bool readWholeNumber(const char* text, int* value) {
+    const char* digits = text + (text[0] == '+' || text[0] == '-');
+    if (*digits == '\0') return false;
+    for (const char* p = digits; *p; ++p)
+        if (*p < '0' || *p > '9') return false;
+    readInt(text, value);
+    return true;
+}
+
 void rejectAlphaWithTransparent() { pm_error("-alpha and -transparent are mutually exclusive"); }
 
 // Scans one option at argv[*index], consuming its values. Returns false when
@@ -104,8 +115,12 @@ bool scanOneOption(int argc, char** argv, int* index, EncoderSettings* s) {
     } else if (pm_keymatch(arg, "-force", 3)) {
         s->force = true;
     } else if (pm_keymatch(arg, "-threads", 3)) {
-        s->threads = -1;
-        readInt(takeOptionValue(argc, argv, index, USAGE_SYNOPSIS), &s->threads);
+        // A new option, so strict: "2x" or "1.5" is no count of threads.
+        const char* text = takeOptionValue(argc, argv, index, USAGE_SYNOPSIS);
+        if (!readWholeNumber(text, &s->threads)) {
+            pm_message("-threads: '%s' is not a whole number", pm_escapetext(text).c_str());
+            pm_usage(USAGE_SYNOPSIS);
+        }
         if (s->threads < 0 || s->threads > MAX_THREADS) {
             pm_message("threads must be between 1 and %d, or 0 for one per available core", MAX_THREADS);
             pm_usage(USAGE_SYNOPSIS);

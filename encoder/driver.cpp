@@ -100,6 +100,9 @@ void readImageHeader(Conversion* c) {
         abandonConversion(c, "premature end of file in the raster (the header promises %d x %d pixels)", r->cols,
                           r->rows);
     pm_tell2(r->input, &r->rasterPosition, sizeof r->rasterPosition);
+    // Nor for one the row reader refuses part way (a stray character, a
+    // sample above maxval): the analyses may stop before they reach it.
+    if (rasterReadCanFail(r)) readEveryRow(r);
     ImageFacts* f = &c->facts;
     f->cols = r->cols;
     f->rows = r->rows;

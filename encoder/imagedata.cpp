@@ -7,6 +7,7 @@
 #include <orrim.h>
 #include <zlib.h>
 
+#include <cstdio>
 #include <new>
 #include <thread>
 
@@ -19,10 +20,10 @@ struct ImageDataWriter {
 namespace {
 
 // The zlib settings libpng would use for the same request.
-DeflateChoice defaultDeflate(const ImageDataOptions* options, int filter, uint64_t dataSize) {
+DeflateChoice defaultDeflate(const ImageDataOptions* options, unsigned filterTypes, uint64_t dataSize) {
     DeflateChoice d;
     d.level = options->compression >= 0 ? options->compression : Z_DEFAULT_COMPRESSION;
-    d.strategy = filter == 0 ? Z_DEFAULT_STRATEGY : Z_FILTERED;
+    d.strategy = filterTypes == 1u ? Z_DEFAULT_STRATEGY : Z_FILTERED;
     d.memLevel = 8;
     d.windowBits = windowBitsFor(dataSize);
     return d;
@@ -47,18 +48,25 @@ ImageDataWriter* startImageDataWriter(const ImageDataLayout* layout, const Image
     }
     w->verbose = options->verbose;
     int threads = resolveThreadCount(options->threads);
+    // What libpng's row writer would do with the same request: the band
+    // writer matches it, and the optimiser has it as a candidate.
+    int filter = options->filter >= 0 ? options->filter : defaultFilterChoice(options->palette, layout->depth);
+    unsigned filterTypes = libpngFilterTypes(filter, layout->width, layout->height);
+    DeflateChoice deflate = defaultDeflate(options, filterTypes, filteredDataSize(layout));
     if (options->optimize) {
         OptimizeSettings s;
         s.threads = threads;
         s.filter = options->filter;
         s.level = options->compression;
         s.palette = options->palette;
+        s.defaultFilterTypes = filterTypes;
+        s.defaultDeflate = deflate;
         w->optimizer = startOptimizeWriter(layout, &s, sink, error);
     } else {
         BandSettings s;
         s.threads = threads;
-        s.filter = options->filter >= 0 ? options->filter : defaultFilterChoice(options->palette, layout->depth);
-        s.deflate = defaultDeflate(options, s.filter, filteredDataSize(layout));
+        s.filterTypes = filterTypes;
+        s.deflate = deflate;
         w->bands = startBandWriter(layout, &s, sink, error);
     }
     if (!w->optimizer && !w->bands) {
@@ -76,12 +84,14 @@ bool finishImageData(ImageDataWriter* w) {
     if (!w->optimizer) return finishBandWriter(w->bands);
     OptimizeResult result;
     if (!finishOptimizeWriter(w->optimizer, &result)) return false;
-    if (w->verbose)
-        pm_message("-optimize: %d trials; best: filter %s, zlib level %d, strategy %s, memory level %d, "
+    if (w->verbose) {
+        char level[16] = "default";  // the default output's own level may win
+        if (result.deflate.level != Z_DEFAULT_COMPRESSION) snprintf(level, sizeof level, "%d", result.deflate.level);
+        pm_message("-optimize: %d trials; best: filter %s, zlib level %s, strategy %s, memory level %d, "
                    "window %d bits: %llu bytes of image data",
-                   result.trials, filterPlanName(result.filter), result.deflate.level,
-                   strategyName(result.deflate.strategy), result.deflate.memLevel, result.deflate.windowBits,
-                   static_cast<unsigned long long>(result.size));
+                   result.trials, filterPlanName(result.filter), level, strategyName(result.deflate.strategy),
+                   result.deflate.memLevel, result.deflate.windowBits, static_cast<unsigned long long>(result.size));
+    }
     return true;
 }
 

@@ -37,6 +37,7 @@ struct StoredRow {
 
 struct FilterPlan {
     int filter = 0;               // 0..4, FILTER_ADAPTIVE or FILTER_TRIAL
+    unsigned adaptiveTypes = ALL_FILTER_TYPES;  // what FILTER_ADAPTIVE chooses from
     std::vector<uint8_t> types;   // a type for each row; empty for a single type
 };
 
@@ -61,7 +62,11 @@ struct OptimizeWriter {
     size_t widestRow = 0;
     std::string error;
 
+    // The plans the trials explore, and after them the default output's plan
+    // when it is none of those: that one only serves its own trial.
     std::vector<FilterPlan> plans;
+    size_t exploredPlans = 0;
+    size_t defaultPlan = 0;
     std::mutex mutex;
     std::atomic<uint64_t> bestSize{UINT64_MAX};
     std::atomic<uint64_t> bestScreenedSize{UINT64_MAX};  // smallest finished screening
@@ -112,7 +117,7 @@ void planAdaptiveRows(OptimizeWriter* w, FilterPlan* plan, size_t first, size_t 
     for (size_t i = first; i < end; ++i) {
         const StoredRow& r = w->rows[i];
         plan->types[i] = static_cast<uint8_t>(
-            chooseAdaptiveFilter(w->image.data() + r.offset, rowAbove(w, i), r.length, w->stride));
+            chooseAdaptiveFilter(w->image.data() + r.offset, rowAbove(w, i), r.length, w->stride, plan->adaptiveTypes));
     }
 }
 
@@ -166,6 +171,31 @@ void planTrialRows(OptimizeWriter* w, FilterPlan* plan, size_t first, size_t end
     deflateEnd(&z);
 }
 
+// The plan of the default output: one of the explored plans, or one of its
+// own (libpng drops some filter types for an image one pixel wide or high).
+void addDefaultPlan(OptimizeWriter* w) {
+    const unsigned types = w->settings.defaultFilterTypes;
+    for (size_t p = 0; p < w->plans.size(); ++p) {
+        int filter = w->plans[p].filter;
+        bool same = filter == FILTER_ADAPTIVE ? types == w->plans[p].adaptiveTypes
+                                              : filter < ROW_FILTER_TYPES && types == 1u << filter;
+        if (same) {
+            w->defaultPlan = p;
+            return;
+        }
+    }
+    FilterPlan plan;
+    plan.filter = FILTER_ADAPTIVE;
+    for (int type = 0; type < ROW_FILTER_TYPES; ++type)
+        if (types == 1u << type) plan.filter = type;
+    if (plan.filter == FILTER_ADAPTIVE) {
+        plan.adaptiveTypes = types;
+        plan.types.resize(w->rows.size());
+    }
+    w->defaultPlan = w->plans.size();
+    w->plans.push_back(std::move(plan));
+}
+
 void buildPlans(OptimizeWriter* w) {
     std::vector<int> filters;
     if (w->settings.filter >= 0)
@@ -180,6 +210,8 @@ void buildPlans(OptimizeWriter* w) {
         if (f >= ROW_FILTER_TYPES) plan.types.resize(w->rows.size());
         w->plans.push_back(std::move(plan));
     }
+    w->exploredPlans = w->plans.size();
+    addDefaultPlan(w);
     size_t rowTasks = (w->rows.size() + ROWS_A_TASK - 1) / ROWS_A_TASK;
     std::vector<size_t> planned;
     for (size_t p = 0; p < w->plans.size(); ++p)
@@ -303,11 +335,11 @@ void optimize(OptimizeWriter* w) {
     // Plans, all with one strategy: the filtered one can hide the best plan.
     std::vector<size_t> kept;
     size_t first = w->trials.size();
-    for (size_t p = 0; p < w->plans.size(); ++p) {
+    for (size_t p = 0; p < w->exploredPlans; ++p) {
         kept.push_back(first + p);
-        if (w->plans.size() > 1) screen(p, Z_DEFAULT_STRATEGY);
+        if (w->exploredPlans > 1) screen(p, Z_DEFAULT_STRATEGY);
     }
-    if (w->plans.size() > 1) {
+    if (w->exploredPlans > 1) {
         runTrials(w, first);
         if (w->failed) return;
         // Stable: equal sizes keep the plans' order.
@@ -340,13 +372,15 @@ void optimize(OptimizeWriter* w) {
         // Run-length and Huffman-only coding cost little and win on noisy
         // smooth images, where the adaptive plan often suits them best.
         std::vector<size_t> cheap = kept;
-        for (size_t p = 0; p < w->plans.size(); ++p)
+        for (size_t p = 0; p < w->exploredPlans; ++p)
             if (w->plans[p].filter == FILTER_ADAPTIVE && std::find(cheap.begin(), cheap.end(), p) == cheap.end())
                 cheap.push_back(p);
         for (size_t p : cheap)
             for (int cheapStrategy : {Z_RLE, Z_HUFFMAN_ONLY})
                 w->trials.push_back(Trial{p, deflateChoice(level, cheapStrategy, 9, window)});
     }
+    // The default output's own stream: -optimize never writes more than it.
+    w->trials.push_back(Trial{w->defaultPlan, w->settings.defaultDeflate});
     runTrials(w, first);
 }
 

@@ -18,6 +18,10 @@ struct OptimizeSettings {
     int filter = -1;     // -1: try every plan; else the one plan to keep (0..4, FILTER_ADAPTIVE)
     int level = -1;      // -1: 9; else the zlib level to keep
     bool palette = false;  // palette images try the unfiltered plan first
+    // What the default output would use (its plan is among those tried): it
+    // is always a candidate, so the result is never larger than the default's.
+    unsigned defaultFilterTypes = 1;  // the types its rows choose from (rowfilter.h)
+    DeflateChoice defaultDeflate;
 };
 
 // What won.

@@ -142,24 +142,6 @@ ImageDataLayout imageDataLayout(const PngForm* form) {
     return layout;
 }
 
-// The image data writer's sink: one IDAT chunk. While this frame lives,
-// libpng's errors come back here (its line already printed) and end as
-// false, so no jump crosses the writer's frames; the conversion's point is
-// put back either way.
-bool writeIdatChunk(void* context, const uint8_t* data, size_t size) {
-    auto png = static_cast<png_structp>(context);
-    png_voidp outerPoint = png_get_error_ptr(png);
-    jmp_buf localPoint;
-    png_set_error_fn(png, &localPoint, reportLibpngError, nullptr);
-    if (setjmp(localPoint)) {
-        png_set_error_fn(png, outerPoint, reportLibpngError, nullptr);
-        return false;
-    }
-    png_write_chunk(png, IDAT_NAME, data, size);
-    png_set_error_fn(png, outerPoint, reportLibpngError, nullptr);
-    return true;
-}
-
 // Every row of every pass through libpng's row writer; a row the pass
 // leaves out is read but not encoded.
 void writeRowsThroughLibpng(png_structp png, const ImageDataLayout* layout, const RowProducer* rows) {
@@ -239,6 +221,24 @@ void writePng(PngWriteJob* job) {
 }
 
 }  // namespace
+
+// While this frame lives, libpng's errors come back here (its line already
+// printed) and end as false, so no jump crosses the writer's frames; the
+// conversion's point is put back either way. Setting the error pointer
+// sets the warning handler too: the program's own stays.
+bool writeIdatChunk(void* context, const uint8_t* data, size_t size) {
+    auto png = static_cast<png_structp>(context);
+    png_voidp outerPoint = png_get_error_ptr(png);
+    jmp_buf localPoint;
+    png_set_error_fn(png, &localPoint, reportLibpngError, reportLibpngWarning);
+    if (setjmp(localPoint)) {
+        png_set_error_fn(png, outerPoint, reportLibpngError, reportLibpngWarning);
+        return false;
+    }
+    png_write_chunk(png, IDAT_NAME, data, size);
+    png_set_error_fn(png, outerPoint, reportLibpngError, reportLibpngWarning);
+    return true;
+}
 
 void runPngConversion(PngWriteJob* job) {
     createStructures(job);

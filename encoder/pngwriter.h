@@ -66,6 +66,12 @@ struct PngWriteJob {
 // the message of the recovery point it returned to.
 void runPngConversion(PngWriteJob* job);
 
+// The image data writer's sink (context: the write structure): one IDAT
+// chunk. A libpng error while it runs ends as false, its line printed; the
+// caller's recovery point and the program's handlers are in force again
+// afterwards.
+bool writeIdatChunk(void* context, const uint8_t* data, size_t size);
+
 // Destroys libpng's structures if they exist, and the image data writer
 // with its threads (for the caller's abandon).
 void releasePngWriter();

@@ -52,6 +52,17 @@ uint64_t filteredMagnitude(const uint8_t* row, const uint8_t* previous, size_t l
     return sum;
 }
 
+uint64_t filteredMagnitudeOf(int type, const uint8_t* row, const uint8_t* previous, size_t length, size_t stride,
+                             uint64_t limit) {
+    switch (type) {
+    case 0: return filteredMagnitude<0>(row, previous, length, stride, limit);
+    case 1: return filteredMagnitude<1>(row, previous, length, stride, limit);
+    case 2: return filteredMagnitude<2>(row, previous, length, stride, limit);
+    case 3: return filteredMagnitude<3>(row, previous, length, stride, limit);
+    default: return filteredMagnitude<4>(row, previous, length, stride, limit);
+    }
+}
+
 }  // namespace
 
 void filterRow(int type, const uint8_t* row, const uint8_t* previous, size_t length, size_t stride,
@@ -78,21 +89,34 @@ void filterRow(int type, const uint8_t* row, const uint8_t* previous, size_t len
     }
 }
 
-int chooseAdaptiveFilter(const uint8_t* row, const uint8_t* previous, size_t length, size_t stride) {
-    uint64_t sums[ROW_FILTER_TYPES];
-    sums[0] = filteredMagnitude<0>(row, previous, length, stride, UINT64_MAX);
-    sums[1] = filteredMagnitude<1>(row, previous, length, stride, sums[0]);
-    uint64_t best = sums[0] < sums[1] ? sums[0] : sums[1];
-    sums[2] = filteredMagnitude<2>(row, previous, length, stride, best);
-    best = best < sums[2] ? best : sums[2];
-    sums[3] = filteredMagnitude<3>(row, previous, length, stride, best);
-    best = best < sums[3] ? best : sums[3];
-    sums[4] = filteredMagnitude<4>(row, previous, length, stride, best);
+int chooseAdaptiveFilter(const uint8_t* row, const uint8_t* previous, size_t length, size_t stride,
+                         unsigned types) {
     // The first type with the least sum; a sum cut short is above the least.
+    uint64_t best = UINT64_MAX;
     int chosen = 0;
-    for (int type = 1; type < ROW_FILTER_TYPES; ++type)
-        if (sums[type] < sums[chosen]) chosen = type;
+    for (int type = 0; type < ROW_FILTER_TYPES; ++type) {
+        if (!(types & (1u << type))) continue;
+        uint64_t sum = filteredMagnitudeOf(type, row, previous, length, stride, best);
+        if (sum < best) {
+            best = sum;
+            chosen = type;
+        }
+    }
     return chosen;
 }
 
+int chooseFilterType(unsigned types, const uint8_t* row, const uint8_t* previous, size_t length, size_t stride) {
+    for (int type = 0; type < ROW_FILTER_TYPES; ++type)
+        if (types == 1u << type) return type;
+    return chooseAdaptiveFilter(row, previous, length, stride, types);
+}
+
 int defaultFilterChoice(bool palette, int depth) { return palette || depth < 8 ? 0 : FILTER_ADAPTIVE; }
+
+unsigned libpngFilterTypes(int filter, uint32_t width, uint32_t height) {
+    const unsigned SUB = 1u << 1, UP = 1u << 2, AVERAGE = 1u << 3, PAETH = 1u << 4;
+    unsigned types = filter == FILTER_ADAPTIVE ? ALL_FILTER_TYPES : 1u << filter;
+    if (width == 1) types &= ~(SUB | AVERAGE | PAETH);
+    if (height == 1) types &= ~(UP | AVERAGE | PAETH);
+    return types != 0 ? types : 1u;
+}

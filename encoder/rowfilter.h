@@ -16,11 +16,25 @@ const int FILTER_ADAPTIVE = 5;
 void filterRow(int type, const uint8_t* row, const uint8_t* previous, size_t length, size_t stride,
                uint8_t* out);
 
-// The adaptive choice for one row; ties go to the lower type.
-int chooseAdaptiveFilter(const uint8_t* row, const uint8_t* previous, size_t length, size_t stride);
+// A set of filter types: bit t for type t.
+const unsigned ALL_FILTER_TYPES = (1u << ROW_FILTER_TYPES) - 1;
+
+// The adaptive choice for one row among the types in the set; ties go to the
+// lower type.
+int chooseAdaptiveFilter(const uint8_t* row, const uint8_t* previous, size_t length, size_t stride,
+                         unsigned types = ALL_FILTER_TYPES);
+
+// The type a row gets from a set: its one type, or the adaptive choice.
+int chooseFilterType(unsigned types, const uint8_t* row, const uint8_t* previous, size_t length, size_t stride);
 
 // The filter a row gets by default: none for palette images and depths below
 // 8, where filtering rarely pays; the adaptive choice otherwise.
 int defaultFilterChoice(bool palette, int depth);
+
+// The types libpng's row writer uses for a filter choice (0..4 or
+// FILTER_ADAPTIVE) on an image of this size: it drops sub, average and Paeth
+// for an image one pixel wide and up, average and Paeth for one a row high,
+// and filters nothing when no type is left.
+unsigned libpngFilterTypes(int filter, uint32_t width, uint32_t height);
 
 #endif

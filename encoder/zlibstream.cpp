@@ -5,8 +5,11 @@
 #include <algorithm>
 
 int windowBitsFor(uint64_t size) {
+    // deflate keeps its look-ahead (262 bytes) inside the window, so a
+    // window reaches back over size bytes only when it holds that much more.
+    const uint64_t LOOKAHEAD = 262;
     int bits = 9;  // zlib's deflate takes no smaller window
-    while (bits < 15 && (uint64_t(1) << bits) < size) ++bits;
+    while (bits < 15 && (uint64_t(1) << bits) < size + LOOKAHEAD) ++bits;
     return bits;
 }
 

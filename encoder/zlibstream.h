@@ -27,7 +27,8 @@ struct ImageDataSink {
 const size_t IDAT_CHUNK_BYTES = 65536;
 
 // The smallest window (9..15 bits) that reaches back over all of size bytes:
-// a larger one compresses no better and costs the decoder more memory.
+// a larger one compresses no better and costs the decoder more memory. This
+// is also the window libpng picks for image data of that size.
 int windowBitsFor(uint64_t size);
 
 // The two header bytes of a zlib stream with these settings.

@@ -12,6 +12,7 @@ struct FatalInput {};
 
 }  // namespace
 
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static bool ready = false;
     if (!ready) {

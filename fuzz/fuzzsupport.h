@@ -12,6 +12,9 @@
 #include <string>
 #include <vector>
 
+// libFuzzer's entry point, which each harness defines.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+
 struct FatalInput {};
 
 [[noreturn]] inline void throwFatal() { throw FatalInput{}; }

@@ -132,13 +132,17 @@ def main():
         write(outdir, "rasterunpack", name, b"\0\0" + data)
         write(outdir, "rasterunpack", name + "_mix_gamma", b"\x2e\x01" + data)
     for name, data in images.items():
-        write(outdir, "rasterpack", name, b"\0\0\0" + piece(b"") + piece(b"") + piece(b"") + data)
+        write(outdir, "rasterpack", name, b"\0\0\0\0" + piece(b"") + piece(b"") + piece(b"") + data)
+        # -optimize with -threads 2; -threads 3 with -interlace
+        write(outdir, "rasterpack", name + "_optimize", b"\0\0\0\x05" + piece(b"") + piece(b"") + piece(b"") + data)
+        write(outdir, "rasterpack", name + "_threads", b"\x20\0\0\x06" + piece(b"") + piece(b"") + piece(b"") + data)
         write(outdir, "huecut", name, b"\x10\x05" + piece(b"") + data)
     ppm = images["ppm_255_raw"]
-    write(outdir, "rasterpack", "alpha_palette_text", b"\x07\x0e\x21" + piece(mask) + piece(palette) + piece(COMMENTS) + ppm)
-    write(outdir, "rasterpack", "force_interlace_chunks", b"\x30\xfc\x07" + piece(b"") + piece(b"") + piece(b"") + ppm)
+    write(outdir, "rasterpack", "alpha_palette_text", b"\x07\x0e\x21\0" + piece(mask) + piece(palette) + piece(COMMENTS) + ppm)
+    write(outdir, "rasterpack", "force_interlace_chunks", b"\x30\xfc\x07\0" + piece(b"") + piece(b"") + piece(b"") + ppm)
     write(outdir, "huecut", "mapfile_floyd", b"\x03\x09" + piece(palette) + ppm)
-    write(outdir, "huecut", "refine", b"\x04\x02" + piece(b"") + ppm)
+    write(outdir, "huecut", "refine", b"\x04\x0a" + piece(b"") + ppm)
+    write(outdir, "huecut", "refine_ten_floyd", b"\x06\x10" + piece(b"") + ppm)
 
 
 main()

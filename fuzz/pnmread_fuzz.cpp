@@ -109,6 +109,7 @@ void readThroughRewindablePipe(const uint8_t* data, size_t size) {
 
 }  // namespace
 
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static bool ready = false;
     if (!ready) {

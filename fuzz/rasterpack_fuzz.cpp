@@ -1,4 +1,4 @@
-// Fuzzes rasterpack's whole conversion, PNM to PNG. The first three bytes
+// Fuzzes rasterpack's whole conversion, PNM to PNG. The first four bytes
 // pick the options and their values; then come an -alpha mask, a -palette
 // file and a comment file, each a piece with its length ahead of it; the
 // rest is the PNM image. A fatal line, the program's own or one through
@@ -16,9 +16,21 @@ char programName[] = "rasterpack";
 const char* const COLORS[] = {"black", "=#808080", "rgb:ffff/0/8000", "#fff", "gray50", "=red", "bogus", "#0000ff"};
 const char* const GAMMAS[] = {"0.45", "1", "0", "-3", "1e30"};
 const char* const TIMES[][2] = {{"2003-01-02", "12:34:56"}, {"99-12-31", "23:59:60"}, {"2003-13-01", "0:0:0"}};
+// Null: no -threads; "2x" is refused.
+const char* const THREADS[] = {nullptr, nullptr, "2", "3", "0", "1", "16", "2x"};
+
+// The image data writers: -optimize, and -threads with a count or a bad value.
+void addWriterOptions(uint8_t w, Arguments* args) {
+    if (w & 1) args->add("-optimize");
+    if (const char* threads = THREADS[(w >> 1) & 7]) {
+        args->add("-threads");
+        args->add(threads);
+    }
+}
 
 void addOptions(InputCursor* in, Arguments* args, bool* alpha, bool* palette, bool* comments) {
-    uint8_t a = in->byte(), b = in->byte(), v = in->byte();
+    uint8_t a = in->byte(), b = in->byte(), v = in->byte(), w = in->byte();
+    addWriterOptions(w, args);
     *alpha = a & 1;
     if (*alpha) {
         args->add("-alpha");

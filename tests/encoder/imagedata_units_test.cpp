@@ -90,9 +90,12 @@ TEST(ZlibStream, HeaderChecksAndWindow) {
         EXPECT_EQ(header[1], c.flg) << c.level;
         EXPECT_EQ((header[0] * 256 + header[1]) % 31, 0);
     }
+    // The window holds the data and deflate's 262 bytes of look-ahead.
     EXPECT_EQ(windowBitsFor(0), 9);
-    EXPECT_EQ(windowBitsFor(512), 9);
-    EXPECT_EQ(windowBitsFor(513), 10);
+    EXPECT_EQ(windowBitsFor(250), 9);
+    EXPECT_EQ(windowBitsFor(251), 10);
+    EXPECT_EQ(windowBitsFor(16122), 14);
+    EXPECT_EQ(windowBitsFor(16123), 15);
     EXPECT_EQ(windowBitsFor(32768), 15);
     EXPECT_EQ(windowBitsFor(uint64_t(1) << 40), 15);
 }
@@ -198,7 +201,7 @@ TEST_P(BandEdges, EveryRowCountAndWidthDecodes) {
                 std::vector<uint8_t> pixels = bitPixels(layout);
                 BandSettings s;
                 s.threads = c.threads;
-                s.filter = c.filter;
+                s.filterTypes = c.filter == FILTER_ADAPTIVE ? ALL_FILTER_TYPES : 1u << c.filter;
                 s.bandBytes = c.bandBytes;
                 s.deflate.windowBits = windowBitsFor(filteredDataSize(&layout));
                 Collected out;

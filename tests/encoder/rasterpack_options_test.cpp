@@ -203,7 +203,10 @@ struct RangeCase {
     const char* option;
     const char* value;
     bool accepted;
+    const char* message = nullptr;  // null: the option's range message
 };
+
+const char* const NOT_WHOLE = "not a whole number";
 
 void PrintTo(const RangeCase& c, std::ostream* os) { *os << c.option << ' ' << c.value; }
 
@@ -219,7 +222,8 @@ TEST_P(OptionRange, AcceptsOnlyItsRange) {
     }
     std::string option = c.option;
     std::string message =
-        option == "-filter"        ? "rasterpack: filter must be 0 (none), 1 (sub), 2 (up), 3 (avg) or 4 (paeth)\n"
+        c.message                  ? "rasterpack: " + option + ": '" + c.value + "' is " + c.message + "\n"
+        : option == "-filter"      ? "rasterpack: filter must be 0 (none), 1 (sub), 2 (up), 3 (avg) or 4 (paeth)\n"
         : option == "-compression" ? "rasterpack: zlib compression must be between 0 (none) and 9 (max)\n"
                                    : "rasterpack: threads must be between 1 and 256, or 0 for one per available core\n";
     EXPECT_NE(r.status, 0);
@@ -239,9 +243,14 @@ INSTANTIATE_TEST_SUITE_P(
                     RangeCase{"-compression", "10", false}, RangeCase{"-compression", "max", false},
                     RangeCase{"-compression", "0", true}, RangeCase{"-compression", "9", true},
                     RangeCase{"-threads", "-1", false}, RangeCase{"-threads", "257", false},
-                    RangeCase{"-threads", "two", false}, RangeCase{"-threads", "4294967298", false},
-                    RangeCase{"-threads", "0", true}, RangeCase{"-threads", "1", true},
-                    RangeCase{"-threads", "256", true}, RangeCase{"-thr", "3", true}));
+                    RangeCase{"-threads", "4294967298", false}, RangeCase{"-threads", "0", true},
+                    RangeCase{"-threads", "1", true}, RangeCase{"-threads", "+2", true},
+                    RangeCase{"-threads", "256", true}, RangeCase{"-thr", "3", true},
+                    // -threads takes a whole number and nothing else
+                    RangeCase{"-threads", "two", false, NOT_WHOLE}, RangeCase{"-threads", "2x", false, NOT_WHOLE},
+                    RangeCase{"-threads", "1.5", false, NOT_WHOLE}, RangeCase{"-threads", "1e3", false, NOT_WHOLE},
+                    RangeCase{"-threads", " 2", false, NOT_WHOLE}, RangeCase{"-threads", "", false, NOT_WHOLE},
+                    RangeCase{"-threads", "-", false, NOT_WHOLE}, RangeCase{"-threads", "3 ", false, NOT_WHOLE}));
 
 class FilterChoice : public testing::TestWithParam<int> {};
 

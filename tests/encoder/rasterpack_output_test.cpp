@@ -331,4 +331,43 @@ TEST(ShortRaster, IsRefusedBeforeAnyOutput) {
     }
 }
 
+// A raster whose bytes are all there but that the row reader refuses part
+// way: a plain one that ends early or holds a stray character, a sample
+// above maxval. Refused before any output, in every mode, whether or not an
+// analysis would have read that far.
+struct BadRasterCase {
+    const char* name;
+    std::string image;
+    const char* message;
+};
+
+TEST(BadRaster, IsRefusedBeforeAnyOutputInEveryMode) {
+    const BadRasterCase cases[] = {
+        {"plain PBM ending early", "P1\n5 3\n1 1 0 1 0\n0 0 0", "premature end of file in the raster"},
+        {"plain PBM with a stray character", "P1\n3 2\n1 0 1\n0 x 1", "stray character 'x' in the plain raster"},
+        {"plain 16-bit PGM ending early", "P2\n2 2\n300\n1   2   3", "premature end of file in the raster"},
+        {"plain 16-bit PPM with a stray character", "P3\n2 1\n300\n1 2 3 4 5 ;",
+         "stray character ';' in the plain raster"},
+        {"plain PGM above maxval", "P2\n2 1\n100\n50 200\n", "sample value 200 is above maxval 100"},
+        {"raw PGM above maxval", std::string("P5\n2 1\n100\n\x32\xc8", 14), "sample value 200 is above maxval 100"},
+        {"raw 16-bit PPM above maxval", std::string("P6\n2 1\n300\n\0\1\0\1\0\1\1\0\2\0\3\0", 24),
+         "sample value 512 is above maxval 300"},
+    };
+    const std::vector<std::vector<std::string>> modes = {{}, {"-force"}, {"-interlace"}, {"-threads", "2"},
+                                                         {"-optimize"}, {"-optimize", "-force"}};
+    const std::string path = scratchDir() + "/bad.pnm";
+    for (const BadRasterCase& c : cases) {
+        writeFile(path, c.image);
+        for (const std::vector<std::string>& args : modes) {
+            for (bool fromFile : {false, true}) {
+                RunResult r = runProgram(rasterpackPath(), args, c.image, fromFile ? path : "");
+                SCOPED_TRACE(std::string(c.name) + (args.empty() ? "" : " " + args[0]) + (fromFile ? " file" : " pipe"));
+                EXPECT_EQ(r.status, 1);
+                EXPECT_EQ(r.err, std::string("rasterpack: ") + c.message + "\n");
+                EXPECT_TRUE(r.out.empty()) << r.out.size() << " bytes";
+            }
+        }
+    }
+}
+
 }  // namespace

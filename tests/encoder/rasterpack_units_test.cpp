@@ -1,5 +1,7 @@
-// Small functions of rasterpack: time parsing, rescaling, libpng recovery.
+// Small functions of rasterpack: time parsing, rescaling, libpng recovery
+// and the image data sink.
 #include "modtime.h"
+#include "pngwriter.h"
 #include "rows.h"
 
 #include <gtest/gtest.h>
@@ -163,6 +165,41 @@ TEST(LibpngRecovery, ArmedErrorReturnsToThePoint) {
     EXPECT_EQ(arrivals, 1);
     EXPECT_NE(err.find("rasterpack:  fatal libpng error: "), std::string::npos) << err;
     png_destroy_write_struct(&recoveryTestPng, &recoveryTestInfo);
+}
+
+// The image data writer's sink writes IDAT chunks under a recovery point of
+// its own; afterwards the conversion's point and the program's warning
+// handler, which escapes control bytes, are in force again, whether the
+// chunk went out or the write failed.
+void appendToString(png_structp png, png_bytep data, size_t size) {
+    static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), size);
+}
+
+void failTheWrite(png_structp png, png_bytep, size_t) { png_error(png, "Write Error"); }
+
+void flushNothing(png_structp) {}
+
+TEST(LibpngRecovery, IdatChunksKeepThePointAndTheWarningHandler) {
+    for (bool writeFails : {false, true}) {
+        png_structp png =
+            png_create_write_struct(PNG_LIBPNG_VER_STRING, &pngJumpBuffer, reportLibpngError, reportLibpngWarning);
+        ASSERT_NE(png, nullptr);
+        std::string written;
+        png_set_write_fn(png, &written, writeFails ? failTheWrite : appendToString, flushNothing);
+        const uint8_t data[3] = {1, 2, 3};
+        testing::internal::CaptureStderr();
+        pngRecoveryArmed = true;
+        bool ok = writeIdatChunk(png, data, sizeof data);
+        png_warning(png, "key\x01word");
+        pngRecoveryArmed = false;
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(ok, !writeFails);
+        EXPECT_EQ(png_get_error_ptr(png), static_cast<void*>(&pngJumpBuffer));
+        EXPECT_EQ(written.size(), writeFails ? 0u : 3u + 12u);
+        EXPECT_NE(err.find("libpng warning: key\\x01word\n"), std::string::npos) << err;
+        EXPECT_EQ(err.find('\x01'), std::string::npos) << err;
+        png_destroy_write_struct(&png, nullptr);
+    }
 }
 
 }  // namespace

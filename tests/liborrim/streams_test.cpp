@@ -12,6 +12,7 @@
 
 // The tests provoke allocations far beyond any machine; under
 // AddressSanitizer they must fail like ordinary malloc, not abort.
+extern "C" const char* __asan_default_options();
 extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
 
 namespace {

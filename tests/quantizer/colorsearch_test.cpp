@@ -47,7 +47,7 @@ struct SearchCase {
     int spread;       // pixels lie up to this far from a level
 };
 
-void PrintTo(const SearchCase& c, std::ostream* os) {
+static void PrintTo(const SearchCase& c, std::ostream* os) {
     *os << "maxval " << c.maxval << ", " << c.mapSize << " entries, " << c.levels << " levels, spread " << c.spread;
 }
 

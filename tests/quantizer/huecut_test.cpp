@@ -47,7 +47,7 @@ struct ArgumentCase {
     std::string message;
 };
 
-void PrintTo(const ArgumentCase& c, std::ostream* os) {
+static void PrintTo(const ArgumentCase& c, std::ostream* os) {
     *os << "huecut";
     for (const std::string& a : c.args) *os << " '" << a << "'";
 }
@@ -496,7 +496,7 @@ struct BoundedCase {
     std::string message;  // a line of standard error, when not empty
 };
 
-void PrintTo(const BoundedCase& c, std::ostream* os) { *os << c.name; }
+static void PrintTo(const BoundedCase& c, std::ostream* os) { *os << c.name; }
 
 class BoundedMemory : public testing::TestWithParam<BoundedCase> {};
 

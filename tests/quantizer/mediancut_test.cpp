@@ -118,7 +118,7 @@ struct AxisCase {
     int axis;
 };
 
-void PrintTo(const AxisCase& c, std::ostream* os) {
+static void PrintTo(const AxisCase& c, std::ostream* os) {
     *os << "spans " << c.red << "/" << c.green << "/" << c.blue << " -> axis " << c.axis;
 }
 

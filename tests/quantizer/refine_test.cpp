@@ -138,7 +138,7 @@ struct RefineCase {
     int requested;  // median cut size
 };
 
-void PrintTo(const RefineCase& c, std::ostream* os) { *os << "image " << c.which << ", " << c.requested << " colours"; }
+static void PrintTo(const RefineCase& c, std::ostream* os) { *os << "image " << c.which << ", " << c.requested << " colours"; }
 
 class RefineAgainstBruteForce : public testing::TestWithParam<RefineCase> {
   protected:

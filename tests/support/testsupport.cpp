@@ -103,19 +103,47 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     return result;
 }
 
-std::string scratchDir() {
-    static std::string root;
-    if (root.empty()) {
-        char tmpl[] = "/tmp/orrimtest.XXXXXX";
-        if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
-        root = tmpl;
-        static std::string removeCommand = "rm -rf '" + root + "'";
-        std::atexit([] { if (system(removeCommand.c_str())) {} });
+namespace {
+
+// The scratch root, and the process that made it: a death-test child shares
+// the parent's memory and its exit handlers, and must not remove the folder
+// the parent goes on using.
+struct ScratchRoot {
+    std::string path;
+    pid_t owner = 0;
+};
+
+ScratchRoot& scratchRoot() {
+    static ScratchRoot root;
+    return root;
+}
+
+void removeScratchRoot() {
+    const ScratchRoot& root = scratchRoot();
+    if (root.path.empty() || getpid() != root.owner) return;
+    std::string command = "rm -rf '" + root.path + "'";
+    if (system(command.c_str())) {
     }
+}
+
+}  // namespace
+
+std::string scratchDir() {
+    ScratchRoot& root = scratchRoot();
+    if (root.path.empty()) {
+        char tmpl[] = "/tmp/orrimtest.XXXXXX";
+        if (!mkdtemp(tmpl)) throw std::runtime_error(std::string("mkdtemp failed: ") + strerror(errno));
+        root.path = tmpl;
+        root.owner = getpid();
+        std::atexit(removeScratchRoot);
+    }
+    // A folder a death-test child made under the same number is passed over.
     static int counter = 0;
-    std::string dir = root + "/" + std::to_string(++counter);
-    mkdir(dir.c_str(), 0700);
-    return dir;
+    for (;;) {
+        std::string dir = root.path + "/" + std::to_string(++counter);
+        if (mkdir(dir.c_str(), 0700) == 0) return dir;
+        if (errno != EEXIST) throw std::runtime_error("cannot make the scratch folder " + dir + ": " + strerror(errno));
+    }
 }
 
 void writeFile(const std::string& path, const std::string& bytes) {
