@@ -1,5 +1,7 @@
 #include "pixels.h"
 
+#include <cstdint>
+
 namespace {
 
 // One sample at *p, advancing p.
@@ -13,10 +15,13 @@ inline uint16_t takeSample(const uint8_t*& p) {
     return *p++;
 }
 
+// (p x alpha + b x (maxval - alpha)) / maxval, truncated, in integers: a
+// whole result stays whole (white over white is white at any alpha). 64 bits
+// hold the sum at maxval 65535.
 uint16_t composite(uint16_t sample, uint16_t background, uint16_t alpha, uint16_t maxval) {
-    double opacity = double(alpha) / maxval;
-    double mixed = double(sample) * alpha / maxval + background * (1.0 - opacity);
-    return static_cast<uint16_t>(static_cast<uint32_t>(mixed));
+    if (alpha >= maxval) return sample;
+    uint64_t mixed = uint64_t(sample) * alpha + uint64_t(background) * (maxval - alpha);
+    return static_cast<uint16_t>(mixed / maxval);
 }
 
 // storeXel for one alpha mode, so that the per-pixel loops carry no test of it.

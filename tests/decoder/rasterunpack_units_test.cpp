@@ -193,15 +193,22 @@ PixelConversion conversion(int colorType, AlphaMode mode, uint16_t maxval = 255,
     return c;
 }
 
+// The composite is (p x alpha + b x (M - alpha)) / M truncated: a whole
+// result stays whole.
 TEST(StoreXel, CompositingWorkedValues) {
     const struct {
-        uint16_t colour, background, alpha, expected;
-    } cases[] = {{200, 50, 128, 125}, {200, 0, 100, 78}, {10, 250, 200, 61}, {10, 250, 0, 250}, {10, 250, 255, 10}};
+        uint16_t maxval, colour, background, alpha, expected;
+    } cases[] = {{255, 200, 50, 128, 125},       {255, 200, 0, 100, 78},         {255, 10, 250, 200, 61},
+                 {255, 10, 250, 0, 250},         {255, 10, 250, 255, 10},        {255, 255, 255, 122, 255},
+                 {255, 51, 0, 5, 1},             {65535, 65535, 65535, 30001, 65535},
+                 {65535, 65535, 0, 65534, 65534}, {65535, 40000, 20000, 32768, 30000},
+                 {15, 15, 15, 7, 15},            {1, 1, 0, 0, 0}};
     for (const auto& c : cases) {
-        PixelConversion pc = conversion(2, ALPHA_MIX, 255, {c.background, c.background, c.background});
+        PixelConversion pc = conversion(2, ALPHA_MIX, c.maxval, {c.background, c.background, c.background});
         Xel out{9, 9, 9};
         storeXel(pc, &out, c.colour, c.colour, c.colour, c.alpha);
-        EXPECT_EQ(out, (Xel{c.expected, c.expected, c.expected})) << c.colour << " " << c.alpha;
+        EXPECT_EQ(out, (Xel{c.expected, c.expected, c.expected})) << c.colour << " over " << c.background << " at "
+                                                                  << c.alpha << "/" << c.maxval;
     }
 }
 
