@@ -38,15 +38,19 @@ inline void store(const PixelConversion& c, Xel* out, uint16_t red, uint16_t gre
     }
 }
 
+// The transparency of a grey or truecolour pixel is decided on its samples
+// as stored, before the gamma correction or the shift to the significant
+// bits, either of which can make different samples equal.
 template <bool SIXTEEN, AlphaMode MODE>
 void convertPixels(const PixelConversion& c, const uint8_t* p, uint32_t width, Xel* out) {
     const uint16_t m = c.maxval;
+    const uint16_t* map = c.sampleMap;
     switch (c.colorType) {
         case 0:
             for (uint32_t x = 0; x < width; ++x) {
                 uint16_t v = takeSample<SIXTEEN>(p);
                 uint16_t a = c.hasTrns && v == c.trnsGrey ? 0 : m;
-                store<MODE>(c, &out[x], v, v, v, a);
+                store<MODE>(c, &out[x], map[v], map[v], map[v], a);
             }
             break;
         case 2:
@@ -56,7 +60,7 @@ void convertPixels(const PixelConversion& c, const uint8_t* p, uint32_t width, X
                 uint16_t b = takeSample<SIXTEEN>(p);
                 bool transparent =
                     c.hasTrns && r == c.trnsColor.red && g == c.trnsColor.green && b == c.trnsColor.blue;
-                store<MODE>(c, &out[x], r, g, b, transparent ? 0 : m);
+                store<MODE>(c, &out[x], map[r], map[g], map[b], transparent ? 0 : m);
             }
             break;
         case 3:
@@ -71,8 +75,8 @@ void convertPixels(const PixelConversion& c, const uint8_t* p, uint32_t width, X
         case 4:
             for (uint32_t x = 0; x < width; ++x) {
                 uint16_t v = takeSample<SIXTEEN>(p);
-                uint16_t a = takeSample<SIXTEEN>(p);
-                store<MODE>(c, &out[x], v, v, v, a);
+                uint16_t a = static_cast<uint16_t>(takeSample<SIXTEEN>(p) >> c.alphaShift);
+                store<MODE>(c, &out[x], map[v], map[v], map[v], a);
             }
             break;
         case 6:
@@ -80,8 +84,8 @@ void convertPixels(const PixelConversion& c, const uint8_t* p, uint32_t width, X
                 uint16_t r = takeSample<SIXTEEN>(p);
                 uint16_t g = takeSample<SIXTEEN>(p);
                 uint16_t b = takeSample<SIXTEEN>(p);
-                uint16_t a = takeSample<SIXTEEN>(p);
-                store<MODE>(c, &out[x], r, g, b, a);
+                uint16_t a = static_cast<uint16_t>(takeSample<SIXTEEN>(p) >> c.alphaShift);
+                store<MODE>(c, &out[x], map[r], map[g], map[b], a);
             }
             break;
     }
@@ -98,7 +102,19 @@ void convertPixelsIn(const PixelConversion& c, const uint8_t* row, uint32_t widt
 
 }  // namespace
 
-PixelConversion pixelConversionFor(const HeaderFacts& facts, const DecodePlan& plan, AlphaMode mode) {
+size_t sampleMapSize(int bitDepth) { return size_t(1) << bitDepth; }
+
+void fillSampleMap(const DecodePlan& plan, int bitDepth, uint16_t* map) {
+    size_t size = sampleMapSize(bitDepth);
+    for (size_t v = 0; v < size; ++v) {
+        uint16_t sample = static_cast<uint16_t>(v);
+        map[v] = plan.gamma ? correctGamma(sample, plan.maxval, plan.totalGamma)
+                            : static_cast<uint16_t>(sample >> plan.colourShift);
+    }
+}
+
+PixelConversion pixelConversionFor(const HeaderFacts& facts, const DecodePlan& plan, AlphaMode mode,
+                                   const uint16_t* sampleMap) {
     PixelConversion c;
     c.colorType = facts.colorType;
     c.sixteenBit = facts.bitDepth == 16;
@@ -108,8 +124,10 @@ PixelConversion pixelConversionFor(const HeaderFacts& facts, const DecodePlan& p
     c.background = plan.background;
     c.palette = plan.palette;
     c.paletteAlpha = plan.paletteAlpha;
-    c.trnsGrey = plan.trnsGrey;
-    c.trnsColor = plan.trnsColor;
+    c.sampleMap = sampleMap;
+    c.alphaShift = plan.alphaShift;
+    c.trnsGrey = facts.trnsGrey;
+    c.trnsColor = facts.trnsColor;
     return c;
 }
 

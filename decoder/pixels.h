@@ -7,6 +7,7 @@
 
 #include <orrim.h>
 
+#include <cstddef>
 #include <cstdint>
 
 // What every pixel of one image is converted with.
@@ -17,13 +18,25 @@ struct PixelConversion {
     uint16_t maxval = 255;
     AlphaMode alphaMode = ALPHA_NONE;
     Rgb16 background = {0, 0, 0};
-    const PaletteEntry* palette = nullptr;     // 256 entries
-    const uint16_t* paletteAlpha = nullptr;    // 256 entries
-    uint16_t trnsGrey = 0;                     // on the output's scale, gamma-corrected
+    const PaletteEntry* palette = nullptr;   // 256 entries
+    const uint16_t* paletteAlpha = nullptr;  // 256 entries
+    // Each grey, red, green or blue sample as stored to its output value:
+    // sampleMapSize entries. Not used for palette images.
+    const uint16_t* sampleMap = nullptr;
+    int alphaShift = 0;
+    uint16_t trnsGrey = 0;  // as stored, compared before any mapping
     Rgb16 trnsColor = {0, 0, 0};
 };
 
-PixelConversion pixelConversionFor(const HeaderFacts& facts, const DecodePlan& plan, AlphaMode mode);
+// Entries of the sample map for samples of bitDepth bits.
+size_t sampleMapSize(int bitDepth);
+// Fills the map with the plan's gamma correction, or its shift to the
+// significant bits, or the samples unchanged.
+void fillSampleMap(const DecodePlan& plan, int bitDepth, uint16_t* map);
+
+// sampleMap: filled by fillSampleMap, or null for a palette image.
+PixelConversion pixelConversionFor(const HeaderFacts& facts, const DecodePlan& plan, AlphaMode mode,
+                                   const uint16_t* sampleMap);
 
 // Stores one output pixel: the colour, the alpha alone, or the colour
 // composited against the background, as the alpha mode asks.

@@ -139,18 +139,11 @@ void printPlanNotes(const DecodePlan& plan, bool verbose) {
         if (verbose || plan.notes[i].always) pm_message("%s", plan.notes[i].text);
 }
 
-void requestTransformations(png_structp png, const DecodePlan& plan) {
-    if (plan.pack) png_set_packing(png);
-    if (plan.gamma) png_set_gamma(png, plan.screenGamma, plan.fileGamma);
-    if (plan.shift) {
-        png_color_8 bits;
-        bits.red = plan.shiftBits.red;
-        bits.green = plan.shiftBits.green;
-        bits.blue = plan.shiftBits.blue;
-        bits.gray = plan.shiftBits.grey;
-        bits.alpha = plan.shiftBits.alpha;
-        png_set_shift(png, &bits);
-    }
+// The samples come as stored, but for depths below 8 one a byte: the pixel
+// conversion compares them with the tRNS values before it corrects or
+// shifts them.
+void requestTransformations(png_structp png, const HeaderFacts& f) {
+    if (f.bitDepth < 8) png_set_packing(png);
 }
 
 // Reads every pass. A row's buffer is allocated when the first pass that
@@ -179,6 +172,12 @@ void readImageRows(DecodedPng* d, size_t allocBytes) {
 }
 
 void decideConversion(DecodedPng* d, const DecoderSettings& settings) {
+    if (displayGammaRefused(d->facts, settings)) {
+        char message[NOTE_SIZE];
+        snprintf(message, sizeof message, "-gamma 0 applies only to a PNG without gAMA; this one has an image gamma of %.5g",
+                 double(d->facts.imageGamma));
+        abandonDecodedPng(d, message);
+    }
     d->plan = planConversion(d->facts, settings);
     printPlanNotes(d->plan, settings.verbose);
     if (settings.backgroundColor) {
@@ -217,7 +216,7 @@ void decodePng(FILE* input, const DecoderSettings& settings, DecodedPng* d) {
     if (!d->rows) failAllocation(d);
 
     decideConversion(d, settings);
-    requestTransformations(d->png, d->plan);
+    requestTransformations(d->png, d->facts);
     readImageRows(d, rowBytes);
     pngRecoveryArmed = false;
     activeDecode = nullptr;

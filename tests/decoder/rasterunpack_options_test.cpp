@@ -204,6 +204,12 @@ TEST_P(Failure, OneLineNothingWritten) {
 }
 
 const std::string PNG = validPng();
+
+std::string withGama(const std::string& png) {
+    std::vector<PngChunk> chunks = pngChunks(png);
+    chunks.insert(chunks.begin() + 1, PngChunk{"gAMA", bytes32({45455})});
+    return assemblePng(chunks);
+}
 const char* const SETJMP = "setjmp returns error condition";
 
 INSTANTIATE_TEST_SUITE_P(
@@ -222,7 +228,9 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"NoEnd", PNG.substr(0, chunkAt(PNG, "IEND") - 4), {}, SETJMP, true},
         FailureCase{"HugeClaimLittleData", hugeClaim(100000, 100000), {}, SETJMP, true},
         FailureCase{"BadBackgroundWithoutMix", PNG, {"-background", "nocolour"},
-                    "invalid color 'nocolour': unknown color name", false}),
+                    "invalid color 'nocolour': unknown color name", false},
+        FailureCase{"GammaZeroWithGama", withGama(PNG), {"-gamma", "0"},
+                    "-gamma 0 applies only to a PNG without gAMA; this one has an image gamma of 0.45455", false}),
     [](const testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
 // Property: a PNG with any one byte of a chunk changed (its CRC made right

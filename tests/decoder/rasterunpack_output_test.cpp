@@ -20,6 +20,11 @@ std::string bytes8(std::initializer_list<unsigned> values) {
 }
 
 PngChunk plte(std::initializer_list<unsigned> rgb) { return {"PLTE", bytes8(rgb)}; }
+PngChunk plte(const std::vector<uint32_t>& rgb) {
+    std::string s;
+    for (uint32_t v : rgb) s += char(v);
+    return {"PLTE", s};
+}
 PngChunk trns8(std::initializer_list<unsigned> alphas) { return {"tRNS", bytes8(alphas)}; }
 PngChunk trns16(std::initializer_list<unsigned> values) { return {"tRNS", bytes16(values)}; }
 PngChunk sbit(std::initializer_list<unsigned> counts) { return {"sBIT", bytes8(counts)}; }
@@ -65,6 +70,7 @@ TEST_P(Output, ExactPnm) {
         EXPECT_NE(r.err.find("rasterunpack: " + c.errLine + "\n"), std::string::npos) << r.err;
 }
 
+const std::vector<uint32_t> THREE_COLOURS = {10, 100, 200, 50, 60, 70, 255, 0, 128};
 const std::vector<uint32_t> RGBA_PIXELS = {200, 10, 0, 128, 200, 10, 0, 255, 200, 10, 0, 0};
 
 INSTANTIATE_TEST_SUITE_P(
@@ -130,6 +136,28 @@ INSTANTIATE_TEST_SUITE_P(
                    makePgm(2, 1, 255, {186, 136}), ""},
         OutputCase{"GammaPalette", image(2, 1, 8, 3, {0, 1}, {plte({128, 64, 255, 0, 0, 0})}), {"-gamma", "2.2"},
                    makePpm(2, 1, 255, {186, 136, 255, 0, 0, 0}), ""},
+        // Samples and palette entries take one gamma, read as the number
+        // given: libpng read 128 as fixed point and left 1.02 undone.
+        OutputCase{"Gamma128Truecolour", image(3, 1, 8, 2, THREE_COLOURS, {gama(45455)}), {"-gamma", "128"},
+                   makePpm(3, 1, 255, {241, 251, 254, 248, 249, 249, 255, 0, 252}), ""},
+        OutputCase{"Gamma128Palette", image(3, 1, 8, 3, {0, 1, 2}, {gama(45455), plte(THREE_COLOURS)}),
+                   {"-gamma", "128"}, makePpm(3, 1, 255, {241, 251, 254, 248, 249, 249, 255, 0, 252}), ""},
+        OutputCase{"Gamma102Truecolour", image(3, 1, 8, 2, THREE_COLOURS), {"-gamma", "1.02"},
+                   makePpm(3, 1, 255, {11, 102, 201, 52, 62, 72, 255, 0, 130}), ""},
+        OutputCase{"Gamma102Palette", image(3, 1, 8, 3, {0, 1, 2}, {plte(THREE_COLOURS)}), {"-gamma", "1.02"},
+                   makePpm(3, 1, 255, {11, 102, 201, 52, 62, 72, 255, 0, 130}), ""},
+        // The tRNS grey is compared with the samples as stored: 253 is not
+        // transparent although the correction takes it where 252 goes.
+        OutputCase{"GammaTrnsGrey", image(4, 1, 8, 0, {250, 251, 252, 253}, {trns16({252})}),
+                   {"-gamma", "2.2", "-alpha"}, makePbm(4, 1, {0, 0, 1, 0}), ""},
+        // 17 differs from the tRNS colour only in bits sBIT marks
+        // insignificant: it stays opaque under -mix as under -alpha.
+        OutputCase{"SbitTrnsMix", image(3, 1, 8, 2, {16, 16, 16, 17, 17, 17, 200, 200, 200},
+                                        {sbit({4, 4, 4}), trns16({16, 16, 16})}),
+                   {"-mix"}, makePpm(3, 1, 15, {15, 15, 15, 1, 1, 1, 12, 12, 12}), ""},
+        OutputCase{"SbitTrnsAlpha", image(3, 1, 8, 2, {16, 16, 16, 17, 17, 17, 200, 200, 200},
+                                          {sbit({4, 4, 4}), trns16({16, 16, 16})}),
+                   {"-alpha"}, makePbm(3, 1, {1, 0, 0}), ""},
         OutputCase{"GammaEqualToFile", image(1, 1, 8, 0, {128}, {gama(50000)}), {"-gamma", "0.5"},
                    makePgm(1, 1, 255, {128}), ""},
         OutputCase{"GammaZeroWithoutGama", image(1, 1, 8, 0, {128}), {"-gamma", "0"}, makePgm(1, 1, 255, {128}), ""},

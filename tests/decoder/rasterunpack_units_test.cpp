@@ -69,7 +69,6 @@ TEST_P(Plan, MaxvalFormatAndTransformations) {
     EXPECT_EQ(chooseOutputFormat(c.facts, plan, c.settings.alphaMode), c.format);
     EXPECT_EQ(plan.shift, c.shift);
     EXPECT_EQ(plan.gamma, c.gamma);
-    EXPECT_EQ(plan.pack, c.facts.bitDepth < 8);
     std::vector<std::string> always;
     for (int i = 0; i < plan.noteCount; ++i)
         if (plan.notes[i].always) always.push_back(plan.notes[i].text);
@@ -113,15 +112,13 @@ INSTANTIATE_TEST_SUITE_P(
                  false, {}}),
     [](const testing::TestParamInfo<PlanCase>& info) { return info.param.name; });
 
-TEST(PlanDetail, GreyShiftBringsTrnsAndBackgroundToTheLoweredMaxval) {
+TEST(PlanDetail, GreyShiftBringsTheBackgroundToTheLoweredMaxval) {
     HeaderFacts f = withSbit(facts(0, 16), {0, 0, 0, 4, 0});
-    f.hasTrns = true;
-    f.trnsGrey = 0xF000;
     f.hasBkgd = true;
     f.bkgdGrey = 0x8000;
     DecodePlan plan = planConversion(f, settings(ALPHA_MIX));
     EXPECT_EQ(plan.maxval, 15);
-    EXPECT_EQ(plan.trnsGrey, 15);
+    EXPECT_EQ(plan.colourShift, 12);
     EXPECT_EQ(plan.background.blue, 8);
 }
 
@@ -161,16 +158,6 @@ INSTANTIATE_TEST_SUITE_P(
                     BackgroundCase{"GammaCorrected", withBkgd(facts(2, 8), 0, 0, {64, 128, 255}), 2.2f,
                                    {136, 186, 255}}),
     [](const testing::TestParamInfo<BackgroundCase>& info) { return info.param.name; });
-
-TEST(PlanDetail, TrnsColourIsGammaCorrectedForComparison) {
-    HeaderFacts f = facts(2, 8);
-    f.hasTrns = true;
-    f.trnsColor = {64, 128, 0};
-    DecodePlan plan = planConversion(f, settings(ALPHA_NONE, 2.2f));
-    EXPECT_EQ(plan.trnsColor.red, 136);
-    EXPECT_EQ(plan.trnsColor.green, 186);
-    EXPECT_EQ(plan.trnsColor.blue, 0);
-}
 
 // --- gamma and compositing ---------------------------------------------------------
 
@@ -218,6 +205,104 @@ TEST(StoreXel, Modes) {
     EXPECT_EQ(out, (Xel{0, 0, 77}));
     storeXel(conversion(2, ALPHA_NONE), &out, 1, 2, 3, 0);
     EXPECT_EQ(out, (Xel{1, 2, 3}));
+}
+
+// --- rows as stored to output pixels ---------------------------------------------
+
+// The row bytes as libpng delivers them, through the plan and the sample map.
+std::vector<Xel> convertStored(const HeaderFacts& f, const DecoderSettings& s, const std::vector<uint8_t>& row) {
+    DecodePlan plan = planConversion(f, s);
+    std::vector<uint16_t> map(sampleMapSize(f.bitDepth));
+    fillSampleMap(plan, f.bitDepth, map.data());
+    PixelConversion c = pixelConversionFor(f, plan, s.alphaMode, f.colorType == 3 ? nullptr : map.data());
+    std::vector<Xel> out(f.width);
+    EXPECT_TRUE(convertRow(c, row.data(), f.width, out.data()));
+    return out;
+}
+
+HeaderFacts wide(HeaderFacts f, uint32_t width) {
+    f.width = width;
+    return f;
+}
+
+HeaderFacts withTrnsGrey(HeaderFacts f, uint16_t grey) {
+    f.hasTrns = true;
+    f.trnsGrey = grey;
+    return f;
+}
+
+HeaderFacts withTrnsColour(HeaderFacts f, Rgb16 colour) {
+    f.hasTrns = true;
+    f.trnsColor = colour;
+    return f;
+}
+
+Xel grey(Sample v) { return Xel{v, v, v}; }
+Xel alpha(Sample a) { return Xel{0, 0, a}; }
+
+struct StoredCase {
+    const char* name;
+    HeaderFacts facts;
+    DecoderSettings settings;
+    std::vector<uint8_t> row;
+    std::vector<Xel> expected;
+};
+
+class StoredSamples : public testing::TestWithParam<StoredCase> {};
+
+TEST_P(StoredSamples, TransparencyIsDecidedBeforeTheSamplesAreMapped) {
+    const StoredCase& c = GetParam();
+    EXPECT_EQ(convertStored(c.facts, c.settings, c.row), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, StoredSamples,
+    testing::Values(
+        // 17 differs from the tRNS colour 16 only in bits sBIT marks
+        // insignificant: it stays opaque, under -mix as under -alpha.
+        StoredCase{"SbitMix", withTrnsColour(withSbit(wide(facts(2, 8), 3), {4, 4, 4, 0, 0}), {16, 16, 16}),
+                   settings(ALPHA_MIX), {16, 16, 16, 17, 17, 17, 200, 200, 200}, {grey(15), grey(1), grey(12)}},
+        StoredCase{"SbitAlpha", withTrnsColour(withSbit(wide(facts(2, 8), 3), {4, 4, 4, 0, 0}), {16, 16, 16}),
+                   settings(ALPHA_ONLY), {16, 16, 16, 17, 17, 17, 200, 200, 200}, {alpha(0), alpha(255), alpha(255)}},
+        StoredCase{"SbitGreyMix", withTrnsGrey(withSbit(wide(facts(0, 8), 2), {0, 0, 0, 4, 0}), 0xf3),
+                   settings(ALPHA_MIX), {0xf3, 0xf4}, {grey(15), grey(15)}},
+        // Gamma 2.2 takes 252 and 253 to the same value: only 252 is the
+        // tRNS grey.
+        StoredCase{"GammaGrey8", withTrnsGrey(wide(facts(0, 8), 4), 252), settings(ALPHA_ONLY, 2.2f),
+                   {250, 251, 252, 253}, {alpha(255), alpha(255), alpha(0), alpha(255)}},
+        StoredCase{"GammaGrey16", withTrnsGrey(wide(facts(0, 16), 2), 1000), settings(ALPHA_ONLY, 2.2f),
+                   {0x03, 0xe8, 0x03, 0xe9}, {alpha(0), alpha(65535)}},
+        StoredCase{"GammaRgbMix", withTrnsColour(wide(facts(2, 8), 2), {253, 253, 253}),
+                   settings(ALPHA_MIX, 2.2f), {252, 252, 252, 253, 253, 253}, {grey(254), grey(255)}},
+        // An alpha channel loses the bits sBIT marks insignificant under -alpha.
+        StoredCase{"AlphaSbit", withSbit(wide(facts(4, 16), 2), {0, 0, 0, 16, 4}), settings(ALPHA_ONLY),
+                   {1, 2, 0xff, 0xff, 1, 2, 0x7f, 0xff}, {alpha(15), alpha(7)}}),
+    [](const testing::TestParamInfo<StoredCase>& info) { return info.param.name; });
+
+// Samples, palette entries and the background all take the same gamma, one
+// that is read as the number given.
+TEST(Gamma, SamplesPaletteAndBackgroundAgree) {
+    for (float display : {128.0f, 1.02f, 2.2f, 0.3f, 0.001f}) {
+        for (uint8_t v : {0, 1, 17, 100, 200, 254, 255}) {
+            HeaderFacts truecolour = withBkgd(gammaFile(facts(2, 8), 0.45455f), 0, 0, {v, v, v});
+            HeaderFacts palette = withBkgd(gammaFile(facts(3, 8), 0.45455f), 0, 0, {});
+            palette.paletteCount = 1;
+            palette.palette[0] = {v, v, v};
+            Xel sample = convertStored(truecolour, settings(ALPHA_NONE, display), {v, v, v})[0];
+            Xel entry = convertStored(palette, settings(ALPHA_NONE, display), {0})[0];
+            DecodePlan plan = planConversion(truecolour, settings(ALPHA_MIX, display));
+            uint16_t expected = correctGamma(v, 255, display * 0.45455f);
+            EXPECT_EQ(sample, grey(expected)) << display << " " << int(v);
+            EXPECT_EQ(entry, grey(expected)) << display << " " << int(v);
+            EXPECT_EQ(plan.background.red, expected) << display << " " << int(v);
+        }
+    }
+}
+
+TEST(Gamma, ZeroIsRefusedOnlyForAPngWithGama) {
+    EXPECT_FALSE(displayGammaRefused(facts(0, 8), settings(ALPHA_NONE, 0.0f)));
+    EXPECT_TRUE(displayGammaRefused(gammaFile(facts(0, 8), 0.45455f), settings(ALPHA_NONE, 0.0f)));
+    EXPECT_FALSE(displayGammaRefused(gammaFile(facts(0, 8), 0.45455f), settings(ALPHA_NONE, 2.2f)));
 }
 
 // --- reports ----------------------------------------------------------------------------
