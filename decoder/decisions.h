@@ -1,6 +1,6 @@
 // rasterunpack's decisions: from the PNG's header facts and the settings to
-// the transformations to ask of libpng, the output maxval, the background,
-// the values the pixel conversion compares against, and the output format.
+// what the pixel conversion does to the samples (gamma correction or shift),
+// the output maxval, the palette, the background, and the output format.
 // Pure functions over plain records, so that they can be checked as tables.
 #ifndef RASTERUNPACK_DECISIONS_H
 #define RASTERUNPACK_DECISIONS_H

@@ -1,5 +1,5 @@
-// rasterunpack's per-pixel conversion: one decoded PNG row, as libpng
-// delivers it after the requested transformations, into one row of Xels.
+// rasterunpack's per-pixel conversion: one decoded PNG row, its samples as
+// the PNG stores them (packed below 8 bits), into one row of Xels.
 #ifndef RASTERUNPACK_PIXELS_H
 #define RASTERUNPACK_PIXELS_H
 
@@ -13,7 +13,7 @@
 // What every pixel of one image is converted with.
 struct PixelConversion {
     int colorType = 0;
-    bool sixteenBit = false;  // two bytes a sample, high first; else one
+    int bitDepth = 8;  // 1, 2 and 4 packed, 16 two bytes a sample, high first
     bool hasTrns = false;
     uint16_t maxval = 255;
     AlphaMode alphaMode = ALPHA_NONE;
@@ -42,8 +42,8 @@ PixelConversion pixelConversionFor(const HeaderFacts& facts, const DecodePlan& p
 // composited against the background, as the alpha mode asks.
 void storeXel(const PixelConversion& c, Xel* out, uint16_t red, uint16_t green, uint16_t blue, uint16_t alpha);
 
-// Converts width pixels of row into out. False for a colour type the PNG
-// format does not have.
+// Converts width pixels of row into out. False for a colour type or bit
+// depth the PNG format does not have.
 bool convertRow(const PixelConversion& c, const uint8_t* row, uint32_t width, Xel* out);
 
 #endif

@@ -122,15 +122,17 @@ void readHeaderFacts(png_structp png, png_infop info, HeaderFacts* f) {
     }
 }
 
-// Bytes of one decoded row: width x bytes per sample x channels, unpacked.
-bool decodedRowBytes(const HeaderFacts& f, size_t* bytes) {
-    size_t channels = f.colorType == PNG_COLOR_TYPE_RGB_ALPHA ? 4
-                      : f.colorType == PNG_COLOR_TYPE_RGB     ? 3
-                      : f.colorType == PNG_COLOR_TYPE_GA      ? 2
-                                                              : 1;
-    size_t perPixel = channels * (f.bitDepth == 16 ? 2 : 1);
-    if (f.width > SIZE_MAX / perPixel) return false;
-    *bytes = f.width * perPixel;
+// Bytes of one row as stored: width x channels x depth bits, rounded up to
+// whole bytes. A 1-bit image costs its bits, not a byte a pixel.
+bool storedRowBytes(const HeaderFacts& f, size_t* bytes) {
+    uint64_t channels = f.colorType == PNG_COLOR_TYPE_RGB_ALPHA ? 4
+                        : f.colorType == PNG_COLOR_TYPE_RGB     ? 3
+                        : f.colorType == PNG_COLOR_TYPE_GA      ? 2
+                                                                : 1;
+    uint64_t bits = uint64_t(f.width) * channels * uint64_t(f.bitDepth);  // below 2^39
+    uint64_t whole = (bits + 7) / 8;
+    if (whole > SIZE_MAX) return false;
+    *bytes = size_t(whole);
     return true;
 }
 
@@ -139,16 +141,10 @@ void printPlanNotes(const DecodePlan& plan, bool verbose) {
         if (verbose || plan.notes[i].always) pm_message("%s", plan.notes[i].text);
 }
 
-// The samples come as stored, but for depths below 8 one a byte: the pixel
-// conversion compares them with the tRNS values before it corrects or
-// shifts them.
-void requestTransformations(png_structp png, const HeaderFacts& f) {
-    if (f.bitDepth < 8) png_set_packing(png);
-}
-
-// Reads every pass. A row's buffer is allocated when the first pass that
-// touches it comes, so a file that claims a large image but ends early has
-// cost only the rows its data reached.
+// Reads every pass, the samples as stored. A row's buffer is allocated when
+// the first pass that touches it comes, so a file that claims a large image
+// but ends early has cost only the rows its data reached. The buffers start
+// zeroed: a later pass merges its pixels into bytes an earlier one wrote.
 void readImageRows(DecodedPng* d, size_t allocBytes) {
     int passes = png_set_interlace_handling(d->png);
     png_read_update_info(d->png, d->info);
@@ -161,8 +157,7 @@ void readImageRows(DecodedPng* d, size_t allocBytes) {
         for (uint32_t y = 0; y < d->facts.height; ++y) {
             bool touched = passHasColumns && (!interlaced || PNG_ROW_IN_INTERLACE_PASS(y, pass));
             if (touched && !d->rows[y]) {
-                // Every byte is written by the passes before it is read.
-                d->rows[y] = static_cast<uint8_t*>(malloc(allocBytes ? allocBytes : 1));
+                d->rows[y] = static_cast<uint8_t*>(calloc(allocBytes ? allocBytes : 1, 1));
                 if (!d->rows[y]) failAllocation(d);
             }
             png_read_row(d->png, d->rows[y], nullptr);
@@ -210,13 +205,12 @@ void decodePng(FILE* input, const DecoderSettings& settings, DecodedPng* d) {
     }
 
     size_t rowBytes = 0;
-    if (d->facts.height > MAX_HEIGHT || !decodedRowBytes(d->facts, &rowBytes)) failAllocation(d);
+    if (d->facts.height > MAX_HEIGHT || !storedRowBytes(d->facts, &rowBytes)) failAllocation(d);
     d->rowBytes = rowBytes;
     d->rows = static_cast<uint8_t**>(calloc(d->facts.height ? d->facts.height : 1, sizeof(uint8_t*)));
     if (!d->rows) failAllocation(d);
 
     decideConversion(d, settings);
-    requestTransformations(d->png, d->facts);
     readImageRows(d, rowBytes);
     pngRecoveryArmed = false;
     activeDecode = nullptr;

@@ -293,17 +293,13 @@ TEST(Failure, DamagedPngsAreDecodedOrRefusedCleanly) {
 #endif
 #endif
 
-TEST(Memory, ImageBeyondTheAddressSpaceLimitEndsWithTheMessage) {
-#ifdef UNDER_ASAN
-    GTEST_SKIP() << "the sanitizer needs more address space than the limit leaves";
-#else
-    // Rows of 8 MB under a 100 MB limit: the rows run out of room. The image
-    // data is all zeros, deflated a row at a time.
-    const uint32_t width = 1000000, height = 20;
-    std::string row(size_t(width) * 8 + 1, '\0');
+// The image data of height all-zero rows of rowBytes bytes (filter byte
+// included), deflated a row at a time.
+std::string zeroRowsData(size_t rowBytes, uint32_t height) {
+    std::string row(rowBytes, '\0');
     std::string data;
     z_stream z{};
-    ASSERT_EQ(deflateInit(&z, 1), Z_OK);
+    EXPECT_EQ(deflateInit(&z, 1), Z_OK);
     std::string out(1 << 20, '\0');
     for (uint32_t y = 0; y < height; ++y) {
         z.next_in = reinterpret_cast<Bytef*>(&row[0]);
@@ -317,12 +313,45 @@ TEST(Memory, ImageBeyondTheAddressSpaceLimitEndsWithTheMessage) {
         } while (z.avail_out == 0);
     }
     deflateEnd(&z);
-    std::string path = scratchDir() + "/wide.png";
-    writeFile(path, assemblePng({{"IHDR", ihdrData(width, height, 16, 6, false)}, {"IDAT", data}, {"IEND", ""}}));
-    RunResult r = runProgram("/bin/sh", {"-c", "ulimit -v 100000; exec \"$0\" \"$1\"", rasterunpackPath(), path});
+    return data;
+}
+
+// Runs rasterunpack on the PNG under an address-space limit of limitKb.
+RunResult runLimited(const std::string& png, int limitKb) {
+    std::string path = scratchDir() + "/limited.png";
+    writeFile(path, png);
+    return runProgram("/bin/sh", {"-c", "ulimit -v " + std::to_string(limitKb) + "; exec \"$0\" \"$1\"",
+                                  rasterunpackPath(), path});
+}
+
+TEST(Memory, ImageBeyondTheAddressSpaceLimitEndsWithTheMessage) {
+#ifdef UNDER_ASAN
+    GTEST_SKIP() << "the sanitizer needs more address space than the limit leaves";
+#else
+    // Rows of 8 MB under a 100 MB limit: the rows run out of room.
+    const uint32_t width = 1000000, height = 20;
+    std::string data = zeroRowsData(size_t(width) * 8 + 1, height);
+    RunResult r = runLimited(
+        assemblePng({{"IHDR", ihdrData(width, height, 16, 6, false)}, {"IDAT", data}, {"IEND", ""}}), 100000);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "rasterunpack: couldn't allocate space for image\n");
+#endif
+}
+
+// A 1-bit image is held as its bits: 100 rows of a million pixels cost
+// 12.5 MB, not 100 MB.
+TEST(Memory, BitImageIsHeldPacked) {
+#ifdef UNDER_ASAN
+    GTEST_SKIP() << "the sanitizer needs more address space than the limit leaves";
+#else
+    const uint32_t width = 1000000, height = 100;
+    std::string data = zeroRowsData(width / 8 + 1, height);
+    RunResult r = runLimited(
+        assemblePng({{"IHDR", ihdrData(width, height, 1, 0, false)}, {"IDAT", data}, {"IEND", ""}}), 60000);
+    EXPECT_EQ(r.status, 0) << r.err;
+    size_t header = r.out.find('\n', 3) + 1;  // "P4\n1000000 100\n"
+    EXPECT_EQ(r.out.size() - header, size_t(height) * width / 8);
 #endif
 }
 

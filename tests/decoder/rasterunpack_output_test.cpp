@@ -70,6 +70,29 @@ TEST_P(Output, ExactPnm) {
         EXPECT_NE(r.err.find("rasterunpack: " + c.errLine + "\n"), std::string::npos) << r.err;
 }
 
+// 0 is black in the PNG, 1 in the PBM: the pattern flips.
+std::vector<uint32_t> pattern(size_t count, uint32_t modulus) {
+    std::vector<uint32_t> v;
+    for (size_t i = 0; i < count; ++i) v.push_back(uint32_t((i * 7 + i / 5) % modulus));
+    return v;
+}
+const std::vector<uint32_t> BITS_11X9_PNG = pattern(99, 2);
+const std::vector<uint32_t> BITS_11X9 = [] {
+    std::vector<uint32_t> v;
+    for (uint32_t b : BITS_11X9_PNG) v.push_back(1 - b);
+    return v;
+}();
+const std::vector<uint32_t> INDEXES_7X5 = pattern(35, 16);
+const std::vector<uint32_t> GREY_RAMP = [] {
+    std::vector<uint32_t> v;
+    for (uint32_t i = 0; i < 16; ++i) v.insert(v.end(), {i * 17, i * 17, i * 17});
+    return v;
+}();
+const std::vector<Sample> RAMP_7X5 = [] {
+    std::vector<Sample> v;
+    for (uint32_t i : INDEXES_7X5) v.push_back(i * 17);
+    return v;
+}();
 const std::vector<uint32_t> THREE_COLOURS = {10, 100, 200, 50, 60, 70, 255, 0, 128};
 const std::vector<uint32_t> RGBA_PIXELS = {200, 10, 0, 128, 200, 10, 0, 255, 200, 10, 0, 0};
 
@@ -170,6 +193,11 @@ INSTANTIATE_TEST_SUITE_P(
         OutputCase{"PhysSquare", image(1, 1, 8, 0, {1}, {phys(7, 7)}), {}, makePgm(1, 1, 255, {1}), ""},
         OutputCase{"InterlacedGrey2", image(9, 9, 2, 0, std::vector<uint32_t>(81, 2), {}, true), {},
                    makePgm(9, 9, 3, std::vector<Sample>(81, 2)), ""},
+        // Packed rows: each pass merges its pixels into bytes an earlier one wrote.
+        OutputCase{"InterlacedGrey1", image(11, 9, 1, 0, BITS_11X9_PNG, {}, true), {},
+                   makePbm(11, 9, std::vector<int>(BITS_11X9.begin(), BITS_11X9.end())), ""},
+        OutputCase{"InterlacedPalette4", image(7, 5, 4, 3, INDEXES_7X5, {plte(GREY_RAMP)}, true), {},
+                   makePgm(7, 5, 255, RAMP_7X5), ""},
         OutputCase{"InterlacedNarrow", image(1, 5, 16, 4, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, {}, true), {"-alpha"},
                    makePgm(1, 5, 65535, {2, 4, 6, 8, 10}), ""}),
     [](const testing::TestParamInfo<OutputCase>& info) { return info.param.name; });

@@ -274,6 +274,18 @@ INSTANTIATE_TEST_SUITE_P(
                    {0x03, 0xe8, 0x03, 0xe9}, {alpha(0), alpha(65535)}},
         StoredCase{"GammaRgbMix", withTrnsColour(wide(facts(2, 8), 2), {253, 253, 253}),
                    settings(ALPHA_MIX, 2.2f), {252, 252, 252, 253, 253, 253}, {grey(254), grey(255)}},
+        // Below 8 bits the samples come packed, the first in the high bits.
+        StoredCase{"Grey1Packed", wide(facts(0, 1), 10), settings(), {0xb0, 0x40},
+                   {grey(1), grey(0), grey(1), grey(1), grey(0), grey(0), grey(0), grey(0), grey(0), grey(1)}},
+        StoredCase{"Grey2PackedTrns", withTrnsGrey(wide(facts(0, 2), 5), 2), settings(ALPHA_ONLY), {0x1b, 0x80},
+                   {alpha(3), alpha(3), alpha(0), alpha(3), alpha(0)}},
+        StoredCase{"Grey4PackedSbit", withSbit(wide(facts(0, 4), 3), {0, 0, 0, 2, 0}), settings(), {0xf4, 0x30},
+                   {grey(3), grey(1), grey(0)}},
+        // Index 15 is beyond the palette: black.
+        StoredCase{"Palette4Packed", wide(greyPalette(4, 3), 3), settings(), {0x1f, 0x20},
+                   {grey(16), grey(0), grey(32)}},
+        StoredCase{"Palette1Packed", wide(greyPalette(1, 2), 9), settings(), {0x81, 0x80},
+                   {grey(16), grey(0), grey(0), grey(0), grey(0), grey(0), grey(0), grey(16), grey(16)}},
         // An alpha channel loses the bits sBIT marks insignificant under -alpha.
         StoredCase{"AlphaSbit", withSbit(wide(facts(4, 16), 2), {0, 0, 0, 16, 4}), settings(ALPHA_ONLY),
                    {1, 2, 0xff, 0xff, 1, 2, 0x7f, 0xff}, {alpha(15), alpha(7)}}),
