@@ -21,6 +21,15 @@ struct DecodedPng {
     DecodePlan plan;
     size_t rowBytes = 0;
     uint8_t** rows = nullptr;  // facts.height rows of rowBytes bytes, the samples as stored
+
+    // The -text collection: what the dump may still take, and a decoded text
+    // on its way into libpng's list.
+    size_t textBytesLeft = 0;
+    int textChunksLeft = 0;
+    bool textChunksCut = false;  // the warning about their number was given
+    char* pendingText = nullptr;
+    // The last four bytes read: a chunk's CRC when the text callback runs.
+    uint8_t lastRead[4] = {};
 };
 
 // Reads the PNG on input whole: signature, header, decisions (their reports
@@ -31,7 +40,8 @@ void decodePng(FILE* input, const DecoderSettings& settings, DecodedPng* decoded
 
 // The tIME chunk, or null when the file had none.
 const png_time* modificationTime(const DecodedPng& decoded);
-// The text chunks from both sides of the image data, in file order.
+// The text chunks from both sides of the image data, in file order; only
+// with -text (without it they are skipped unread).
 int textChunks(const DecodedPng& decoded, png_text** texts);
 
 // Frees the rows and libpng's structures.

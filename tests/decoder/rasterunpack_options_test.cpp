@@ -293,18 +293,17 @@ TEST(Failure, DamagedPngsAreDecodedOrRefusedCleanly) {
 #endif
 #endif
 
-// The image data of height all-zero rows of rowBytes bytes (filter byte
-// included), deflated a row at a time.
-std::string zeroRowsData(size_t rowBytes, uint32_t height) {
-    std::string row(rowBytes, '\0');
+// count copies of block as one zlib stream, deflated a copy at a time.
+std::string deflatedCopies(const std::string& block, uint32_t count) {
+    std::string in = block;
     std::string data;
     z_stream z{};
     EXPECT_EQ(deflateInit(&z, 1), Z_OK);
     std::string out(1 << 20, '\0');
-    for (uint32_t y = 0; y < height; ++y) {
-        z.next_in = reinterpret_cast<Bytef*>(&row[0]);
-        z.avail_in = uInt(row.size());
-        int flush = y + 1 == height ? Z_FINISH : Z_NO_FLUSH;
+    for (uint32_t i = 0; i < count; ++i) {
+        z.next_in = reinterpret_cast<Bytef*>(&in[0]);
+        z.avail_in = uInt(in.size());
+        int flush = i + 1 == count ? Z_FINISH : Z_NO_FLUSH;
         do {
             z.next_out = reinterpret_cast<Bytef*>(&out[0]);
             z.avail_out = uInt(out.size());
@@ -314,6 +313,11 @@ std::string zeroRowsData(size_t rowBytes, uint32_t height) {
     }
     deflateEnd(&z);
     return data;
+}
+
+// The image data of height all-zero rows of rowBytes bytes (filter byte included).
+std::string zeroRowsData(size_t rowBytes, uint32_t height) {
+    return deflatedCopies(std::string(rowBytes, '\0'), height);
 }
 
 // Runs rasterunpack on the PNG under an address-space limit of limitKb.
@@ -352,6 +356,24 @@ TEST(Memory, BitImageIsHeldPacked) {
     EXPECT_EQ(r.status, 0) << r.err;
     size_t header = r.out.find('\n', 3) + 1;  // "P4\n1000000 100\n"
     EXPECT_EQ(r.out.size() - header, size_t(height) * width / 8);
+#endif
+}
+
+// 20 zTXt chunks of 30 MiB text each in 700 KB: without -text none is
+// inflated, and 600 MiB of text do not fit a 200 MB address space.
+TEST(Memory, TextChunksAreNotInflatedWithoutText) {
+#ifdef UNDER_ASAN
+    GTEST_SKIP() << "the sanitizer needs more address space than the limit leaves";
+#else
+    PngChunk ztxt{"zTXt", std::string("Comment\0\0", 9) + deflatedCopies(std::string(1 << 20, 'A'), 30)};
+    std::vector<PngChunk> chunks{{"IHDR", ihdrData(1, 1, 8, 0, false)}};
+    chunks.insert(chunks.end(), 20, ztxt);
+    chunks.push_back({"IDAT", deflatedCopies(std::string(2, '\0'), 1)});
+    chunks.push_back({"IEND", ""});
+    RunResult r = runLimited(assemblePng(chunks), 200000);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, makePgm(1, 1, 255, {0}));
 #endif
 }
 

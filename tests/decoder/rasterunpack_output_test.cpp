@@ -237,7 +237,7 @@ std::string zTxt(const std::string& key, const std::string& text) {
     uLongf size = compressBound(uLong(text.size()));
     std::string z(size, '\0');
     compress2(reinterpret_cast<Bytef*>(&z[0]), &size, reinterpret_cast<const Bytef*>(text.data()), uLong(text.size()),
-              9);
+              1);
     z.resize(size);
     return key + std::string("\0\0", 2) + z;
 }
@@ -245,15 +245,75 @@ std::string zTxt(const std::string& key, const std::string& text) {
 TEST(Reports, TextFromBothSidesOfTheImageDataInFileOrder) {
     std::string dir = scratchDir();
     PngRecipe s = image(1, 1, 8, 0, {1}, {{"tEXt", std::string("Title\0Sunset", 12)}});
+    s.beforeData.push_back({"iTXt", std::string("Author\0\1\0en\0Autor\0", 18) + zTxt("", "Ann").substr(2)});
     s.afterData.push_back({"zTXt", zTxt("Comment", "first\nsecond")});
     s.afterData.push_back({"tEXt", std::string("Creation Time\0" "2003", 18)});
     RunResult r = run({"-text", dir + "/dump.txt"}, buildPng(s));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(readFile(dir + "/dump.txt"),
               "Title           Sunset\n"
+              "Author          Ann\n"
               "Comment         first\n"
               "                second\n"
               "\"Creation Time\" 2003\n");
+}
+
+// A chunk of text is what it holds: a damaged one is not dumped.
+TEST(Reports, TextChunkWithAWrongCrcIsLeftOut) {
+    std::string dir = scratchDir();
+    std::string png = buildPng(image(1, 1, 8, 0, {1}, {{"tEXt", std::string("Bad\0crc", 7)},
+                                                        {"tEXt", std::string("Good\0crc", 8)}}));
+    png[png.find("Bad") + 7] ^= 1;  // the first byte of its CRC
+    RunResult r = run({"-text", dir + "/dump.txt"}, png);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readFile(dir + "/dump.txt"), "Good            crc\n");
+}
+
+// Text chunks together hold at most 64 MiB of text and number at most
+// 1000; a chunk beyond is skipped with a warning and the run goes on.
+TEST(Reports, TextBeyondTheBudgetIsSkipped) {
+    std::string dir = scratchDir();
+    std::string forty(40 << 20, 'A');
+    std::string z = zTxt("", forty).substr(2);
+    PngRecipe s = image(1, 1, 8, 0, {1}, {{"zTXt", std::string("First\0\0", 7) + z},
+                                         {"zTXt", std::string("Second\0\0", 8) + z}});
+    s.afterData.push_back({"tEXt", std::string("After\0fits", 10)});
+    RunResult r = run({"-text", dir + "/dump.txt"}, buildPng(s));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, makePgm(1, 1, 255, {1}));
+    EXPECT_EQ(r.err, "rasterunpack: warning - zTXt chunk skipped: the text chunks would hold more than 64 MiB\n");
+    EXPECT_EQ(readFile(dir + "/dump.txt"), "First           " + forty + "\nAfter           fits\n");
+}
+
+TEST(Reports, TextChunksBeyondTheThousandthAreSkipped) {
+    std::string dir = scratchDir();
+    PngRecipe s = image(1, 1, 8, 0, {1});
+    s.afterData.assign(1001, PngChunk{"tEXt", std::string("K\0v", 3)});
+    RunResult r = run({"-text", dir + "/dump.txt"}, buildPng(s));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "rasterunpack: warning - text chunks after the first 1000 skipped\n");
+    EXPECT_EQ(countLines(readFile(dir + "/dump.txt")), 1000);
+}
+
+// A valid tEXt chunk over 64 MiB is skipped with libpng's warning, like a
+// zTXt or unknown chunk of that size, and the chunks after it are read.
+TEST(Reports, TextChunkOverTheAllocationLimitIsSkipped) {
+    std::string dir = scratchDir();
+    PngRecipe s = image(1, 1, 8, 0, {7}, {{"tEXt", "Big" + std::string(1, '\0') + std::string((64 << 20) + 1, 'x')},
+                                         {"tEXt", std::string("After\0fine", 10)}});
+    std::string path = dir + "/big.png";
+    writeFile(path, buildPng(s));
+    for (bool text : {false, true}) {
+        std::vector<std::string> args{path};
+        if (text) args.insert(args.begin(), {"-text", dir + "/dump.txt"});
+        RunResult r = run(args, "");
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, makePgm(1, 1, 255, {7}));
+        EXPECT_NE(r.err.find("libpng warning: tEXt: chunk data is too large\n"), std::string::npos) << r.err;
+        if (text) {
+            EXPECT_EQ(readFile(dir + "/dump.txt"), "After           fine\n");
+        }
+    }
 }
 
 TEST(Reports, TextDumpReadsBackThroughRasterpack) {

@@ -3,10 +3,13 @@
 #include "decisions.h"
 #include "pixels.h"
 #include "reports.h"
+#include "textchunks.h"
 
 #include <pngrecovery.h>
 
 #include <gtest/gtest.h>
+
+#include <zlib.h>
 
 #include <cstdio>
 #include <string>
@@ -316,6 +319,97 @@ TEST(Gamma, ZeroIsRefusedOnlyForAPngWithGama) {
     EXPECT_TRUE(displayGammaRefused(gammaFile(facts(0, 8), 0.45455f), settings(ALPHA_NONE, 0.0f)));
     EXPECT_FALSE(displayGammaRefused(gammaFile(facts(0, 8), 0.45455f), settings(ALPHA_NONE, 2.2f)));
 }
+
+// --- text chunks ------------------------------------------------------------------
+
+std::string zlibOf(const std::string& text) {
+    uLongf size = compressBound(uLong(text.size()));
+    std::string z(size, '\0');
+    compress2(reinterpret_cast<Bytef*>(&z[0]), &size, reinterpret_cast<const Bytef*>(text.data()), uLong(text.size()),
+              9);
+    z.resize(size);
+    return z;
+}
+
+std::string nul(const char* text) { return std::string(text) + '\0'; }
+
+struct TextChunkCase {
+    const char* name;
+    const char* type;
+    std::string data;
+    size_t budget;
+    TextChunkOutcome outcome;
+    // Kept: keyword and text, and for iTXt language and translated keyword.
+    std::vector<std::string> kept;
+};
+
+class TextChunk : public testing::TestWithParam<TextChunkCase> {};
+
+TEST_P(TextChunk, Decoded) {
+    const TextChunkCase& c = GetParam();
+    DecodedText out;
+    TextChunkOutcome outcome =
+        decodeTextChunk(c.type, reinterpret_cast<const uint8_t*>(c.data.data()), c.data.size(), c.budget, &out);
+    EXPECT_EQ(outcome, c.outcome) << textOutcomeReason(outcome);
+    if (outcome != TEXT_KEPT) {
+        EXPECT_EQ(out.buffer, nullptr);
+        return;
+    }
+    bool international = std::string(c.type) == "iTXt";
+    std::vector<std::string> kept = {out.entry.key, out.entry.text};
+    if (international) kept.insert(kept.end(), {out.entry.lang, out.entry.lang_key});
+    EXPECT_EQ(kept, c.kept);
+    EXPECT_EQ(international ? out.entry.itxt_length : out.entry.text_length, c.kept[1].size());
+    free(out.buffer);
+}
+
+const std::string LONG_KEYWORD(80, 'k');
+const std::string MEBIBYTE_OF_A(1 << 20, 'A');
+
+INSTANTIATE_TEST_SUITE_P(
+    Chunks, TextChunk,
+    testing::Values(
+        TextChunkCase{"Plain", "tEXt", nul("Title") + "Sunset", 100, TEXT_KEPT, {"Title", "Sunset"}},
+        TextChunkCase{"PlainWithoutNul", "tEXt", "Keyword", 100, TEXT_KEPT, {"Keyword", ""}},
+        // tEXt keywords are not checked, as libpng does not check them.
+        TextChunkCase{"PlainLongKeyword", "tEXt", nul(LONG_KEYWORD.c_str()) + "x", 100, TEXT_KEPT,
+                      {LONG_KEYWORD, "x"}},
+        TextChunkCase{"PlainFillsTheBudget", "tEXt", nul("K") + "abcdef", 6, TEXT_KEPT, {"K", "abcdef"}},
+        TextChunkCase{"PlainOverTheBudget", "tEXt", nul("K") + "abcdef", 5, TEXT_OVER_BUDGET, {}},
+        TextChunkCase{"Compressed", "zTXt", nul("Comment") + '\0' + zlibOf("first\nsecond"), 100, TEXT_KEPT,
+                      {"Comment", "first\nsecond"}},
+        TextChunkCase{"CompressedEmpty", "zTXt", nul("K") + '\0' + zlibOf(""), 0, TEXT_KEPT, {"K", ""}},
+        // A bomb is inflated only as far as the budget.
+        TextChunkCase{"CompressedOverTheBudget", "zTXt", nul("K") + '\0' + zlibOf(MEBIBYTE_OF_A), 1000,
+                      TEXT_OVER_BUDGET, {}},
+        TextChunkCase{"CompressedMethod1", "zTXt", nul("K") + '\1' + zlibOf("x"), 100, TEXT_UNKNOWN_COMPRESSION, {}},
+        TextChunkCase{"CompressedNoStream", "zTXt", nul("K") + '\0', 100, TEXT_TRUNCATED, {}},
+        TextChunkCase{"CompressedGarbage", "zTXt", nul("K") + '\0' + "not zlib", 100, TEXT_DAMAGED, {}},
+        TextChunkCase{"CompressedCutShort", "zTXt", nul("K") + '\0' + zlibOf("first\nsecond").substr(0, 8), 100,
+                      TEXT_DAMAGED, {}},
+        TextChunkCase{"CompressedEmptyKeyword", "zTXt", nul("") + '\0' + zlibOf("x"), 100, TEXT_BAD_KEYWORD, {}},
+        TextChunkCase{"CompressedLongKeyword", "zTXt", nul(LONG_KEYWORD.c_str()) + '\0' + zlibOf("x"), 100,
+                      TEXT_BAD_KEYWORD, {}},
+        TextChunkCase{"International", "iTXt", nul("Title") + std::string(2, '\0') + nul("de") + nul("Titel") + "Ja",
+                      100, TEXT_KEPT, {"Title", "Ja", "de", "Titel"}},
+        TextChunkCase{"InternationalCompressed", "iTXt",
+                      nul("Title") + '\1' + '\0' + nul("") + nul("") + zlibOf("inflated"), 100, TEXT_KEPT,
+                      {"Title", "inflated", "", ""}},
+        TextChunkCase{"InternationalEmptyText", "iTXt", nul("T") + std::string(2, '\0') + nul("") + nul(""), 100,
+                      TEXT_KEPT, {"T", "", "", ""}},
+        TextChunkCase{"InternationalOverTheBudget", "iTXt",
+                      nul("T") + '\1' + '\0' + nul("") + nul("") + zlibOf(MEBIBYTE_OF_A), 1 << 19,
+                      TEXT_OVER_BUDGET, {}},
+        TextChunkCase{"InternationalMethod1", "iTXt", nul("T") + '\1' + '\1' + nul("") + nul("") + zlibOf("x"), 100,
+                      TEXT_UNKNOWN_COMPRESSION, {}},
+        TextChunkCase{"InternationalFlag2", "iTXt", nul("T") + '\2' + '\0' + nul("") + nul("") + "x", 100,
+                      TEXT_UNKNOWN_COMPRESSION, {}},
+        TextChunkCase{"InternationalNoTranslatedKeyword", "iTXt", nul("T") + std::string(2, '\0') + nul("en") + "x",
+                      100, TEXT_TRUNCATED, {}},
+        TextChunkCase{"InternationalCompressedNoStream", "iTXt", nul("T") + '\1' + '\0' + nul("") + nul(""), 100,
+                      TEXT_TRUNCATED, {}},
+        TextChunkCase{"InternationalShort", "iTXt", nul("T") + '\0', 100, TEXT_TRUNCATED, {}}),
+    [](const testing::TestParamInfo<TextChunkCase>& info) { return info.param.name; });
 
 // --- reports ----------------------------------------------------------------------------
 
