@@ -6,27 +6,55 @@
 
 #include <orrim.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
-// Lives outside any frame a libpng error jumps across.
-DecodedPng decoded;
+// What one conversion holds. Lives outside any frame a libpng error jumps
+// across.
+struct Conversion {
+    DecodedPng decoded;
+    FILE* textStream = nullptr;  // open until the dump is complete
+};
+Conversion conversion;
 
 const char* formatName(int format) {
     return format == PBM_FORMAT ? "PBM" : format == PGM_FORMAT ? "PGM" : "PPM";
 }
 
-void giveReports(const DecoderSettings& settings, const DecodedPng& d, FILE* textStream) {
+// The dump is written and its file closed before the first PNM byte goes
+// out, so that a text file that cannot be written ends the run with nothing
+// on standard output, and the message names that file.
+void writeTextDump(const char* name, Conversion* c) {
+    png_text* texts = nullptr;
+    int count = textChunks(c->decoded, &texts);
+    FILE* f = c->textStream;
+    c->textStream = nullptr;
+    dumpTextChunks(texts, count, f);
+    errno = 0;
+    bool failed = fflush(f) != 0 || ferror(f);
+    int error = errno;
+    if (f != stdout && fclose(f) != 0 && !failed) {
+        failed = true;
+        error = errno;
+    }
+    if (!failed) return;
+    char message[512];
+    snprintf(message, sizeof message, "error writing the text file '%s': %s", pm_escapetext(name ? name : "-").c_str(),
+             strerror(error ? error : EIO));
+    abandonDecodedPng(&c->decoded, message);
+}
+
+void giveReports(const DecoderSettings& settings, Conversion* c) {
+    const DecodedPng& d = c->decoded;
     if (settings.reportTime) {
         const png_time* time = modificationTime(d);
         if (time) reportModTime(*time);
     }
-    if (textStream) {
-        png_text* texts = nullptr;
-        int count = textChunks(d, &texts);
-        dumpTextChunks(texts, count, textStream);
-    }
+    if (c->textStream) writeTextDump(settings.textFile, c);
     AspectWarning aspect;
     if (aspectWarning(d.facts, &aspect))
         pm_message("warning - non-square pixels; to fix do a 'rasterresize -%cscale %g'", aspect.letter, aspect.value);
@@ -84,15 +112,18 @@ void writePnm(const DecoderSettings& settings, DecodedPng* d) {
 }  // namespace
 
 int convertPng(const DecoderSettings* settings, FILE* input, FILE* textStream) {
-    decodePng(input, *settings, &decoded);
-    giveReports(*settings, decoded, textStream);
-    writePnm(*settings, &decoded);
-    releaseDecodedPng(&decoded);
+    conversion.textStream = textStream;
+    decodePng(input, *settings, &conversion.decoded);
+    giveReports(*settings, &conversion);
+    writePnm(*settings, &conversion.decoded);
+    releaseDecodedPng(&conversion.decoded);
     return 0;
 }
 
 void releasePngConversion() {
-    releaseDecodedPng(&decoded);
-    if (decoded.input) pm_closer(decoded.input);
-    decoded = DecodedPng();
+    DecodedPng* d = &conversion.decoded;
+    releaseDecodedPng(d);
+    if (d->input) pm_closer(d->input);
+    if (conversion.textStream && conversion.textStream != stdout) fclose(conversion.textStream);
+    conversion = Conversion();
 }

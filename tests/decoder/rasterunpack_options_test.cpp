@@ -145,6 +145,20 @@ TEST(Failure, FullOutputIsAFailure) {
     EXPECT_EQ(countLines(r.err), 1) << r.err;
 }
 
+// The text dump is complete before the PNM: a text file that cannot be
+// written ends the run with nothing on standard output, naming that file.
+TEST(Failure, UnwritableTextFileLeavesStandardOutputEmpty) {
+    for (size_t textBytes : {size_t(5), size_t(100000)}) {
+        PngRecipe s;
+        s.samples = {7};
+        s.beforeData = {{"tEXt", "Title" + std::string(1, '\0') + std::string(textBytes, 'x')}};
+        RunResult r = run({"-text", "/dev/full"}, buildPng(s));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "rasterunpack: error writing the text file '/dev/full': No space left on device\n");
+    }
+}
+
 std::string validPng() {
     PngRecipe s;
     s.width = 3;
