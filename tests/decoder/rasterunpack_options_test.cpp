@@ -307,6 +307,7 @@ TEST(Failure, DamagedPngsAreDecodedOrRefusedCleanly) {
 #endif
 #endif
 
+#ifndef UNDER_ASAN
 // count copies of block as one zlib stream, deflated a copy at a time.
 std::string deflatedCopies(const std::string& block, uint32_t count) {
     std::string in = block;
@@ -341,6 +342,7 @@ RunResult runLimited(const std::string& png, int limitKb) {
     return runProgram("/bin/sh", {"-c", "ulimit -v " + std::to_string(limitKb) + "; exec \"$0\" \"$1\"",
                                   rasterunpackPath(), path});
 }
+#endif
 
 TEST(Memory, ImageBeyondTheAddressSpaceLimitEndsWithTheMessage) {
 #ifdef UNDER_ASAN
