@@ -4,6 +4,7 @@
 #include <orrim.h>
 #include <png.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -12,6 +13,12 @@ const char* const USAGE_SYNOPSIS =
     "             ... [-gamma value] [-text file] [-time] [pngfile]";
 
 namespace {
+
+// -1 is the same as no -gamma, and 0 leaves a PNG without gAMA uncorrected;
+// any other display gamma is a finite positive number.
+bool displayGammaAccepted(float gamma) {
+    return gamma == -1.0f || gamma == 0.0f || (std::isfinite(gamma) && gamma > 0.0f);
+}
 
 const char* const RASTERUNPACK_VERSION = "2.37.4 (5 December 1999) +orrim";
 
@@ -28,7 +35,10 @@ bool scanOneOption(int argc, char** argv, int* index, DecoderSettings* s) {
     } else if (pm_keymatch(arg, "-background", 2)) {
         s->backgroundColor = takeOptionValue(argc, argv, index, USAGE_SYNOPSIS);
     } else if (pm_keymatch(arg, "-gamma", 2)) {
-        readFloat(takeOptionValue(argc, argv, index, USAGE_SYNOPSIS), &s->displayGamma);
+        const char* value = takeOptionValue(argc, argv, index, USAGE_SYNOPSIS);
+        readFloat(value, &s->displayGamma);
+        if (!displayGammaAccepted(s->displayGamma))
+            pm_error("-gamma value '%s' is not a finite positive number", pm_escapetext(value).c_str());
     } else if (pm_keymatch(arg, "-text", 3)) {
         s->textFile = takeOptionValue(argc, argv, index, USAGE_SYNOPSIS);
     } else if (pm_keymatch(arg, "-time", 3)) {

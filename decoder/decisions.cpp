@@ -65,30 +65,25 @@ bool planGamma(const HeaderFacts& f, const DecoderSettings& s, DecodePlan* plan)
     float image = f.hasGama ? f.imageGamma : 0.0f;
     if (display == image) return true;
     plan->gamma = true;
-    plan->screenGamma = display;
     if (f.hasGama) {
-        plan->fileGamma = image;
         plan->totalGamma = display * image;
         addNote(plan, false, "image gamma is %4.2f, converted for display gamma of %4.2f", image, display);
     } else {
-        plan->fileGamma = 1.0;
         plan->totalGamma = display;
         addNote(plan, false, "image gamma assumed 1.0, converted for display gamma of %4.2f", display);
     }
     return false;
 }
 
-void shiftSamples(const HeaderFacts& f, DecodePlan* plan, SignificantBits bits) {
+// Every grey or colour sample loses depth - colourBits bits; an alpha sample
+// loses depth - alphaBits.
+void shiftSamples(const HeaderFacts& f, DecodePlan* plan, int colourBits, int alphaBits) {
     plan->shift = true;
-    plan->shiftBits = bits;
-    if (isGreyType(f.colorType)) {
-        for (int& shift : plan->sampleShift) shift = f.bitDepth - bits.grey;
-    } else {
-        plan->sampleShift[0] = f.bitDepth - bits.red;
-        plan->sampleShift[1] = f.bitDepth - bits.green;
-        plan->sampleShift[2] = f.bitDepth - bits.blue;
-    }
+    plan->colourShift = f.bitDepth - colourBits;
+    plan->alphaShift = hasAlphaChannel(f.colorType) ? f.bitDepth - alphaBits : 0;
 }
+
+int colourCount(const HeaderFacts& f) { return isGreyType(f.colorType) ? f.sbit.grey : f.sbit.red; }
 
 bool paletteHasPartialAlpha(const HeaderFacts& f) {
     for (int i = 0; i < f.trnsCount; ++i)
@@ -101,7 +96,7 @@ void planSignificantBits(const HeaderFacts& f, const DecoderSettings& s, DecodeP
     int depth = f.bitDepth;
     if (s.alphaMode == ALPHA_ONLY) {
         if (hasAlphaChannel(f.colorType) && bits.alpha < depth) {
-            shiftSamples(f, plan, bits);
+            shiftSamples(f, plan, colourCount(f), bits.alpha);
             plan->maxval = bitsToMaxval(bits.alpha);
             addNote(plan, false, "image has fewer significant bits, writing file with %d bits", bits.alpha);
         }
@@ -124,22 +119,22 @@ void planSignificantBits(const HeaderFacts& f, const DecoderSettings& s, DecodeP
         addNote(plan, false, "image has fewer significant bits, writing file with %d bits per channel", bits.red);
     } else if (f.colorType == TRUECOLOR || f.colorType == TRUECOLOR_ALPHA) {
         if (bits.red < depth) {
-            SignificantBits uniform = bits;
-            uniform.green = uniform.blue = bits.red;
-            shiftSamples(f, plan, uniform);
+            shiftSamples(f, plan, bits.red, bits.alpha);
             plan->maxval = bitsToMaxval(bits.red);
             addNote(plan, false, "image has fewer significant bits, writing file with %d bits per channel",
                     bits.red);
         }
     } else if (bits.grey < depth) {
-        shiftSamples(f, plan, bits);
+        shiftSamples(f, plan, bits.grey, bits.alpha);
         plan->maxval = bitsToMaxval(bits.grey);
         addNote(plan, false, "image has fewer significant bits, writing file with %d bits", bits.grey);
     }
 }
 
-// Palette and tRNS values brought to the scale the samples arrive on.
-void planComparisons(const HeaderFacts& f, DecodePlan* plan) {
+// Palette colours and alphas brought to the scale the output has. The tRNS
+// colour or grey value is compared with the samples as stored and stays as
+// the file gives it.
+void planPalette(const HeaderFacts& f, DecodePlan* plan) {
     int shift = plan->paletteShift;
     for (int i = 0; i < f.paletteCount && i < MAX_PALETTE_ENTRIES; ++i) {
         plan->palette[i].red = static_cast<uint8_t>(f.palette[i].red >> shift);
@@ -149,19 +144,6 @@ void planComparisons(const HeaderFacts& f, DecodePlan* plan) {
     for (int i = 0; i < MAX_PALETTE_ENTRIES; ++i)
         plan->paletteAlpha[i] =
             f.hasTrns && i < f.trnsCount ? static_cast<uint16_t>(f.trnsAlpha[i] >> shift) : plan->maxval;
-
-    const int* s = plan->sampleShift;
-    plan->trnsGrey = static_cast<uint16_t>(f.trnsGrey >> s[2]);
-    plan->trnsColor = {static_cast<uint16_t>(f.trnsColor.red >> s[0]),
-                       static_cast<uint16_t>(f.trnsColor.green >> s[1]),
-                       static_cast<uint16_t>(f.trnsColor.blue >> s[2])};
-    if (plan->totalGamma != -1.0f) {
-        uint16_t m = plan->maxval;
-        float g = plan->totalGamma;
-        plan->trnsGrey = correctGamma(plan->trnsGrey, m, g);
-        plan->trnsColor = {correctGamma(plan->trnsColor.red, m, g), correctGamma(plan->trnsColor.green, m, g),
-                           correctGamma(plan->trnsColor.blue, m, g)};
-    }
 }
 
 void planBackground(const HeaderFacts& f, DecodePlan* plan) {
@@ -170,18 +152,18 @@ void planBackground(const HeaderFacts& f, DecodePlan* plan) {
         plan->background = {m, m, m};
         return;
     }
-    const int* s = plan->sampleShift;
+    int s = plan->colourShift;
     Rgb16 bg;
     if (isGreyType(f.colorType)) {
-        uint16_t grey = static_cast<uint16_t>(f.bkgdGrey >> s[2]);
+        uint16_t grey = static_cast<uint16_t>(f.bkgdGrey >> s);
         bg = {grey, grey, grey};
     } else if (f.colorType == PALETTE) {
         // An index beyond the palette reads as black, like such a pixel.
         PaletteEntry e = f.bkgdIndex < f.paletteCount ? plan->palette[f.bkgdIndex] : PaletteEntry{0, 0, 0};
         bg = {e.red, e.green, e.blue};
     } else {
-        bg = {static_cast<uint16_t>(f.bkgdColor.red >> s[0]), static_cast<uint16_t>(f.bkgdColor.green >> s[1]),
-              static_cast<uint16_t>(f.bkgdColor.blue >> s[2])};
+        bg = {static_cast<uint16_t>(f.bkgdColor.red >> s), static_cast<uint16_t>(f.bkgdColor.green >> s),
+              static_cast<uint16_t>(f.bkgdColor.blue >> s)};
     }
     if (plan->totalGamma != -1.0f) {
         float g = plan->totalGamma;
@@ -190,8 +172,8 @@ void planBackground(const HeaderFacts& f, DecodePlan* plan) {
     plan->background = bg;
 }
 
-// libpng leaves the palette to us: under a gamma conversion the entries are
-// corrected like any sample (the background took its entry uncorrected).
+// Under a gamma conversion the entries are corrected like any sample (the
+// background took its entry uncorrected).
 void correctPalette(const HeaderFacts& f, DecodePlan* plan) {
     if (plan->totalGamma == -1.0f || f.colorType != PALETTE) return;
     for (int i = 0; i < f.paletteCount && i < MAX_PALETTE_ENTRIES; ++i) {
@@ -205,19 +187,22 @@ void correctPalette(const HeaderFacts& f, DecodePlan* plan) {
 
 uint16_t correctGamma(uint16_t v, uint16_t maxval, float totalGamma) {
     double corrected = 0.5 + maxval * pow(double(v) / maxval, 1.0 / double(totalGamma));
-    // A nonsensical gamma (libpng refuses it later) must not make the
-    // conversion to an integer undefined.
+    // A total gamma that overflowed or underflowed the float must not make
+    // the conversion to an integer undefined.
     if (!(corrected >= 0.0 && corrected < 4294967296.0)) return maxval;
     return static_cast<uint16_t>(static_cast<uint32_t>(corrected));
 }
 
+bool displayGammaRefused(const HeaderFacts& f, const DecoderSettings& s) {
+    return s.displayGamma == 0.0f && f.hasGama && f.imageGamma != 0.0f;
+}
+
 DecodePlan planConversion(const HeaderFacts& f, const DecoderSettings& s) {
     DecodePlan plan;
-    plan.pack = f.bitDepth < 8;
     plan.maxval = f.colorType == PALETTE ? 255 : bitsToMaxval(f.bitDepth);
     bool sbitInForce = planGamma(f, s, &plan) && f.hasSbit && sbitUsable(f);
     if (sbitInForce) planSignificantBits(f, s, &plan);
-    planComparisons(f, &plan);
+    planPalette(f, &plan);
     planBackground(f, &plan);
     correctPalette(f, &plan);
     return plan;

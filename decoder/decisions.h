@@ -1,6 +1,6 @@
 // rasterunpack's decisions: from the PNG's header facts and the settings to
-// the transformations to ask of libpng, the output maxval, the background,
-// the values the pixel conversion compares against, and the output format.
+// what the pixel conversion does to the samples (gamma correction or shift),
+// the output maxval, the palette, the background, and the output format.
 // Pure functions over plain records, so that they can be checked as tables.
 #ifndef RASTERUNPACK_DECISIONS_H
 #define RASTERUNPACK_DECISIONS_H
@@ -65,26 +65,26 @@ struct Note {
 
 // Everything the conversion does differently for this image. Plain data: it
 // lives in frames a libpng error jumps across.
+//
+// libpng delivers the samples as stored; the pixel conversion compares them
+// with the tRNS values as they are, then maps them to the output: a gamma
+// correction, or a shift down to the significant bits, or neither.
 struct DecodePlan {
-    // Transformations for libpng.
-    bool pack = false;
     bool gamma = false;
-    double screenGamma = 0.0, fileGamma = 0.0;  // png_set_gamma's arguments
+    float totalGamma = -1.0f;  // -1.0: no gamma conversion
     bool shift = false;
-    SignificantBits shiftBits = {0, 0, 0, 0, 0};
+    int colourShift = 0;  // right shift of every grey, red, green and blue sample
+    int alphaShift = 0;   // right shift of every alpha sample
 
     uint16_t maxval = 255;
-    float totalGamma = -1.0f;  // -1.0: no gamma conversion
 
-    // Palette and tRNS values on the output's scale (shifted, when a
-    // significant-bit reduction lowered maxval). Entries beyond the palette
-    // are black; palette alphas beyond the tRNS count are opaque.
+    // Palette and palette alpha on the output's scale (shifted, when a
+    // significant-bit reduction lowered maxval, and gamma-corrected). Entries
+    // beyond the palette are black; palette alphas beyond the tRNS count are
+    // opaque.
     PaletteEntry palette[MAX_PALETTE_ENTRIES] = {};
     int paletteShift = 0;  // right shift applied to every palette sample
     uint16_t paletteAlpha[MAX_PALETTE_ENTRIES] = {};
-    uint16_t trnsGrey = 0;
-    Rgb16 trnsColor = {0, 0, 0};
-    int sampleShift[3] = {0, 0, 0};  // what libpng's shift does to red, green, blue (grey in blue)
 
     Rgb16 background = {0, 0, 0};
     int outputFormat = 0;  // PBM_FORMAT, PGM_FORMAT or PPM_FORMAT
@@ -100,6 +100,10 @@ uint16_t correctGamma(uint16_t v, uint16_t maxval, float totalGamma);
 
 // The two verbose lines describing the header and its background chunk.
 void describeHeader(const HeaderFacts& facts, char lines[2][NOTE_SIZE]);
+
+// -gamma 0 leaves a PNG without gAMA uncorrected; for a PNG with one it names
+// no display gamma, and the run is refused.
+bool displayGammaRefused(const HeaderFacts& facts, const DecoderSettings& settings);
 
 // Works out the plan from the header facts and the settings. The background
 // is the file's (or white); overrideBackground applies -background.

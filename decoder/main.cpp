@@ -19,12 +19,12 @@ int main(int argc, char** argv) {
     FILE* input = pm_openr(inputName);
     if (index < argc) pm_usage(USAGE_SYNOPSIS);
 
-    // Opened before the PNG is read, so the file exists even when the run fails.
+    // Opened before the PNG is read, so the file exists even when the run
+    // fails; the conversion closes it.
     FILE* textStream = settings.textFile ? pm_openw(settings.textFile) : nullptr;
 
     int status = convertPng(&settings, input, textStream);
 
-    if (textStream) pm_closew(textStream);
     pm_closer(input);
     pm_closew(stdout);
     return status;

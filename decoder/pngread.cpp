@@ -1,8 +1,12 @@
 #include "pngread.h"
 
+#include "textchunks.h"
+
 #include <orrim.h>
 #include <pngrecovery.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <type_traits>
@@ -59,6 +63,82 @@ void createStructures(DecodedPng* d) {
         pm_error("cannot allocate LIBPNG structures");
     }
     png_set_chunk_malloc_max(d->png, MAX_CHUNK_BYTES);
+}
+
+// Keeps the last four bytes read, whatever the sizes of the reads.
+void rememberLastRead(DecodedPng* d, const png_byte* data, size_t length) {
+    if (length >= sizeof d->lastRead) {
+        memcpy(d->lastRead, data + length - sizeof d->lastRead, sizeof d->lastRead);
+        return;
+    }
+    memmove(d->lastRead, d->lastRead + length, sizeof d->lastRead - length);
+    memcpy(d->lastRead + sizeof d->lastRead - length, data, length);
+}
+
+// libpng's reads come through here, so that a chunk's CRC is at hand.
+void readInput(png_structp png, png_bytep data, size_t length) {
+    DecodedPng* d = static_cast<DecodedPng*>(png_get_io_ptr(png));
+    if (fread(data, 1, length, d->input) != length) png_error(png, "Read Error");
+    rememberLastRead(d, data, length);
+}
+
+// libpng warns of a wrong CRC in a chunk it hands to the callback, but hands
+// it over all the same: the CRC it has just read is checked here.
+bool crcMatches(const DecodedPng& d, const png_unknown_chunk& chunk) {
+    uLong crc = crc32(0, chunk.name, 4);
+    for (size_t done = 0; done < chunk.size;) {
+        uInt part = uInt(std::min<size_t>(chunk.size - done, 1u << 30));
+        crc = crc32(crc, chunk.data + done, part);
+        done += part;
+    }
+    const uint8_t* b = d.lastRead;
+    uint32_t stored = uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3];
+    return crc == stored;
+}
+
+void keepTextChunk(DecodedPng* d, const char* type, const png_unknown_chunk& chunk) {
+    if (d->textChunksLeft == 0) {
+        if (!d->textChunksCut) pm_message("warning - text chunks after the first %d skipped", MAX_TEXT_CHUNKS);
+        d->textChunksCut = true;
+        return;
+    }
+    --d->textChunksLeft;
+    DecodedText text;
+    TextChunkOutcome outcome = decodeTextChunk(type, chunk.data, chunk.size, d->textBytesLeft, &text);
+    if (outcome != TEXT_KEPT) {
+        pm_message("warning - %s chunk skipped: %s", type, textOutcomeReason(outcome));
+        return;
+    }
+    // png_set_text copies the text; it may raise a libpng error, and the
+    // release frees what is pending then.
+    d->pendingText = text.buffer;
+    png_set_text(d->png, d->info, &text.entry, 1);
+    free(d->pendingText);
+    d->pendingText = nullptr;
+    d->textBytesLeft -= text.length;
+}
+
+// libpng hands every chunk it treats as unknown to this callback, which
+// keeps the text chunks. Each is handled (1): libpng keeps nothing itself.
+int collectTextChunk(png_structp png, png_unknown_chunkp chunk) {
+    DecodedPng* d = static_cast<DecodedPng*>(png_get_user_chunk_ptr(png));
+    const char* type = reinterpret_cast<const char*>(chunk->name);
+    if (isTextChunk(type) && crcMatches(*d, *chunk)) keepTextChunk(d, type, *chunk);
+    return 1;
+}
+
+// Text chunks bypass libpng's own handlers, which inflate every zTXt and
+// iTXt with no bound on the total and lose their place in the file on a tEXt
+// over the allocation limit. Without -text they are skipped unread; with it
+// they come to collectTextChunk (a chunk over the limit is skipped, with
+// libpng's warning).
+void chooseTextHandling(DecodedPng* d, bool wanted) {
+    static const png_byte TEXT_CHUNK_NAMES[] = "tEXt\0zTXt\0iTXt";
+    png_set_keep_unknown_chunks(d->png, PNG_HANDLE_CHUNK_NEVER, TEXT_CHUNK_NAMES, 3);
+    if (!wanted) return;
+    d->textBytesLeft = MAX_TEXT_BYTES;
+    d->textChunksLeft = MAX_TEXT_CHUNKS;
+    png_set_read_user_chunk_fn(d->png, d, collectTextChunk);
 }
 
 void readHeaderFacts(png_structp png, png_infop info, HeaderFacts* f) {
@@ -122,15 +202,17 @@ void readHeaderFacts(png_structp png, png_infop info, HeaderFacts* f) {
     }
 }
 
-// Bytes of one decoded row: width x bytes per sample x channels, unpacked.
-bool decodedRowBytes(const HeaderFacts& f, size_t* bytes) {
-    size_t channels = f.colorType == PNG_COLOR_TYPE_RGB_ALPHA ? 4
-                      : f.colorType == PNG_COLOR_TYPE_RGB     ? 3
-                      : f.colorType == PNG_COLOR_TYPE_GA      ? 2
-                                                              : 1;
-    size_t perPixel = channels * (f.bitDepth == 16 ? 2 : 1);
-    if (f.width > SIZE_MAX / perPixel) return false;
-    *bytes = f.width * perPixel;
+// Bytes of one row as stored: width x channels x depth bits, rounded up to
+// whole bytes. A 1-bit image costs its bits, not a byte a pixel.
+bool storedRowBytes(const HeaderFacts& f, size_t* bytes) {
+    uint64_t channels = f.colorType == PNG_COLOR_TYPE_RGB_ALPHA ? 4
+                        : f.colorType == PNG_COLOR_TYPE_RGB     ? 3
+                        : f.colorType == PNG_COLOR_TYPE_GA      ? 2
+                                                                : 1;
+    uint64_t bits = uint64_t(f.width) * channels * uint64_t(f.bitDepth);  // below 2^39
+    uint64_t whole = (bits + 7) / 8;
+    if (whole > SIZE_MAX) return false;
+    *bytes = size_t(whole);
     return true;
 }
 
@@ -139,23 +221,10 @@ void printPlanNotes(const DecodePlan& plan, bool verbose) {
         if (verbose || plan.notes[i].always) pm_message("%s", plan.notes[i].text);
 }
 
-void requestTransformations(png_structp png, const DecodePlan& plan) {
-    if (plan.pack) png_set_packing(png);
-    if (plan.gamma) png_set_gamma(png, plan.screenGamma, plan.fileGamma);
-    if (plan.shift) {
-        png_color_8 bits;
-        bits.red = plan.shiftBits.red;
-        bits.green = plan.shiftBits.green;
-        bits.blue = plan.shiftBits.blue;
-        bits.gray = plan.shiftBits.grey;
-        bits.alpha = plan.shiftBits.alpha;
-        png_set_shift(png, &bits);
-    }
-}
-
-// Reads every pass. A row's buffer is allocated when the first pass that
-// touches it comes, so a file that claims a large image but ends early has
-// cost only the rows its data reached.
+// Reads every pass, the samples as stored. A row's buffer is allocated when
+// the first pass that touches it comes, so a file that claims a large image
+// but ends early has cost only the rows its data reached. The buffers start
+// zeroed: a later pass merges its pixels into bytes an earlier one wrote.
 void readImageRows(DecodedPng* d, size_t allocBytes) {
     int passes = png_set_interlace_handling(d->png);
     png_read_update_info(d->png, d->info);
@@ -168,8 +237,7 @@ void readImageRows(DecodedPng* d, size_t allocBytes) {
         for (uint32_t y = 0; y < d->facts.height; ++y) {
             bool touched = passHasColumns && (!interlaced || PNG_ROW_IN_INTERLACE_PASS(y, pass));
             if (touched && !d->rows[y]) {
-                // Every byte is written by the passes before it is read.
-                d->rows[y] = static_cast<uint8_t*>(malloc(allocBytes ? allocBytes : 1));
+                d->rows[y] = static_cast<uint8_t*>(calloc(allocBytes ? allocBytes : 1, 1));
                 if (!d->rows[y]) failAllocation(d);
             }
             png_read_row(d->png, d->rows[y], nullptr);
@@ -179,6 +247,13 @@ void readImageRows(DecodedPng* d, size_t allocBytes) {
 }
 
 void decideConversion(DecodedPng* d, const DecoderSettings& settings) {
+    if (displayGammaRefused(d->facts, settings)) {
+        char message[NOTE_SIZE];
+        snprintf(message, sizeof message,
+                 "-gamma 0 applies only to a PNG without gAMA; this one has an image gamma of %.5g",
+                 double(d->facts.imageGamma));
+        abandonDecodedPng(d, message);
+    }
     d->plan = planConversion(d->facts, settings);
     printPlanNotes(d->plan, settings.verbose);
     if (settings.backgroundColor) {
@@ -198,8 +273,9 @@ void decodePng(FILE* input, const DecoderSettings& settings, DecodedPng* d) {
     pngRecoveryArmed = true;
     if (setjmp(pngJumpBuffer)) abandonDecodedPng(activeDecode, "setjmp returns error condition");
 
-    png_init_io(d->png, input);
+    png_set_read_fn(d->png, d, readInput);
     png_set_sig_bytes(d->png, SIGNATURE_CHECKED);
+    chooseTextHandling(d, settings.textFile != nullptr);
     png_read_info(d->png, d->info);
     readHeaderFacts(d->png, d->info, &d->facts);
 
@@ -211,13 +287,12 @@ void decodePng(FILE* input, const DecoderSettings& settings, DecodedPng* d) {
     }
 
     size_t rowBytes = 0;
-    if (d->facts.height > MAX_HEIGHT || !decodedRowBytes(d->facts, &rowBytes)) failAllocation(d);
+    if (d->facts.height > MAX_HEIGHT || !storedRowBytes(d->facts, &rowBytes)) failAllocation(d);
     d->rowBytes = rowBytes;
     d->rows = static_cast<uint8_t**>(calloc(d->facts.height ? d->facts.height : 1, sizeof(uint8_t*)));
     if (!d->rows) failAllocation(d);
 
     decideConversion(d, settings);
-    requestTransformations(d->png, d->plan);
     readImageRows(d, rowBytes);
     pngRecoveryArmed = false;
     activeDecode = nullptr;
@@ -238,6 +313,8 @@ int textChunks(const DecodedPng& d, png_text** texts) {
 
 void releaseDecodedPng(DecodedPng* d) {
     pngRecoveryArmed = false;
+    free(d->pendingText);
+    d->pendingText = nullptr;
     if (d->rows) {
         for (uint32_t y = 0; y < d->facts.height; ++y) free(d->rows[y]);
         free(d->rows);

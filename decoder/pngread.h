@@ -1,5 +1,5 @@
 // rasterunpack's side of libpng: the read structures, the recovery point,
-// the transformations and the decoding of the whole image into memory.
+// and the decoding of the whole image into memory, its samples as stored.
 #ifndef RASTERUNPACK_PNGREAD_H
 #define RASTERUNPACK_PNGREAD_H
 
@@ -20,18 +20,28 @@ struct DecodedPng {
     HeaderFacts facts;
     DecodePlan plan;
     size_t rowBytes = 0;
-    uint8_t** rows = nullptr;  // facts.height rows of rowBytes bytes
+    uint8_t** rows = nullptr;  // facts.height rows of rowBytes bytes, the samples as stored
+
+    // The -text collection: what the dump may still take, and a decoded text
+    // on its way into libpng's list.
+    size_t textBytesLeft = 0;
+    int textChunksLeft = 0;
+    bool textChunksCut = false;  // the warning about their number was given
+    char* pendingText = nullptr;
+    // The last four bytes read: a chunk's CRC when the text callback runs.
+    uint8_t lastRead[4] = {};
 };
 
 // Reads the PNG on input whole: signature, header, decisions (their reports
-// included), transformations, image data and the chunks after it. Every
-// failure ends the run with its message; a libpng error after the structures
-// exist comes back to the recovery point and ends it there.
+// included), image data and the chunks after it. Every failure ends the run
+// with its message; a libpng error after the structures exist comes back to
+// the recovery point and ends it there.
 void decodePng(FILE* input, const DecoderSettings& settings, DecodedPng* decoded);
 
 // The tIME chunk, or null when the file had none.
 const png_time* modificationTime(const DecodedPng& decoded);
-// The text chunks from both sides of the image data, in file order.
+// The text chunks from both sides of the image data, in file order; only
+// with -text (without it they are skipped unread).
 int textChunks(const DecodedPng& decoded, png_text** texts);
 
 // Frees the rows and libpng's structures.

@@ -53,9 +53,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (settings.textFile) text.f = fopen(settings.textFile, "wb");
         FILE* input = streamOver(png);
         if (!input) return 0;
-        // The conversion owns the input from here: it closes it on a failure,
-        // releasePngConversion otherwise.
-        convertPng(&settings, input, text.f);
+        // The conversion owns the input and the text stream from here: it
+        // closes them, or releasePngConversion does.
+        FILE* textStream = text.f;
+        text.f = nullptr;
+        convertPng(&settings, input, textStream);
     } catch (const FatalInput&) {
     }
     releasePngConversion();

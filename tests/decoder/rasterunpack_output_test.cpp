@@ -20,6 +20,11 @@ std::string bytes8(std::initializer_list<unsigned> values) {
 }
 
 PngChunk plte(std::initializer_list<unsigned> rgb) { return {"PLTE", bytes8(rgb)}; }
+PngChunk plte(const std::vector<uint32_t>& rgb) {
+    std::string s;
+    for (uint32_t v : rgb) s += char(v);
+    return {"PLTE", s};
+}
 PngChunk trns8(std::initializer_list<unsigned> alphas) { return {"tRNS", bytes8(alphas)}; }
 PngChunk trns16(std::initializer_list<unsigned> values) { return {"tRNS", bytes16(values)}; }
 PngChunk sbit(std::initializer_list<unsigned> counts) { return {"sBIT", bytes8(counts)}; }
@@ -65,6 +70,30 @@ TEST_P(Output, ExactPnm) {
         EXPECT_NE(r.err.find("rasterunpack: " + c.errLine + "\n"), std::string::npos) << r.err;
 }
 
+// 0 is black in the PNG, 1 in the PBM: the pattern flips.
+std::vector<uint32_t> pattern(size_t count, uint32_t modulus) {
+    std::vector<uint32_t> v;
+    for (size_t i = 0; i < count; ++i) v.push_back(uint32_t((i * 7 + i / 5) % modulus));
+    return v;
+}
+const std::vector<uint32_t> BITS_11X9_PNG = pattern(99, 2);
+const std::vector<uint32_t> BITS_11X9 = [] {
+    std::vector<uint32_t> v;
+    for (uint32_t b : BITS_11X9_PNG) v.push_back(1 - b);
+    return v;
+}();
+const std::vector<uint32_t> INDEXES_7X5 = pattern(35, 16);
+const std::vector<uint32_t> GREY_RAMP = [] {
+    std::vector<uint32_t> v;
+    for (uint32_t i = 0; i < 16; ++i) v.insert(v.end(), {i * 17, i * 17, i * 17});
+    return v;
+}();
+const std::vector<Sample> RAMP_7X5 = [] {
+    std::vector<Sample> v;
+    for (uint32_t i : INDEXES_7X5) v.push_back(i * 17);
+    return v;
+}();
+const std::vector<uint32_t> THREE_COLOURS = {10, 100, 200, 50, 60, 70, 255, 0, 128};
 const std::vector<uint32_t> RGBA_PIXELS = {200, 10, 0, 128, 200, 10, 0, 255, 200, 10, 0, 0};
 
 INSTANTIATE_TEST_SUITE_P(
@@ -130,6 +159,28 @@ INSTANTIATE_TEST_SUITE_P(
                    makePgm(2, 1, 255, {186, 136}), ""},
         OutputCase{"GammaPalette", image(2, 1, 8, 3, {0, 1}, {plte({128, 64, 255, 0, 0, 0})}), {"-gamma", "2.2"},
                    makePpm(2, 1, 255, {186, 136, 255, 0, 0, 0}), ""},
+        // Samples and palette entries take one gamma, read as the number
+        // given: libpng read 128 as fixed point and left 1.02 undone.
+        OutputCase{"Gamma128Truecolour", image(3, 1, 8, 2, THREE_COLOURS, {gama(45455)}), {"-gamma", "128"},
+                   makePpm(3, 1, 255, {241, 251, 254, 248, 249, 249, 255, 0, 252}), ""},
+        OutputCase{"Gamma128Palette", image(3, 1, 8, 3, {0, 1, 2}, {gama(45455), plte(THREE_COLOURS)}),
+                   {"-gamma", "128"}, makePpm(3, 1, 255, {241, 251, 254, 248, 249, 249, 255, 0, 252}), ""},
+        OutputCase{"Gamma102Truecolour", image(3, 1, 8, 2, THREE_COLOURS), {"-gamma", "1.02"},
+                   makePpm(3, 1, 255, {11, 102, 201, 52, 62, 72, 255, 0, 130}), ""},
+        OutputCase{"Gamma102Palette", image(3, 1, 8, 3, {0, 1, 2}, {plte(THREE_COLOURS)}), {"-gamma", "1.02"},
+                   makePpm(3, 1, 255, {11, 102, 201, 52, 62, 72, 255, 0, 130}), ""},
+        // The tRNS grey is compared with the samples as stored: 253 is not
+        // transparent although the correction takes it where 252 goes.
+        OutputCase{"GammaTrnsGrey", image(4, 1, 8, 0, {250, 251, 252, 253}, {trns16({252})}),
+                   {"-gamma", "2.2", "-alpha"}, makePbm(4, 1, {0, 0, 1, 0}), ""},
+        // 17 differs from the tRNS colour only in bits sBIT marks
+        // insignificant: it stays opaque under -mix as under -alpha.
+        OutputCase{"SbitTrnsMix", image(3, 1, 8, 2, {16, 16, 16, 17, 17, 17, 200, 200, 200},
+                                        {sbit({4, 4, 4}), trns16({16, 16, 16})}),
+                   {"-mix"}, makePpm(3, 1, 15, {15, 15, 15, 1, 1, 1, 12, 12, 12}), ""},
+        OutputCase{"SbitTrnsAlpha", image(3, 1, 8, 2, {16, 16, 16, 17, 17, 17, 200, 200, 200},
+                                          {sbit({4, 4, 4}), trns16({16, 16, 16})}),
+                   {"-alpha"}, makePbm(3, 1, {1, 0, 0}), ""},
         OutputCase{"GammaEqualToFile", image(1, 1, 8, 0, {128}, {gama(50000)}), {"-gamma", "0.5"},
                    makePgm(1, 1, 255, {128}), ""},
         OutputCase{"GammaZeroWithoutGama", image(1, 1, 8, 0, {128}), {"-gamma", "0"}, makePgm(1, 1, 255, {128}), ""},
@@ -142,6 +193,11 @@ INSTANTIATE_TEST_SUITE_P(
         OutputCase{"PhysSquare", image(1, 1, 8, 0, {1}, {phys(7, 7)}), {}, makePgm(1, 1, 255, {1}), ""},
         OutputCase{"InterlacedGrey2", image(9, 9, 2, 0, std::vector<uint32_t>(81, 2), {}, true), {},
                    makePgm(9, 9, 3, std::vector<Sample>(81, 2)), ""},
+        // Packed rows: each pass merges its pixels into bytes an earlier one wrote.
+        OutputCase{"InterlacedGrey1", image(11, 9, 1, 0, BITS_11X9_PNG, {}, true), {},
+                   makePbm(11, 9, std::vector<int>(BITS_11X9.begin(), BITS_11X9.end())), ""},
+        OutputCase{"InterlacedPalette4", image(7, 5, 4, 3, INDEXES_7X5, {plte(GREY_RAMP)}, true), {},
+                   makePgm(7, 5, 255, RAMP_7X5), ""},
         OutputCase{"InterlacedNarrow", image(1, 5, 16, 4, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, {}, true), {"-alpha"},
                    makePgm(1, 5, 65535, {2, 4, 6, 8, 10}), ""}),
     [](const testing::TestParamInfo<OutputCase>& info) { return info.param.name; });
@@ -181,7 +237,7 @@ std::string zTxt(const std::string& key, const std::string& text) {
     uLongf size = compressBound(uLong(text.size()));
     std::string z(size, '\0');
     compress2(reinterpret_cast<Bytef*>(&z[0]), &size, reinterpret_cast<const Bytef*>(text.data()), uLong(text.size()),
-              9);
+              1);
     z.resize(size);
     return key + std::string("\0\0", 2) + z;
 }
@@ -189,15 +245,75 @@ std::string zTxt(const std::string& key, const std::string& text) {
 TEST(Reports, TextFromBothSidesOfTheImageDataInFileOrder) {
     std::string dir = scratchDir();
     PngRecipe s = image(1, 1, 8, 0, {1}, {{"tEXt", std::string("Title\0Sunset", 12)}});
+    s.beforeData.push_back({"iTXt", std::string("Author\0\1\0en\0Autor\0", 18) + zTxt("", "Ann").substr(2)});
     s.afterData.push_back({"zTXt", zTxt("Comment", "first\nsecond")});
     s.afterData.push_back({"tEXt", std::string("Creation Time\0" "2003", 18)});
     RunResult r = run({"-text", dir + "/dump.txt"}, buildPng(s));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(readFile(dir + "/dump.txt"),
               "Title           Sunset\n"
+              "Author          Ann\n"
               "Comment         first\n"
               "                second\n"
               "\"Creation Time\" 2003\n");
+}
+
+// A chunk of text is what it holds: a damaged one is not dumped.
+TEST(Reports, TextChunkWithAWrongCrcIsLeftOut) {
+    std::string dir = scratchDir();
+    std::string png = buildPng(image(1, 1, 8, 0, {1}, {{"tEXt", std::string("Bad\0crc", 7)},
+                                                        {"tEXt", std::string("Good\0crc", 8)}}));
+    png[png.find("Bad") + 7] ^= 1;  // the first byte of its CRC
+    RunResult r = run({"-text", dir + "/dump.txt"}, png);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readFile(dir + "/dump.txt"), "Good            crc\n");
+}
+
+// Text chunks together hold at most 64 MiB of text and number at most
+// 1000; a chunk beyond is skipped with a warning and the run goes on.
+TEST(Reports, TextBeyondTheBudgetIsSkipped) {
+    std::string dir = scratchDir();
+    std::string forty(40 << 20, 'A');
+    std::string z = zTxt("", forty).substr(2);
+    PngRecipe s = image(1, 1, 8, 0, {1}, {{"zTXt", std::string("First\0\0", 7) + z},
+                                         {"zTXt", std::string("Second\0\0", 8) + z}});
+    s.afterData.push_back({"tEXt", std::string("After\0fits", 10)});
+    RunResult r = run({"-text", dir + "/dump.txt"}, buildPng(s));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, makePgm(1, 1, 255, {1}));
+    EXPECT_EQ(r.err, "rasterunpack: warning - zTXt chunk skipped: the text chunks would hold more than 64 MiB\n");
+    EXPECT_EQ(readFile(dir + "/dump.txt"), "First           " + forty + "\nAfter           fits\n");
+}
+
+TEST(Reports, TextChunksBeyondTheThousandthAreSkipped) {
+    std::string dir = scratchDir();
+    PngRecipe s = image(1, 1, 8, 0, {1});
+    s.afterData.assign(1001, PngChunk{"tEXt", std::string("K\0v", 3)});
+    RunResult r = run({"-text", dir + "/dump.txt"}, buildPng(s));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "rasterunpack: warning - text chunks after the first 1000 skipped\n");
+    EXPECT_EQ(countLines(readFile(dir + "/dump.txt")), 1000);
+}
+
+// A valid tEXt chunk over 64 MiB is skipped with libpng's warning, like a
+// zTXt or unknown chunk of that size, and the chunks after it are read.
+TEST(Reports, TextChunkOverTheAllocationLimitIsSkipped) {
+    std::string dir = scratchDir();
+    PngRecipe s = image(1, 1, 8, 0, {7}, {{"tEXt", "Big" + std::string(1, '\0') + std::string((64 << 20) + 1, 'x')},
+                                         {"tEXt", std::string("After\0fine", 10)}});
+    std::string path = dir + "/big.png";
+    writeFile(path, buildPng(s));
+    for (bool text : {false, true}) {
+        std::vector<std::string> args{path};
+        if (text) args.insert(args.begin(), {"-text", dir + "/dump.txt"});
+        RunResult r = run(args, "");
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, makePgm(1, 1, 255, {7}));
+        EXPECT_NE(r.err.find("libpng warning: tEXt: chunk data is too large\n"), std::string::npos) << r.err;
+        if (text) {
+            EXPECT_EQ(readFile(dir + "/dump.txt"), "After           fine\n");
+        }
+    }
 }
 
 TEST(Reports, TextDumpReadsBackThroughRasterpack) {

@@ -3,10 +3,13 @@
 #include "decisions.h"
 #include "pixels.h"
 #include "reports.h"
+#include "textchunks.h"
 
 #include <pngrecovery.h>
 
 #include <gtest/gtest.h>
+
+#include <zlib.h>
 
 #include <cstdio>
 #include <string>
@@ -69,7 +72,6 @@ TEST_P(Plan, MaxvalFormatAndTransformations) {
     EXPECT_EQ(chooseOutputFormat(c.facts, plan, c.settings.alphaMode), c.format);
     EXPECT_EQ(plan.shift, c.shift);
     EXPECT_EQ(plan.gamma, c.gamma);
-    EXPECT_EQ(plan.pack, c.facts.bitDepth < 8);
     std::vector<std::string> always;
     for (int i = 0; i < plan.noteCount; ++i)
         if (plan.notes[i].always) always.push_back(plan.notes[i].text);
@@ -113,15 +115,13 @@ INSTANTIATE_TEST_SUITE_P(
                  false, {}}),
     [](const testing::TestParamInfo<PlanCase>& info) { return info.param.name; });
 
-TEST(PlanDetail, GreyShiftBringsTrnsAndBackgroundToTheLoweredMaxval) {
+TEST(PlanDetail, GreyShiftBringsTheBackgroundToTheLoweredMaxval) {
     HeaderFacts f = withSbit(facts(0, 16), {0, 0, 0, 4, 0});
-    f.hasTrns = true;
-    f.trnsGrey = 0xF000;
     f.hasBkgd = true;
     f.bkgdGrey = 0x8000;
     DecodePlan plan = planConversion(f, settings(ALPHA_MIX));
     EXPECT_EQ(plan.maxval, 15);
-    EXPECT_EQ(plan.trnsGrey, 15);
+    EXPECT_EQ(plan.colourShift, 12);
     EXPECT_EQ(plan.background.blue, 8);
 }
 
@@ -162,16 +162,6 @@ INSTANTIATE_TEST_SUITE_P(
                                    {136, 186, 255}}),
     [](const testing::TestParamInfo<BackgroundCase>& info) { return info.param.name; });
 
-TEST(PlanDetail, TrnsColourIsGammaCorrectedForComparison) {
-    HeaderFacts f = facts(2, 8);
-    f.hasTrns = true;
-    f.trnsColor = {64, 128, 0};
-    DecodePlan plan = planConversion(f, settings(ALPHA_NONE, 2.2f));
-    EXPECT_EQ(plan.trnsColor.red, 136);
-    EXPECT_EQ(plan.trnsColor.green, 186);
-    EXPECT_EQ(plan.trnsColor.blue, 0);
-}
-
 // --- gamma and compositing ---------------------------------------------------------
 
 TEST(CorrectGamma, WorkedValues) {
@@ -193,15 +183,22 @@ PixelConversion conversion(int colorType, AlphaMode mode, uint16_t maxval = 255,
     return c;
 }
 
+// The composite is (p x alpha + b x (M - alpha)) / M truncated: a whole
+// result stays whole.
 TEST(StoreXel, CompositingWorkedValues) {
     const struct {
-        uint16_t colour, background, alpha, expected;
-    } cases[] = {{200, 50, 128, 125}, {200, 0, 100, 78}, {10, 250, 200, 61}, {10, 250, 0, 250}, {10, 250, 255, 10}};
+        uint16_t maxval, colour, background, alpha, expected;
+    } cases[] = {{255, 200, 50, 128, 125},       {255, 200, 0, 100, 78},         {255, 10, 250, 200, 61},
+                 {255, 10, 250, 0, 250},         {255, 10, 250, 255, 10},        {255, 255, 255, 122, 255},
+                 {255, 51, 0, 5, 1},             {65535, 65535, 65535, 30001, 65535},
+                 {65535, 65535, 0, 65534, 65534}, {65535, 40000, 20000, 32768, 30000},
+                 {15, 15, 15, 7, 15},            {1, 1, 0, 0, 0}};
     for (const auto& c : cases) {
-        PixelConversion pc = conversion(2, ALPHA_MIX, 255, {c.background, c.background, c.background});
+        PixelConversion pc = conversion(2, ALPHA_MIX, c.maxval, {c.background, c.background, c.background});
         Xel out{9, 9, 9};
         storeXel(pc, &out, c.colour, c.colour, c.colour, c.alpha);
-        EXPECT_EQ(out, (Xel{c.expected, c.expected, c.expected})) << c.colour << " " << c.alpha;
+        EXPECT_EQ(out, (Xel{c.expected, c.expected, c.expected})) << c.colour << " over " << c.background << " at "
+                                                                  << c.alpha << "/" << c.maxval;
     }
 }
 
@@ -212,6 +209,207 @@ TEST(StoreXel, Modes) {
     storeXel(conversion(2, ALPHA_NONE), &out, 1, 2, 3, 0);
     EXPECT_EQ(out, (Xel{1, 2, 3}));
 }
+
+// --- rows as stored to output pixels ---------------------------------------------
+
+// The row bytes as libpng delivers them, through the plan and the sample map.
+std::vector<Xel> convertStored(const HeaderFacts& f, const DecoderSettings& s, const std::vector<uint8_t>& row) {
+    DecodePlan plan = planConversion(f, s);
+    std::vector<uint16_t> map(sampleMapSize(f.bitDepth));
+    fillSampleMap(plan, f.bitDepth, map.data());
+    PixelConversion c = pixelConversionFor(f, plan, s.alphaMode, f.colorType == 3 ? nullptr : map.data());
+    std::vector<Xel> out(f.width);
+    EXPECT_TRUE(convertRow(c, row.data(), f.width, out.data()));
+    return out;
+}
+
+HeaderFacts wide(HeaderFacts f, uint32_t width) {
+    f.width = width;
+    return f;
+}
+
+HeaderFacts withTrnsGrey(HeaderFacts f, uint16_t grey) {
+    f.hasTrns = true;
+    f.trnsGrey = grey;
+    return f;
+}
+
+HeaderFacts withTrnsColour(HeaderFacts f, Rgb16 colour) {
+    f.hasTrns = true;
+    f.trnsColor = colour;
+    return f;
+}
+
+Xel grey(Sample v) { return Xel{v, v, v}; }
+Xel alpha(Sample a) { return Xel{0, 0, a}; }
+
+struct StoredCase {
+    const char* name;
+    HeaderFacts facts;
+    DecoderSettings settings;
+    std::vector<uint8_t> row;
+    std::vector<Xel> expected;
+};
+
+class StoredSamples : public testing::TestWithParam<StoredCase> {};
+
+TEST_P(StoredSamples, TransparencyIsDecidedBeforeTheSamplesAreMapped) {
+    const StoredCase& c = GetParam();
+    EXPECT_EQ(convertStored(c.facts, c.settings, c.row), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, StoredSamples,
+    testing::Values(
+        // 17 differs from the tRNS colour 16 only in bits sBIT marks
+        // insignificant: it stays opaque, under -mix as under -alpha.
+        StoredCase{"SbitMix", withTrnsColour(withSbit(wide(facts(2, 8), 3), {4, 4, 4, 0, 0}), {16, 16, 16}),
+                   settings(ALPHA_MIX), {16, 16, 16, 17, 17, 17, 200, 200, 200}, {grey(15), grey(1), grey(12)}},
+        StoredCase{"SbitAlpha", withTrnsColour(withSbit(wide(facts(2, 8), 3), {4, 4, 4, 0, 0}), {16, 16, 16}),
+                   settings(ALPHA_ONLY), {16, 16, 16, 17, 17, 17, 200, 200, 200}, {alpha(0), alpha(255), alpha(255)}},
+        StoredCase{"SbitGreyMix", withTrnsGrey(withSbit(wide(facts(0, 8), 2), {0, 0, 0, 4, 0}), 0xf3),
+                   settings(ALPHA_MIX), {0xf3, 0xf4}, {grey(15), grey(15)}},
+        // Gamma 2.2 takes 252 and 253 to the same value: only 252 is the
+        // tRNS grey.
+        StoredCase{"GammaGrey8", withTrnsGrey(wide(facts(0, 8), 4), 252), settings(ALPHA_ONLY, 2.2f),
+                   {250, 251, 252, 253}, {alpha(255), alpha(255), alpha(0), alpha(255)}},
+        StoredCase{"GammaGrey16", withTrnsGrey(wide(facts(0, 16), 2), 1000), settings(ALPHA_ONLY, 2.2f),
+                   {0x03, 0xe8, 0x03, 0xe9}, {alpha(0), alpha(65535)}},
+        StoredCase{"GammaRgbMix", withTrnsColour(wide(facts(2, 8), 2), {253, 253, 253}),
+                   settings(ALPHA_MIX, 2.2f), {252, 252, 252, 253, 253, 253}, {grey(254), grey(255)}},
+        // Below 8 bits the samples come packed, the first in the high bits.
+        StoredCase{"Grey1Packed", wide(facts(0, 1), 10), settings(), {0xb0, 0x40},
+                   {grey(1), grey(0), grey(1), grey(1), grey(0), grey(0), grey(0), grey(0), grey(0), grey(1)}},
+        StoredCase{"Grey2PackedTrns", withTrnsGrey(wide(facts(0, 2), 5), 2), settings(ALPHA_ONLY), {0x1b, 0x80},
+                   {alpha(3), alpha(3), alpha(0), alpha(3), alpha(0)}},
+        StoredCase{"Grey4PackedSbit", withSbit(wide(facts(0, 4), 3), {0, 0, 0, 2, 0}), settings(), {0xf4, 0x30},
+                   {grey(3), grey(1), grey(0)}},
+        // Index 15 is beyond the palette: black.
+        StoredCase{"Palette4Packed", wide(greyPalette(4, 3), 3), settings(), {0x1f, 0x20},
+                   {grey(16), grey(0), grey(32)}},
+        StoredCase{"Palette1Packed", wide(greyPalette(1, 2), 9), settings(), {0x81, 0x80},
+                   {grey(16), grey(0), grey(0), grey(0), grey(0), grey(0), grey(0), grey(16), grey(16)}},
+        // An alpha channel loses the bits sBIT marks insignificant under -alpha.
+        StoredCase{"AlphaSbit", withSbit(wide(facts(4, 16), 2), {0, 0, 0, 16, 4}), settings(ALPHA_ONLY),
+                   {1, 2, 0xff, 0xff, 1, 2, 0x7f, 0xff}, {alpha(15), alpha(7)}}),
+    [](const testing::TestParamInfo<StoredCase>& info) { return info.param.name; });
+
+// Samples, palette entries and the background all take the same gamma, one
+// that is read as the number given.
+TEST(Gamma, SamplesPaletteAndBackgroundAgree) {
+    for (float display : {128.0f, 1.02f, 2.2f, 0.3f, 0.001f}) {
+        for (uint8_t v : {0, 1, 17, 100, 200, 254, 255}) {
+            HeaderFacts truecolour = withBkgd(gammaFile(facts(2, 8), 0.45455f), 0, 0, {v, v, v});
+            HeaderFacts palette = withBkgd(gammaFile(facts(3, 8), 0.45455f), 0, 0, {});
+            palette.paletteCount = 1;
+            palette.palette[0] = {v, v, v};
+            Xel sample = convertStored(truecolour, settings(ALPHA_NONE, display), {v, v, v})[0];
+            Xel entry = convertStored(palette, settings(ALPHA_NONE, display), {0})[0];
+            DecodePlan plan = planConversion(truecolour, settings(ALPHA_MIX, display));
+            uint16_t expected = correctGamma(v, 255, display * 0.45455f);
+            EXPECT_EQ(sample, grey(expected)) << display << " " << int(v);
+            EXPECT_EQ(entry, grey(expected)) << display << " " << int(v);
+            EXPECT_EQ(plan.background.red, expected) << display << " " << int(v);
+        }
+    }
+}
+
+TEST(Gamma, ZeroIsRefusedOnlyForAPngWithGama) {
+    EXPECT_FALSE(displayGammaRefused(facts(0, 8), settings(ALPHA_NONE, 0.0f)));
+    EXPECT_TRUE(displayGammaRefused(gammaFile(facts(0, 8), 0.45455f), settings(ALPHA_NONE, 0.0f)));
+    EXPECT_FALSE(displayGammaRefused(gammaFile(facts(0, 8), 0.45455f), settings(ALPHA_NONE, 2.2f)));
+}
+
+// --- text chunks ------------------------------------------------------------------
+
+std::string zlibOf(const std::string& text) {
+    uLongf size = compressBound(uLong(text.size()));
+    std::string z(size, '\0');
+    compress2(reinterpret_cast<Bytef*>(&z[0]), &size, reinterpret_cast<const Bytef*>(text.data()), uLong(text.size()),
+              9);
+    z.resize(size);
+    return z;
+}
+
+std::string nul(const char* text) { return std::string(text) + '\0'; }
+
+struct TextChunkCase {
+    const char* name;
+    const char* type;
+    std::string data;
+    size_t budget;
+    TextChunkOutcome outcome;
+    // Kept: keyword and text, and for iTXt language and translated keyword.
+    std::vector<std::string> kept;
+};
+
+class TextChunk : public testing::TestWithParam<TextChunkCase> {};
+
+TEST_P(TextChunk, Decoded) {
+    const TextChunkCase& c = GetParam();
+    DecodedText out;
+    TextChunkOutcome outcome =
+        decodeTextChunk(c.type, reinterpret_cast<const uint8_t*>(c.data.data()), c.data.size(), c.budget, &out);
+    EXPECT_EQ(outcome, c.outcome) << textOutcomeReason(outcome);
+    if (outcome != TEXT_KEPT) {
+        EXPECT_EQ(out.buffer, nullptr);
+        return;
+    }
+    bool international = std::string(c.type) == "iTXt";
+    std::vector<std::string> kept = {out.entry.key, out.entry.text};
+    if (international) kept.insert(kept.end(), {out.entry.lang, out.entry.lang_key});
+    EXPECT_EQ(kept, c.kept);
+    EXPECT_EQ(international ? out.entry.itxt_length : out.entry.text_length, c.kept[1].size());
+    free(out.buffer);
+}
+
+const std::string LONG_KEYWORD(80, 'k');
+const std::string MEBIBYTE_OF_A(1 << 20, 'A');
+
+INSTANTIATE_TEST_SUITE_P(
+    Chunks, TextChunk,
+    testing::Values(
+        TextChunkCase{"Plain", "tEXt", nul("Title") + "Sunset", 100, TEXT_KEPT, {"Title", "Sunset"}},
+        TextChunkCase{"PlainWithoutNul", "tEXt", "Keyword", 100, TEXT_KEPT, {"Keyword", ""}},
+        // tEXt keywords are not checked, as libpng does not check them.
+        TextChunkCase{"PlainLongKeyword", "tEXt", nul(LONG_KEYWORD.c_str()) + "x", 100, TEXT_KEPT,
+                      {LONG_KEYWORD, "x"}},
+        TextChunkCase{"PlainFillsTheBudget", "tEXt", nul("K") + "abcdef", 6, TEXT_KEPT, {"K", "abcdef"}},
+        TextChunkCase{"PlainOverTheBudget", "tEXt", nul("K") + "abcdef", 5, TEXT_OVER_BUDGET, {}},
+        TextChunkCase{"Compressed", "zTXt", nul("Comment") + '\0' + zlibOf("first\nsecond"), 100, TEXT_KEPT,
+                      {"Comment", "first\nsecond"}},
+        TextChunkCase{"CompressedEmpty", "zTXt", nul("K") + '\0' + zlibOf(""), 0, TEXT_KEPT, {"K", ""}},
+        // A bomb is inflated only as far as the budget.
+        TextChunkCase{"CompressedOverTheBudget", "zTXt", nul("K") + '\0' + zlibOf(MEBIBYTE_OF_A), 1000,
+                      TEXT_OVER_BUDGET, {}},
+        TextChunkCase{"CompressedMethod1", "zTXt", nul("K") + '\1' + zlibOf("x"), 100, TEXT_UNKNOWN_COMPRESSION, {}},
+        TextChunkCase{"CompressedNoStream", "zTXt", nul("K") + '\0', 100, TEXT_TRUNCATED, {}},
+        TextChunkCase{"CompressedGarbage", "zTXt", nul("K") + '\0' + "not zlib", 100, TEXT_DAMAGED, {}},
+        TextChunkCase{"CompressedCutShort", "zTXt", nul("K") + '\0' + zlibOf("first\nsecond").substr(0, 8), 100,
+                      TEXT_DAMAGED, {}},
+        TextChunkCase{"CompressedEmptyKeyword", "zTXt", nul("") + '\0' + zlibOf("x"), 100, TEXT_BAD_KEYWORD, {}},
+        TextChunkCase{"CompressedLongKeyword", "zTXt", nul(LONG_KEYWORD.c_str()) + '\0' + zlibOf("x"), 100,
+                      TEXT_BAD_KEYWORD, {}},
+        TextChunkCase{"International", "iTXt", nul("Title") + std::string(2, '\0') + nul("de") + nul("Titel") + "Ja",
+                      100, TEXT_KEPT, {"Title", "Ja", "de", "Titel"}},
+        TextChunkCase{"InternationalCompressed", "iTXt",
+                      nul("Title") + '\1' + '\0' + nul("") + nul("") + zlibOf("inflated"), 100, TEXT_KEPT,
+                      {"Title", "inflated", "", ""}},
+        TextChunkCase{"InternationalEmptyText", "iTXt", nul("T") + std::string(2, '\0') + nul("") + nul(""), 100,
+                      TEXT_KEPT, {"T", "", "", ""}},
+        TextChunkCase{"InternationalOverTheBudget", "iTXt",
+                      nul("T") + '\1' + '\0' + nul("") + nul("") + zlibOf(MEBIBYTE_OF_A), 1 << 19,
+                      TEXT_OVER_BUDGET, {}},
+        TextChunkCase{"InternationalMethod1", "iTXt", nul("T") + '\1' + '\1' + nul("") + nul("") + zlibOf("x"), 100,
+                      TEXT_UNKNOWN_COMPRESSION, {}},
+        TextChunkCase{"InternationalFlag2", "iTXt", nul("T") + '\2' + '\0' + nul("") + nul("") + "x", 100,
+                      TEXT_UNKNOWN_COMPRESSION, {}},
+        TextChunkCase{"InternationalNoTranslatedKeyword", "iTXt", nul("T") + std::string(2, '\0') + nul("en") + "x",
+                      100, TEXT_TRUNCATED, {}},
+        TextChunkCase{"InternationalCompressedNoStream", "iTXt", nul("T") + '\1' + '\0' + nul("") + nul(""), 100,
+                      TEXT_TRUNCATED, {}},
+        TextChunkCase{"InternationalShort", "iTXt", nul("T") + '\0', 100, TEXT_TRUNCATED, {}}),
+    [](const testing::TestParamInfo<TextChunkCase>& info) { return info.param.name; });
 
 // --- reports ----------------------------------------------------------------------------
 
