@@ -1,12 +1,15 @@
 // libpng error recovery shared by the PNG programs.
 //
 // libpng reports a fatal error through the handler a program registers, and
-// that handler must not return. reportLibpngError prints the program's line
-// and jumps back to the recovery point the conversion armed last in
-// pngJumpBuffer. The conversion arms a point with
+// that handler must not return. Each PNG session owns a PngRecovery and hands
+// it to libpng as the error pointer; reportLibpngError prints the program's
+// line and jumps back to the point armed in that record:
 //
-//     pngRecoveryArmed = true;
-//     if (setjmp(pngJumpBuffer)) { ...release libpng's structures, pm_error... }
+//     PngRecovery recovery{};            // lives as long as libpng's structures
+//     recovery.program = "rasterpack";
+//     png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &recovery, reportLibpngError, reportLibpngWarning);
+//     recovery.armed = true;
+//     if (setjmp(recovery.point)) { ...release libpng's structures, pm_error... }
 //
 // The frames between that setjmp and any libpng call must hold no object with
 // a non-trivial destructor: the jump skips them. Until a point is armed (while
@@ -18,20 +21,22 @@
 #include <png.h>
 
 #include <csetjmp>
+#include <type_traits>
 
 // Status of the unrecoverable path: a libpng error with no point to return to.
 const int UNRECOVERABLE_LIBPNG_STATUS = 99;
 
-// The one jump buffer of the program, handed to libpng as its error pointer.
-extern jmp_buf pngJumpBuffer;
-// True once the conversion has filled pngJumpBuffer with a live point.
-extern bool pngRecoveryArmed;
-
-// Names the program in the handler's lines ("rasterpack", "rasterunpack").
-void setLibpngProgramName(const char* name);
+// One session's way back from a libpng error.
+struct PngRecovery {
+    jmp_buf point;
+    bool armed = false;             // point holds a live setjmp
+    const char* program = nullptr;  // names the program in the handler's lines; null: the library's name
+};
+static_assert(std::is_trivially_destructible<PngRecovery>::value, "a jump may cross the record's frame");
 
 // libpng's error handler: prints "<program>:  fatal libpng error: <message>",
-// then jumps to the armed point, or ends the process with status 99.
+// then jumps to the point armed in the PngRecovery that is libpng's error
+// pointer, or ends the process with status 99 when none is armed.
 [[noreturn]] void reportLibpngError(png_structp png, png_const_charp message);
 // libpng's warning handler: "libpng warning: <message>", as libpng words it,
 // with control bytes escaped (a warning may quote a keyword or chunk name).

@@ -3,13 +3,11 @@
 #include "conversion.h"
 
 #include <orrim.h>
-#include <pngrecovery.h>
 
 #include <cstdio>
 
 int main(int argc, char** argv) {
     pnm_init(&argc, argv);
-    setLibpngProgramName("rasterunpack");
 
     DecoderSettings settings;
     int index = scanOptions(argc, argv, &settings);

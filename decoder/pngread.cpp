@@ -48,7 +48,8 @@ void checkSignature(DecodedPng* d) {
 }
 
 void createStructures(DecodedPng* d) {
-    d->png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &pngJumpBuffer, reportLibpngError, reportLibpngWarning,
+    d->recovery.program = "rasterunpack";
+    d->png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &d->recovery, reportLibpngError, reportLibpngWarning,
                                       nullptr, boundedMalloc, boundedFree);
     if (!d->png) {
         pm_closer(d->input);
@@ -270,8 +271,8 @@ void decodePng(FILE* input, const DecoderSettings& settings, DecodedPng* d) {
     createStructures(d);
 
     activeDecode = d;
-    pngRecoveryArmed = true;
-    if (setjmp(pngJumpBuffer)) abandonDecodedPng(activeDecode, "setjmp returns error condition");
+    d->recovery.armed = true;
+    if (setjmp(d->recovery.point)) abandonDecodedPng(activeDecode, "setjmp returns error condition");
 
     png_set_read_fn(d->png, d, readInput);
     png_set_sig_bytes(d->png, SIGNATURE_CHECKED);
@@ -294,7 +295,7 @@ void decodePng(FILE* input, const DecoderSettings& settings, DecodedPng* d) {
 
     decideConversion(d, settings);
     readImageRows(d, rowBytes);
-    pngRecoveryArmed = false;
+    d->recovery.armed = false;
     activeDecode = nullptr;
 }
 
@@ -312,7 +313,7 @@ int textChunks(const DecodedPng& d, png_text** texts) {
 }
 
 void releaseDecodedPng(DecodedPng* d) {
-    pngRecoveryArmed = false;
+    d->recovery.armed = false;
     free(d->pendingText);
     d->pendingText = nullptr;
     if (d->rows) {

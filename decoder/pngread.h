@@ -7,6 +7,7 @@
 #include "decisions.h"
 
 #include <png.h>
+#include <pngrecovery.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +17,7 @@
 struct DecodedPng {
     png_structp png = nullptr;
     png_infop info = nullptr;
+    PngRecovery recovery;  // libpng's error pointer
     FILE* input = nullptr;
     HeaderFacts facts;
     DecodePlan plan;

@@ -19,6 +19,7 @@ struct PngWriter {
     png_structp png = nullptr;
     png_infop info = nullptr;
     ImageDataWriter* imageData = nullptr;  // -threads, -optimize: its threads end on release
+    PngRecovery recovery;                  // libpng's error pointer
 };
 
 PngWriter writer;
@@ -40,7 +41,9 @@ const png_byte IEND_NAME[5] = "IEND";
 }
 
 void createStructures(PngWriteJob* job) {
-    writer.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &pngJumpBuffer, reportLibpngError, reportLibpngWarning);
+    writer.recovery.program = "rasterpack";
+    writer.png =
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, &writer.recovery, reportLibpngError, reportLibpngWarning);
     if (!writer.png) fail(job, "cannot allocate main libpng structure (png_ptr)");
     writer.info = png_create_info_struct(writer.png);
     if (!writer.info) fail(job, "cannot allocate libpng info structure (info_ptr)");
@@ -229,9 +232,11 @@ void writePng(PngWriteJob* job) {
 bool writeIdatChunk(void* context, const uint8_t* data, size_t size) {
     auto png = static_cast<png_structp>(context);
     png_voidp outerPoint = png_get_error_ptr(png);
-    jmp_buf localPoint;
+    PngRecovery localPoint;
+    localPoint.program = outerPoint ? static_cast<PngRecovery*>(outerPoint)->program : nullptr;
+    localPoint.armed = true;
     png_set_error_fn(png, &localPoint, reportLibpngError, reportLibpngWarning);
-    if (setjmp(localPoint)) {
+    if (setjmp(localPoint.point)) {
         png_set_error_fn(png, outerPoint, reportLibpngError, reportLibpngWarning);
         return false;
     }
@@ -242,17 +247,17 @@ bool writeIdatChunk(void* context, const uint8_t* data, size_t size) {
 
 void runPngConversion(PngWriteJob* job) {
     createStructures(job);
-    pngRecoveryArmed = true;
-    if (setjmp(pngJumpBuffer)) fail(job, "setjmp returns error condition (1)");
+    writer.recovery.armed = true;
+    if (setjmp(writer.recovery.point)) fail(job, "setjmp returns error condition (1)");
     job->prepare(job);
 
-    if (setjmp(pngJumpBuffer)) fail(job, "setjmp returns error condition (2)");
+    if (setjmp(writer.recovery.point)) fail(job, "setjmp returns error condition (2)");
     writePng(job);
     releasePngWriter();
 }
 
 void releasePngWriter() {
-    pngRecoveryArmed = false;
+    writer.recovery.armed = false;
     destroyImageDataWriter(writer.imageData);
     writer.imageData = nullptr;
     if (writer.png) png_destroy_write_struct(&writer.png, writer.info ? &writer.info : nullptr);

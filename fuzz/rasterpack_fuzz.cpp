@@ -7,7 +7,6 @@
 #include "../encoder/driver.h"
 #include "fuzzsupport.h"
 
-#include <pngrecovery.h>
 
 namespace {
 
@@ -91,7 +90,6 @@ void addOptions(InputCursor* in, Arguments* args, bool* alpha, bool* palette, bo
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     prepareHarness(programName);
-    setLibpngProgramName(programName);
     InputCursor in{data, size};
     Arguments args(programName);
     bool alpha = false, palette = false, comments = false;

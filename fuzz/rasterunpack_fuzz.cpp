@@ -7,7 +7,6 @@
 #include "../decoder/conversion.h"
 #include "fuzzsupport.h"
 
-#include <pngrecovery.h>
 
 namespace {
 
@@ -40,7 +39,6 @@ void addOptions(InputCursor* in, Arguments* args) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     prepareHarness(programName);
-    setLibpngProgramName(programName);
     InputCursor in{data, size};
     Arguments args(programName);
     addOptions(&in, &args);

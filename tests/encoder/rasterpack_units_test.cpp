@@ -112,14 +112,14 @@ TEST(SampleTable, NoneWhenSamplesPassUnchangedOrMaxvalTooWide) {
     free(table);
 }
 
-// An error raised with no recovery point armed ends the process with 99.
+// An error raised with no recovery point armed ends the process with 99,
+// whether the record's point is not armed yet or libpng has no record at all.
 TEST(LibpngRecovery, UnarmedErrorEndsWithStatus99) {
     EXPECT_EXIT(
         {
-            setLibpngProgramName("rasterpack");
-            pngRecoveryArmed = false;
-            png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &pngJumpBuffer, reportLibpngError,
-                                                      nullptr);
+            PngRecovery recovery;
+            recovery.program = "rasterpack";
+            png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &recovery, reportLibpngError, nullptr);
             png_error(png, "test failure");
         },
         testing::ExitedWithCode(99),
@@ -130,14 +130,12 @@ TEST(LibpngRecovery, UnarmedErrorEndsWithStatus99) {
 TEST(LibpngRecovery, NoErrorPointerEndsWithStatus99) {
     EXPECT_EXIT(
         {
-            setLibpngProgramName("rasterunpack");
-            pngRecoveryArmed = true;
             png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, reportLibpngError, nullptr);
             png_error(png, "lost");
         },
         testing::ExitedWithCode(99),
-        "rasterunpack:  fatal libpng error: lost\n"
-        "rasterunpack:  EXTREMELY fatal error: jmpbuf unrecoverable; terminating.\n");
+        std::string(pm_progname()) + ":  fatal libpng error: lost\n" + pm_progname() +
+            ":  EXTREMELY fatal error: jmpbuf unrecoverable; terminating.\n");
 }
 
 png_structp recoveryTestPng = nullptr;
@@ -147,23 +145,24 @@ png_infop recoveryTestInfo = nullptr;
 void failInsideLibpng() { png_set_IHDR(recoveryTestPng, recoveryTestInfo, 0, 0, 8, 0, 0, 0, 0); }
 
 TEST(LibpngRecovery, ArmedErrorReturnsToThePoint) {
-    setLibpngProgramName("rasterpack");
-    recoveryTestPng = png_create_write_struct(PNG_LIBPNG_VER_STRING, &pngJumpBuffer, reportLibpngError, nullptr);
+    PngRecovery recovery;
+    recovery.program = "rasterunpack";
+    recoveryTestPng = png_create_write_struct(PNG_LIBPNG_VER_STRING, &recovery, reportLibpngError, nullptr);
     ASSERT_NE(recoveryTestPng, nullptr);
     recoveryTestInfo = png_create_info_struct(recoveryTestPng);
     static int arrivals = 0;
     testing::internal::CaptureStderr();
-    pngRecoveryArmed = true;
-    if (setjmp(pngJumpBuffer) == 0) {
+    recovery.armed = true;
+    if (setjmp(recovery.point) == 0) {
         failInsideLibpng();
         ADD_FAILURE() << "libpng accepted a 0 x 0 header";
     } else {
         ++arrivals;
     }
-    pngRecoveryArmed = false;
+    recovery.armed = false;
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(arrivals, 1);
-    EXPECT_NE(err.find("rasterpack:  fatal libpng error: "), std::string::npos) << err;
+    EXPECT_NE(err.find("rasterunpack:  fatal libpng error: "), std::string::npos) << err;
     png_destroy_write_struct(&recoveryTestPng, &recoveryTestInfo);
 }
 
@@ -181,20 +180,21 @@ void flushNothing(png_structp) {}
 
 TEST(LibpngRecovery, IdatChunksKeepThePointAndTheWarningHandler) {
     for (bool writeFails : {false, true}) {
+        PngRecovery recovery;
         png_structp png =
-            png_create_write_struct(PNG_LIBPNG_VER_STRING, &pngJumpBuffer, reportLibpngError, reportLibpngWarning);
+            png_create_write_struct(PNG_LIBPNG_VER_STRING, &recovery, reportLibpngError, reportLibpngWarning);
         ASSERT_NE(png, nullptr);
         std::string written;
         png_set_write_fn(png, &written, writeFails ? failTheWrite : appendToString, flushNothing);
         const uint8_t data[3] = {1, 2, 3};
         testing::internal::CaptureStderr();
-        pngRecoveryArmed = true;
+        recovery.armed = true;
         bool ok = writeIdatChunk(png, data, sizeof data);
         png_warning(png, "key\x01word");
-        pngRecoveryArmed = false;
+        recovery.armed = false;
         std::string err = testing::internal::GetCapturedStderr();
         EXPECT_EQ(ok, !writeFails);
-        EXPECT_EQ(png_get_error_ptr(png), static_cast<void*>(&pngJumpBuffer));
+        EXPECT_EQ(png_get_error_ptr(png), static_cast<void*>(&recovery));
         EXPECT_EQ(written.size(), writeFails ? 0u : 3u + 12u);
         EXPECT_NE(err.find("libpng warning: key\\x01word\n"), std::string::npos) << err;
         EXPECT_EQ(err.find('\x01'), std::string::npos) << err;
