@@ -43,6 +43,25 @@ FILE* pm_openLazySeekable(FILE* source, const char* description);
 // or write of the kept copy ends the run.
 int64_t pm_lazyStreamFill(FILE* f, uint64_t end);
 
+// What a PAM format code stands for.
+struct PamTupleType {
+    int format;        // its PAM_*_FORMAT code
+    const char* name;  // its TUPLTYPE
+    int family;        // PBM_FORMAT, PGM_FORMAT or PPM_FORMAT: its colour samples
+    int channels;      // colour samples a pixel: 1 or 3
+    bool alpha;        // an alpha sample follows them
+};
+// The tuple type of a PAM code; null for any other code.
+const PamTupleType* pm_pamTupleType(int format);
+// Samples a pixel (the header's DEPTH).
+inline int pm_pamDepth(const PamTupleType& t) { return t.channels + (t.alpha ? 1 : 0); }
+
+// "P7" as readMagic reads it, before the tuple type is known.
+const int PAM_MAGIC = 'P' * 256 + '7';
+// The rest of a PAM header, after its magic number, through the newline of
+// ENDHDR; every field checked (see pnm_readpaminit).
+void pm_readPamHeader(FILE* f, int* cols, int* rows, uint32_t* maxval, int* format);
+
 // White space as the PNM formats know it.
 inline bool pm_isPnmSpace(int c) {
     return c == ' ' || c == '\n' || c == '\t' || c == '\r' || c == '\v' || c == '\f';

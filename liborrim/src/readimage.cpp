@@ -22,7 +22,10 @@ uint64_t minimumRasterBytes(int cols, int rows, Sample maxval, int format) {
     case PBM_FORMAT: return pixels;
     case PGM_FORMAT: return pixels == 0 ? 0 : 2 * pixels - 1;
     case PPM_FORMAT: return pixels == 0 ? 0 : 6 * pixels - 1;
-    default: return 0;
+    default: {
+        const PamTupleType* type = pm_pamTupleType(format);
+        return type ? pixels * uint64_t(pm_pamDepth(*type)) * (maxval > 255 ? 2 : 1) : 0;
+    }
     }
 }
 
