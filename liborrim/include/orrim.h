@@ -243,6 +243,11 @@ void pnm_readpamrow(FILE* f, Xel* row, Sample* alpha, int cols, Sample maxval, i
 // header promises C x R pixels)") before the image is allocated; from a plain
 // pipe the image grows as its rows arrive.
 Xel** pnm_readpnm(FILE* f, int* cols, int* rows, Sample* maxval, int* format);
+// The raster alone, after pnm_readpnminit or pnm_readpaminit gave its
+// header (f is at the raster): the image pnm_readpnm returns, under the same
+// memory rules; alpha samples are skipped. A caller can so look at the
+// header (refuse alpha, a maxval or a size) before any of the raster is read.
+Xel** pnm_readpnmraster(FILE* f, int cols, int rows, Sample maxval, int format);
 // PBM and PGM are promoted to grey pixels; the maxval is kept.
 Pixel** ppm_readppm(FILE* f, int* cols, int* rows, Sample* maxval);
 // PBM (as 0/1 with maxval 1) or PGM; a PPM ends the run.

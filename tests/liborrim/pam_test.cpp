@@ -72,6 +72,20 @@ Image readPnm(const std::string& bytes) {
     return img;
 }
 
+// The whole image through pnm_readpaminit and pnm_readpnmraster.
+std::vector<Xel> wholeRaster(const std::string& bytes) {
+    FILE* f = streamOf(bytes);
+    int cols, rows, format;
+    Sample maxval;
+    pnm_readpaminit(f, &cols, &rows, &maxval, &format);
+    Xel** image = pnm_readpnmraster(f, cols, rows, maxval, format);
+    std::vector<Xel> all;
+    for (int y = 0; y < rows; ++y) all.insert(all.end(), image[y], image[y] + cols);
+    pm_freearray(image, rows);
+    fclose(f);
+    return all;
+}
+
 std::string writtenBy(const std::function<void(FILE*)>& write) {
     char* data = nullptr;
     size_t size = 0;
@@ -406,6 +420,8 @@ TEST(PamRoundTrip, EveryTupleTypeAndSampleWidth) {
             EXPECT_EQ(back.maxval, maxval);
             EXPECT_TRUE(back.px == image.px);
             EXPECT_TRUE(back.alpha == (withAlpha ? image.alpha : std::vector<Sample>(33, maxval)));
+            // The whole-image reader skips the alpha samples.
+            EXPECT_TRUE(wholeRaster(bytes) == image.px);
             // Without an alpha row every pixel is written opaque.
             if (withAlpha) {
                 image.alpha.clear();
