@@ -547,7 +547,13 @@ INSTANTIATE_TEST_SUITE_P(
         BoundedCase{"MapMaxvalCheckedBeforeItsRaster", {"-mapfile", "MAP"}, ONE_PIXEL, "P3\n100000 100000\n100000\n",
                     1, "colormap in file 'MAP' has maxval 100000; at most 65535 is supported"},
         BoundedCase{"MapWithoutRowsCheckedBeforeItsRaster", {"-mapfile", "MAP"}, ONE_PIXEL, "P6\n100000000 0\n255\n",
-                    1, "colormap in file 'MAP' contains no pixels"}));
+                    1, "colormap in file 'MAP' contains no pixels"},
+        // An image without pixels needs no rows, however many it names.
+        BoundedCase{"TallImageWithoutColumns", {"2"}, "P6\n0 134217727\n255\n", "", 0, ""},
+        BoundedCase{"TallImageWithoutColumnsRefinedAndDithered", {"-refine", "3", "-fs", "2"},
+                    "P6\n0 134217727\n255\n", "", 0, ""},
+        BoundedCase{"TallImageWithoutColumnsMapped", {"-mapfile", "MAP"}, "P6\n0 134217727\n255\n", ONE_PIXEL, 0,
+                    ""}));
 
 TEST(HuecutMapFile, TooManyColoursAreRefusedBeforeTheRestOfTheMapIsRead) {
     // 40000 distinct colours, then a raster that ends long before the header
