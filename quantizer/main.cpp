@@ -1,5 +1,6 @@
-// huecut: reduces a PPM image to a few colours, chosen by median cut or taken
-// from a map image, optionally with Floyd-Steinberg dithering.
+// huecut: reduces a PPM image (or a PBM, PGM or alpha-less PAM) to a few
+// colours, chosen by median cut or taken from a map image, optionally with
+// Floyd-Steinberg dithering.
 #include "colormapping.h"
 #include "commandline.h"
 #include "histogram.h"
@@ -107,7 +108,10 @@ struct RunHoldings {
 // Returns the number of rows to read and map: none for an image without
 // pixels, whose rows, however many, hold nothing.
 int readInputHeader(FILE* in, int* cols, int* rows, Sample* maxval, int* format) {
-    pnm_readpnminit(in, cols, rows, maxval, format);
+    pnm_readpaminit(in, cols, rows, maxval, format);
+    if (pnm_formathasalpha(*format))
+        pm_error("the input is a PAM image with alpha (tuple type %s); quantizing transparency is not supported",
+                 pnm_tupletype(*format));
     // Rescaling, distances and the raw output are all made for 16-bit samples.
     if (*maxval > PPM_OVERALLMAXVAL)
         pm_error("input image has maxval %u; at most %u is supported", *maxval, PPM_OVERALLMAXVAL);
