@@ -124,13 +124,17 @@ struct OptStruct3 {
     bool shortAllowed;   // one-letter options like -x are allowed
     bool allowNegNum;    // an argument like -5 is a plain argument, not an option
     OptEntry* optTable;  // ends with an entry of type OPT_END
+    // The program's synopsis, as pm_usage takes it, or null: when given, the
+    // line of an option error is followed by the usage line.
+    const char* usage = nullptr;
 };
 
 // Scan argv for the options of the table: one or two leading hyphens, exact
 // names or unambiguous prefixes, string values as the next argument or after
 // "=". Sets every presence count, stores values, removes the options from
 // argv and lowers argc. "--" ends the options. An unknown or ambiguous option,
-// or a missing value, ends the run through pm_error naming it.
+// or a missing value, ends the run through pm_error naming it (then, with a
+// usage synopsis, the usage line as pm_usage writes it).
 void optParseOptions3(int* argc, char** argv, OptStruct3 opt, size_t optStructSize, unsigned long flags);
 
 // ---------------------------------------------------------------------------

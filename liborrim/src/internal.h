@@ -10,6 +10,11 @@
 // True when the program was given -plain: the writers then write plain PNM.
 bool pm_plainRequested();
 
+// pm_error's line, then, unless synopsis is null, pm_usage's line; then the
+// run ends as pm_error ends it.
+[[noreturn]] void pm_errorThenUsage(const char* synopsis, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+
 // A growable scratch buffer, reused across rows so that reading and writing
 // a row does not allocate.
 struct ByteBuffer {

@@ -141,6 +141,27 @@ TEST(HuecutArguments, CountAloneReadsStandardInputAndCountWithNameReadsTheFile) 
     EXPECT_EQ(floyd.out, fs.out);
 }
 
+// An option the parser does not know, or one given wrongly, is followed by
+// the usage line; the status stays that of any other error.
+TEST(HuecutArguments, OptionErrorsAndHelpEndWithTheUsageLine) {
+    const std::string usage =
+        "usage: huecut [-floyd|-fs|-nofloyd|-nofs] [-randomseed n] {[-refine passes] ncolors | -mapfile mapfile} "
+        "[ppmfile]\n";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--help"}, "unrecognized option '--help'"},
+        {{"-x", "4"}, "unrecognized option '-x'"},
+        {{"-r", "4"}, "ambiguous option '-r': it could be -randomseed, -refine"},
+        {{"-floyd=1", "4"}, "option -floyd does not take a value"},
+        {{"4", "-mapfile"}, "option -mapfile requires a value"},
+    };
+    for (const auto& c : cases) {
+        RunResult r = huecut(c.first, toPpm(solid(1, 1, 255, Pixel{1, 2, 3})));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, messageLine(c.second) + usage);
+    }
+}
+
 TEST(HuecutArguments, InputMaxvalAbove65535IsRefused) {
     RunResult r = huecut({"4"}, "P3\n1 1\n70000\n1 2 3\n");
     EXPECT_NE(r.status, 0);
