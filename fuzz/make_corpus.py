@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of the whole-program harnesses into OUTDIR/<harness>/:
-PNGs of every colour type and bit depth, PNMs of every format, alpha masks,
-palette and comment files, each framed the way its harness reads its input.
+"""Writes the seed corpus of the harnesses into OUTDIR/<harness>/: PNGs of
+every colour type and bit depth, PNMs of every format, PAMs of every tuple
+type, alpha masks, palette and comment files, each framed the way its harness
+reads its input.
 Usage: make_corpus.py OUTDIR"""
 import os
 import struct
@@ -42,6 +43,26 @@ def pnm(kind, maxval, plain, channels_override=None):
         return head + b" ".join(b"%d" % v for v in values) + b"\n"
     fmt = ">%dH" % len(values) if maxval > 255 else "%dB" % len(values)
     return head + struct.pack(fmt, *values)
+
+
+PAM_TYPES = (("BLACKANDWHITE", 1), ("GRAYSCALE", 1), ("RGB", 3),
+             ("BLACKANDWHITE_ALPHA", 2), ("GRAYSCALE_ALPHA", 2), ("RGB_ALPHA", 4))
+
+
+def pam(tuple_type, depth, maxval):
+    values = samples(depth, maxval)
+    fmt = ">%dH" % len(values) if maxval > 255 else "%dB" % len(values)
+    head = b"P7\n# seed\nWIDTH %d\nHEIGHT %d\nDEPTH %d\nMAXVAL %d\nTUPLTYPE %s\nENDHDR\n" % (
+        W, H, depth, maxval, tuple_type.encode())
+    return head + struct.pack(fmt, *values)
+
+
+def pams():
+    out = {}
+    for tuple_type, depth in PAM_TYPES:
+        for maxval in ((1,) if tuple_type.startswith("BLACKANDWHITE") else (255, 65535)):
+            out["pam_%s_%d" % (tuple_type.lower(), maxval)] = pam(tuple_type, depth, maxval)
+    return out
 
 
 def pnms():
@@ -136,6 +157,10 @@ def main():
         # -optimize with -threads 2; -threads 3 with -interlace
         write(outdir, "rasterpack", name + "_optimize", b"\0\0\0\x05" + piece(b"") + piece(b"") + piece(b"") + data)
         write(outdir, "rasterpack", name + "_threads", b"\x20\0\0\x06" + piece(b"") + piece(b"") + piece(b"") + data)
+        write(outdir, "huecut", name, b"\x10\x05" + piece(b"") + data)
+        write(outdir, "pnmread", name, data)
+    for name, data in pams().items():
+        write(outdir, "pnmread", name, data)
         write(outdir, "huecut", name, b"\x10\x05" + piece(b"") + data)
     ppm = images["ppm_255_raw"]
     write(outdir, "rasterpack", "alpha_palette_text", b"\x07\x0e\x21\0" + piece(mask) + piece(palette) + piece(COMMENTS) + ppm)

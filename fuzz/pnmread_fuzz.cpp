@@ -1,8 +1,8 @@
-// Fuzzes the PNM reader: header, every row, promotion to PPM, the
-// whole-image readers, and the rewindable stream over a pipe (the raster read
-// twice must come out the same). A fatal line from the library is an
-// expected outcome; a crash, a sanitizer report, a hang or a raster that
-// differs after a rewind is a finding.
+// Fuzzes the PNM and PAM reader: header, every row with its alpha,
+// promotion to PPM, the whole-image readers, and the rewindable stream over
+// a pipe (the raster read twice must come out the same). A fatal line from
+// the library is an expected outcome; a crash, a sanitizer report, a hang or
+// a raster that differs after a rewind is a finding.
 #include <orrim.h>
 
 #include "../liborrim/src/internal.h"
@@ -24,24 +24,29 @@ struct FatalInput {};
 // Keeps each run fast: a header may claim a huge image over a few bytes.
 const long MAX_FUZZ_PIXELS = 1 << 20;
 
+// Every row with its alpha (PAM of any tuple type included), each promoted.
 void readWholeImage(FILE* f) {
     int cols, rows, format;
     Sample maxval;
-    pnm_readpnminit(f, &cols, &rows, &maxval, &format);
+    pnm_readpaminit(f, &cols, &rows, &maxval, &format);
     if (long(cols) * rows > MAX_FUZZ_PIXELS || rows > MAX_FUZZ_PIXELS) return;
     // One row kept across runs: a fatal line leaves by exception, and a row
     // freed only on the normal path would leak on every refused input.
     static Xel* row = nullptr;
+    static std::vector<Sample> alpha;
     static int rowCols = -1;
     if (cols > rowCols) {
         pm_freerow(row);
         row = nullptr;
         rowCols = -1;
         row = pnm_allocrow(cols);
+        alpha.resize(size_t(cols));
         rowCols = cols;
     }
     for (int y = 0; y < rows; ++y) {
-        pnm_readpnmrow(f, row, cols, maxval, format);
+        pnm_readpamrow(f, row, alpha.data(), cols, maxval, format);
+        for (int x = 0; x < cols; ++x)
+            if (alpha[size_t(x)] > maxval) abort();
         if (maxval <= PPM_OVERALLMAXVAL) pnm_promoteformatrow(row, cols, maxval, format, 255, PPM_FORMAT);
     }
 }

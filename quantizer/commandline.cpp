@@ -8,6 +8,9 @@
 #include <climits>
 #include <cstdlib>
 
+const char* const USAGE_SYNOPSIS =
+    "[-floyd|-fs|-nofloyd|-nofs] [-randomseed n] {[-refine passes] ncolors | -mapfile mapfile} [ppmfile]";
+
 namespace {
 
 // The seed must be a whole number that srandom can take unchanged.
@@ -73,6 +76,7 @@ void parseCommandLine(int argc, char** argv, QuantCmdline* cmdline) {
     opt.shortAllowed = false;
     opt.allowNegNum = false;
     opt.optTable = table;
+    opt.usage = USAGE_SYNOPSIS;
     optParseOptions3(&argc, argv, opt, sizeof(opt), 0);
 
     int n = argc - 1;

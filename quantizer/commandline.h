@@ -15,7 +15,11 @@ struct QuantCmdline {
                               // 0..1000
 };
 
-// Fills cmdline from argv; every error ends the run through pm_error.
+// The synopsis that follows an option error (and --help) as the usage line.
+extern const char* const USAGE_SYNOPSIS;
+
+// Fills cmdline from argv; every error ends the run through pm_error (an
+// unknown or malformed option with the usage line after it).
 // argv is modified: the options are taken out of it.
 void parseCommandLine(int argc, char** argv, QuantCmdline* cmdline);
 

@@ -1,5 +1,6 @@
-// huecut: reduces a PPM image to a few colours, chosen by median cut or taken
-// from a map image, optionally with Floyd-Steinberg dithering.
+// huecut: reduces a PPM image (or a PBM, PGM or alpha-less PAM) to a few
+// colours, chosen by median cut or taken from a map image, optionally with
+// Floyd-Steinberg dithering.
 #include "colormapping.h"
 #include "commandline.h"
 #include "histogram.h"
@@ -103,6 +104,20 @@ struct RunHoldings {
     }
 };
 
+// Reads the input's header and checks it before any of the raster is read.
+// Returns the number of rows to read and map: none for an image without
+// pixels, whose rows, however many, hold nothing.
+int readInputHeader(FILE* in, int* cols, int* rows, Sample* maxval, int* format) {
+    pnm_readpaminit(in, cols, rows, maxval, format);
+    if (pnm_formathasalpha(*format))
+        pm_error("the input is a PAM image with alpha (tuple type %s); quantizing transparency is not supported",
+                 pnm_tupletype(*format));
+    // Rescaling, distances and the raw output are all made for 16-bit samples.
+    if (*maxval > PPM_OVERALLMAXVAL)
+        pm_error("input image has maxval %u; at most %u is supported", *maxval, PPM_OVERALLMAXVAL);
+    return *cols == 0 ? 0 : *rows;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -118,26 +133,26 @@ int main(int argc, char** argv) {
     FILE* in = holdings.input = pm_openr(cmdline.inputFileName);
     int cols = 0, rows = 0;
     Sample maxval = 0;
-    Pixel** pixels = ppm_readppm(in, &cols, &rows, &maxval);
+    int format = 0;
+    const int pixelRows = readInputHeader(in, &cols, &rows, &maxval, &format);
+    Pixel** pixels = pixelRows > 0 ? pnm_readpnmraster(in, cols, rows, maxval, format) : nullptr;
     holdings.pixels = pixels;
-    holdings.rows = rows;
+    holdings.rows = pixelRows;
     holdings.input = nullptr;
     pm_close(in);
-    // Rescaling, distances and the raw output are all made for 16-bit samples.
-    if (maxval > PPM_OVERALLMAXVAL)
-        pm_error("input image has maxval %u; at most %u is supported", maxval, PPM_OVERALLMAXVAL);
 
     chosen.maxval = maxval;
     holdings.chosen = &chosen;
     if (cmdline.mapFileName) {
         chosen.fromLibrary = true;
-        chosen.map = loadMapFile(cmdline.mapFileName, pixels, cols, rows, maxval, &chosen.mapSize, &chosen.maxval);
+        chosen.map =
+            loadMapFile(cmdline.mapFileName, pixels, cols, pixelRows, maxval, &chosen.mapSize, &chosen.maxval);
         chosen.searchSize = chosen.mapSize;
     } else if (cmdline.refinePasses > 0) {
-        chosen =
-            chooseRefined(pixels, cols, rows, maxval, cmdline.requestedColors, cmdline.refinePasses, !cmdline.floyd);
+        chosen = chooseRefined(pixels, cols, pixelRows, maxval, cmdline.requestedColors, cmdline.refinePasses,
+                               !cmdline.floyd);
     } else {
-        chosen = chooseByMedianCut(pixels, cols, rows, maxval, cmdline.requestedColors);
+        chosen = chooseByMedianCut(pixels, cols, pixelRows, maxval, cmdline.requestedColors);
     }
 
     ppm_writeppminit(stdout, cols, rows, chosen.maxval, 0);
@@ -147,7 +162,7 @@ int main(int argc, char** argv) {
     holdings.mapping = &mapping;
     // An image without rows has nothing to dither: its width alone must not
     // cost error rows.
-    const bool dithering = cmdline.floyd && rows > 0;
+    const bool dithering = cmdline.floyd && pixelRows > 0;
     if (dithering) {
         const unsigned int seed =
             cmdline.randomSeedGiven ? cmdline.randomSeed : static_cast<unsigned int>(time(nullptr) ^ getpid());
@@ -156,7 +171,7 @@ int main(int argc, char** argv) {
     }
     std::vector<int> nearest;
     if (!chosen.colorOfPixel.empty()) nearest = findNearestColors(&mapping, chosen.colors);
-    for (int y = 0; y < rows; ++y) {
+    for (int y = 0; y < pixelRows; ++y) {
         if (!chosen.colorOfPixel.empty())
             mapRowByColorList(pixels[y], cols, &mapping, chosen.colorOfPixel.data() + static_cast<size_t>(y) * cols,
                               nearest);

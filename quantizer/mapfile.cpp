@@ -16,8 +16,12 @@ QuantColormap loadMapFile(const char* mapFileName, Pixel** pixels, int cols, int
     FILE* f = guard.f;
     int mapCols = 0, mapRows = 0, format = 0;
     Sample mapMaxval = 0;
-    pnm_readpnminit(f, &mapCols, &mapRows, &mapMaxval, &format);
+    pnm_readpaminit(f, &mapCols, &mapRows, &mapMaxval, &format);
     const std::string name = pm_escapetext(mapFileName);
+    if (pnm_formathasalpha(format))
+        pm_error("colormap in file '%s' is a PAM image with alpha (tuple type %s); quantizing transparency is not "
+                 "supported",
+                 name.c_str(), pnm_tupletype(format));
     if (mapCols == 0 || mapRows == 0) pm_error("colormap in file '%s' contains no pixels", name.c_str());
     // The rescaling and distance arithmetic are 32-bit and made for 16-bit samples.
     if (mapMaxval > PPM_OVERALLMAXVAL)

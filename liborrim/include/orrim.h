@@ -41,9 +41,37 @@ const int RPBM_FORMAT = 0x5034;
 const int RPGM_FORMAT = 0x5035;
 const int RPPM_FORMAT = 0x5036;
 
+// PAM (magic P7) codes, one per tuple type: 'P' * 256 + '7', plus 0x10000
+// times the tuple type's place in this list. PAM is always raw: samples of 1
+// byte, or 2 big-endian above maxval 255, DEPTH samples a pixel, the alpha
+// sample last. A BLACKANDWHITE sample is 0 for black and 1 for white, as the
+// readers give PBM pixels.
+const int PAM_BLACKANDWHITE_FORMAT = 0x15037;
+const int PAM_GRAYSCALE_FORMAT = 0x25037;
+const int PAM_RGB_FORMAT = 0x35037;
+const int PAM_BLACKANDWHITE_ALPHA_FORMAT = 0x45037;
+const int PAM_GRAYSCALE_ALPHA_FORMAT = 0x55037;
+const int PAM_RGB_ALPHA_FORMAT = 0x65037;
+
 // The plain code of a format's family (PBM_FORMAT, PGM_FORMAT or PPM_FORMAT),
-// or -1 for anything that is not a PNM format code.
+// or -1 for anything that is not a PNM or PAM format code. A PAM code's
+// family is that of its colour samples, alpha or not: BLACKANDWHITE is PBM,
+// GRAYSCALE PGM, RGB PPM. A caller that decides by family treats an
+// alpha-less PAM as the PBM, PGM or PPM of the same samples.
 int pnm_formattype(int format);
+
+// Whether format is a PAM code with an alpha sample (the _ALPHA types).
+bool pnm_formathasalpha(int format);
+
+// The PAM tuple type of a format ("RGB_ALPHA"): for a PAM code its own, for
+// a PNM code that of its family (a PBM is "BLACKANDWHITE"); null for any
+// other code.
+const char* pnm_tupletype(int format);
+
+// The PAM code for the family of format (any PNM or PAM code), with an alpha
+// sample or without: pnm_pamformat(RPGM_FORMAT, true) is
+// PAM_GRAYSCALE_ALPHA_FORMAT. An unknown code ends the run.
+int pnm_pamformat(int format, bool alpha);
 
 // ---------------------------------------------------------------------------
 // Start-up, messages
@@ -96,13 +124,17 @@ struct OptStruct3 {
     bool shortAllowed;   // one-letter options like -x are allowed
     bool allowNegNum;    // an argument like -5 is a plain argument, not an option
     OptEntry* optTable;  // ends with an entry of type OPT_END
+    // The program's synopsis, as pm_usage takes it, or null: when given, the
+    // line of an option error is followed by the usage line.
+    const char* usage = nullptr;
 };
 
 // Scan argv for the options of the table: one or two leading hyphens, exact
 // names or unambiguous prefixes, string values as the next argument or after
 // "=". Sets every presence count, stores values, removes the options from
 // argv and lowers argc. "--" ends the options. An unknown or ambiguous option,
-// or a missing value, ends the run through pm_error naming it.
+// or a missing value, ends the run through pm_error naming it (then, with a
+// usage synopsis, the usage line as pm_usage writes it).
 void optParseOptions3(int* argc, char** argv, OptStruct3 opt, size_t optStructSize, unsigned long flags);
 
 // ---------------------------------------------------------------------------
@@ -163,7 +195,25 @@ Sample pm_bitstomaxval(int bits);
 // Reads the header: magic number, width, height and (not for PBM) maxval.
 // Zero dimensions are valid. Maxval must be 1..65535 for raw formats and
 // 1..4294967295 for plain PGM/PPM. PBM reports maxval 1.
+// A PAM without alpha (tuple type BLACKANDWHITE, GRAYSCALE or RGB) is read
+// too, reporting its PAM code, whose family is that of the PBM, PGM or PPM of
+// the same samples; every reader below then gives exactly what that image
+// gives. A PAM with alpha ends the run naming its tuple type (its
+// transparency would be lost): programs that take alpha use pnm_readpaminit.
 void pnm_readpnminit(FILE* f, int* cols, int* rows, Sample* maxval, int* format);
+// Like pnm_readpnminit, and a PAM with alpha is read as well (format is then
+// one of the _ALPHA codes).
+// PAM header: the line "P7", then lines WIDTH, HEIGHT, DEPTH, MAXVAL and
+// TUPLTYPE, each exactly once and in any order, then ENDHDR; the raster
+// starts right after ENDHDR's newline. Comment lines (starting with '#') and
+// blank lines may come between; white space around keywords and values is
+// ignored. WIDTH and HEIGHT are 0..134217727, MAXVAL 1..65535 (1 for the
+// BLACKANDWHITE types), DEPTH must be the tuple type's (1, 1, 3, 2, 2, 4 in
+// the order of the codes above), and any other tuple type or keyword is
+// refused. A line other than a comment holds at most 256 bytes; comments and
+// blank lines share the budget of 1048576 bytes below, so a header from a
+// pipe is read only to its ENDHDR and never endlessly.
+void pnm_readpaminit(FILE* f, int* cols, int* rows, Sample* maxval, int* format);
 // Whether the whole raster the header announced is there, asked right after
 // pnm_readpnminit without reading or allocating anything: false when f, from
 // its position on, holds fewer bytes than such a raster takes (the exact size
@@ -183,13 +233,25 @@ bool pnm_rasterpresent(FILE* f, int cols, int rows, Sample maxval, int format);
 // Reads one row. Grey and bit values land in blue (red and green too, so that
 // a row can be used as a colour row without promotion). PBM: 1 is black, read
 // as 0; 0 is white, read as 1 (maxval 1). A sample above maxval ends the run.
+// PAM rows are read the same way (BLACKANDWHITE at maxval 1 whatever maxval
+// says, as PBM); the alpha samples of an _ALPHA code are checked and skipped.
 void pnm_readpnmrow(FILE* f, Xel* row, int cols, Sample maxval, int format);
+// One row as pnm_readpnmrow reads it, and each pixel's alpha (0 transparent,
+// maxval opaque) into alpha[0..cols-1]: the PAM's alpha samples for an
+// _ALPHA code, maxval (1 for the bit formats) for every other code. alpha
+// may be null when only the colours are wanted.
+void pnm_readpamrow(FILE* f, Xel* row, Sample* alpha, int cols, Sample maxval, int format);
 // Whole images; free with pm_freearray(image, rows). Memory is taken only for
 // pixels present: a regular file or pm_openr_seekable pipe shorter than the
 // header promises ends the run ("premature end of file in the raster (the
 // header promises C x R pixels)") before the image is allocated; from a plain
 // pipe the image grows as its rows arrive.
 Xel** pnm_readpnm(FILE* f, int* cols, int* rows, Sample* maxval, int* format);
+// The raster alone, after pnm_readpnminit or pnm_readpaminit gave its
+// header (f is at the raster): the image pnm_readpnm returns, under the same
+// memory rules; alpha samples are skipped. A caller can so look at the
+// header (refuse alpha, a maxval or a size) before any of the raster is read.
+Xel** pnm_readpnmraster(FILE* f, int cols, int rows, Sample maxval, int format);
 // PBM and PGM are promoted to grey pixels; the maxval is kept.
 Pixel** ppm_readppm(FILE* f, int* cols, int* rows, Sample* maxval);
 // PBM (as 0/1 with maxval 1) or PGM; a PPM ends the run.
@@ -208,8 +270,21 @@ void pnm_promoteformatrow(Xel* row, int cols, Sample maxval, int format, Sample 
 // A raw maxval above 65535 ends the run.
 void pnm_writepnminit(FILE* f, int cols, int rows, Sample maxval, int format, int forceplain);
 void pnm_writepnmrow(FILE* f, const Xel* row, int cols, Sample maxval, int format, int forceplain);
+// A PAM code given to the two above writes a PAM, as pnm_writepaminit and
+// pnm_writepamrow do with every pixel opaque; PAM has no plain form, so
+// -plain and forceplain do not apply to it.
 void ppm_writeppminit(FILE* f, int cols, int rows, Sample maxval, int forceplain);
 void ppm_writeppmrow(FILE* f, const Pixel* row, int cols, Sample maxval, int forceplain);
+
+// The PAM header for format, a PAM code of any of the six tuple types:
+// P7, WIDTH, HEIGHT, DEPTH, MAXVAL, TUPLTYPE and ENDHDR lines. maxval must be
+// 1..65535, and 1 for the BLACKANDWHITE types; anything else ends the run.
+void pnm_writepaminit(FILE* f, int cols, int rows, Sample maxval, int format);
+// One PAM row: the colour samples of row (blue alone for BLACKANDWHITE and
+// GRAYSCALE, 0 black and 1 white for BLACKANDWHITE), then, for an _ALPHA
+// code, alpha[x], or maxval (opaque) for every pixel when alpha is null; alpha
+// is not read for the other codes. A sample above maxval ends the run.
+void pnm_writepamrow(FILE* f, const Xel* row, const Sample* alpha, int cols, Sample maxval, int format);
 
 // ---------------------------------------------------------------------------
 // Colours

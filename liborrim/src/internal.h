@@ -10,6 +10,11 @@
 // True when the program was given -plain: the writers then write plain PNM.
 bool pm_plainRequested();
 
+// pm_error's line, then, unless synopsis is null, pm_usage's line; then the
+// run ends as pm_error ends it.
+[[noreturn]] void pm_errorThenUsage(const char* synopsis, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+
 // A growable scratch buffer, reused across rows so that reading and writing
 // a row does not allocate.
 struct ByteBuffer {
@@ -42,6 +47,25 @@ FILE* pm_openLazySeekable(FILE* source, const char* description);
 // them the stream holds. -1 when f is another kind of stream. A failed read
 // or write of the kept copy ends the run.
 int64_t pm_lazyStreamFill(FILE* f, uint64_t end);
+
+// What a PAM format code stands for.
+struct PamTupleType {
+    int format;        // its PAM_*_FORMAT code
+    const char* name;  // its TUPLTYPE
+    int family;        // PBM_FORMAT, PGM_FORMAT or PPM_FORMAT: its colour samples
+    int channels;      // colour samples a pixel: 1 or 3
+    bool alpha;        // an alpha sample follows them
+};
+// The tuple type of a PAM code; null for any other code.
+const PamTupleType* pm_pamTupleType(int format);
+// Samples a pixel (the header's DEPTH).
+inline int pm_pamDepth(const PamTupleType& t) { return t.channels + (t.alpha ? 1 : 0); }
+
+// "P7" as readMagic reads it, before the tuple type is known.
+const int PAM_MAGIC = 'P' * 256 + '7';
+// The rest of a PAM header, after its magic number, through the newline of
+// ENDHDR; every field checked (see pnm_readpaminit).
+void pm_readPamHeader(FILE* f, int* cols, int* rows, uint32_t* maxval, int* format);
 
 // White space as the PNM formats know it.
 inline bool pm_isPnmSpace(int c) {

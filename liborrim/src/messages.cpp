@@ -120,4 +120,13 @@ void pm_usage(const char* synopsis) {
     endRun();
 }
 
+void pm_errorThenUsage(const char* synopsis, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    writeProgramLine(format, args);
+    va_end(args);
+    if (synopsis) pm_usage(synopsis);
+    endRun();
+}
+
 void pm_setfatalhandler(void (*handler)()) { fatalHandler = handler; }

@@ -1,6 +1,8 @@
 // options.cpp - the table-driven long-option parser.
 #include <orrim.h>
 
+#include "internal.h"
+
 #include <cctype>
 #include <cstring>
 #include <string>
@@ -33,7 +35,8 @@ bool looksLikeNegativeNumber(const char* arg) {
 
 // The entry named by name[0..len): an exact long name first, then a unique
 // (up to spellings of one option) prefix. Ends the run when there is none.
-const OptEntry* findLongOption(const OptEntry* table, int n, const char* name, size_t len, const char* arg) {
+const OptEntry* findLongOption(const OptEntry* table, int n, const char* name, size_t len, const char* arg,
+                               const char* usage) {
     for (int i = 0; i < n; ++i) {
         const char* longName = table[i].longName;
         if (longName && strlen(longName) == len && strncmp(longName, name, len) == 0) return &table[i];
@@ -52,8 +55,10 @@ const OptEntry* findLongOption(const OptEntry* table, int n, const char* name, s
         else if (!sameOption(*found, table[i]))
             ambiguous = true;
     }
-    if (!found) pm_error("unrecognized option '%s'", pm_escapetext(arg).c_str());
-    if (ambiguous) pm_error("ambiguous option '%s': it could be %s", pm_escapetext(arg).c_str(), candidates.c_str());
+    if (!found) pm_errorThenUsage(usage, "unrecognized option '%s'", pm_escapetext(arg).c_str());
+    if (ambiguous)
+        pm_errorThenUsage(usage, "ambiguous option '%s': it could be %s", pm_escapetext(arg).c_str(),
+                          candidates.c_str());
     return found;
 }
 
@@ -100,16 +105,17 @@ void optParseOptions3(int* argc, char** argv, OptStruct3 opt, size_t optStructSi
         size_t nameLen = equals ? size_t(equals - name) : strlen(name);
         const OptEntry* entry = nullptr;
         if (opt.shortAllowed && !doubleHyphen && nameLen == 1) entry = findShortOption(table, n, name[0]);
-        if (!entry) entry = findLongOption(table, n, name, nameLen, arg);
+        if (!entry) entry = findLongOption(table, n, name, nameLen, arg, opt.usage);
 
         if (entry->type == OPT_FLAG) {
-            if (equals) pm_error("option %s does not take a value", displayName(*entry).c_str());
+            if (equals) pm_errorThenUsage(opt.usage, "option %s does not take a value", displayName(*entry).c_str());
         } else {
             const char* value;
             if (equals) {
                 value = equals + 1;
             } else {
-                if (i + 1 >= *argc) pm_error("option %s requires a value", displayName(*entry).c_str());
+                if (i + 1 >= *argc)
+                    pm_errorThenUsage(opt.usage, "option %s requires a value", displayName(*entry).c_str());
                 value = argv[++i];
             }
             if (entry->value) *static_cast<const char**>(entry->value) = value;

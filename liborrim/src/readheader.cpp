@@ -58,26 +58,19 @@ int readMagic(FILE* f) {
     }
     int c2 = getc_unlocked(f);
     if (c2 == EOF) pm_failOnReadError(f);
-    if (c1 != 'P' || c2 < '1' || c2 > '6') pm_error("bad magic number - not a PBM, PGM or PPM file");
+    if (c1 != 'P' || c2 < '1' || c2 > '7') pm_error("bad magic number - not a PBM, PGM, PPM or PAM file");
     return 'P' * 256 + c2;
 }
 
-}  // namespace
-
-int pnm_formattype(int format) {
-    switch (format) {
-    case PBM_FORMAT:
-    case RPBM_FORMAT: return PBM_FORMAT;
-    case PGM_FORMAT:
-    case RPGM_FORMAT: return PGM_FORMAT;
-    case PPM_FORMAT:
-    case RPPM_FORMAT: return PPM_FORMAT;
-    default: return -1;
-    }
-}
-
-void pnm_readpnminit(FILE* f, int* cols, int* rows, Sample* maxval, int* format) {
+void readHeader(FILE* f, int* cols, int* rows, Sample* maxval, int* format, bool alphaAllowed) {
     int fmt = readMagic(f);
+    if (fmt == PAM_MAGIC) {
+        pm_readPamHeader(f, cols, rows, maxval, format);
+        if (!alphaAllowed && pnm_formathasalpha(*format))
+            pm_error("the input is a PAM image with alpha (tuple type %s), which this program does not read",
+                     pnm_tupletype(*format));
+        return;
+    }
     Sample width = readHeaderNumber(f, "width", PNM_MAX_DIMENSION);
     Sample height = readHeaderNumber(f, "height", PNM_MAX_DIMENSION);
     Sample mv = 1;
@@ -91,4 +84,29 @@ void pnm_readpnminit(FILE* f, int* cols, int* rows, Sample* maxval, int* format)
     *rows = int(height);
     *maxval = mv;
     *format = fmt;
+}
+
+}  // namespace
+
+int pnm_formattype(int format) {
+    switch (format) {
+    case PBM_FORMAT:
+    case RPBM_FORMAT: return PBM_FORMAT;
+    case PGM_FORMAT:
+    case RPGM_FORMAT: return PGM_FORMAT;
+    case PPM_FORMAT:
+    case RPPM_FORMAT: return PPM_FORMAT;
+    default: {
+        const PamTupleType* t = pm_pamTupleType(format);
+        return t ? t->family : -1;
+    }
+    }
+}
+
+void pnm_readpnminit(FILE* f, int* cols, int* rows, Sample* maxval, int* format) {
+    readHeader(f, cols, rows, maxval, format, false);
+}
+
+void pnm_readpaminit(FILE* f, int* cols, int* rows, Sample* maxval, int* format) {
+    readHeader(f, cols, rows, maxval, format, true);
 }

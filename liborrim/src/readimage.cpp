@@ -22,7 +22,10 @@ uint64_t minimumRasterBytes(int cols, int rows, Sample maxval, int format) {
     case PBM_FORMAT: return pixels;
     case PGM_FORMAT: return pixels == 0 ? 0 : 2 * pixels - 1;
     case PPM_FORMAT: return pixels == 0 ? 0 : 6 * pixels - 1;
-    default: return 0;
+    default: {
+        const PamTupleType* type = pm_pamTupleType(format);
+        return type ? pixels * uint64_t(pm_pamDepth(*type)) * (maxval > 255 ? 2 : 1) : 0;
+    }
     }
 }
 
@@ -143,9 +146,16 @@ bool pnm_rasterpresent(FILE* f, int cols, int rows, Sample maxval, int format) {
     return rasterPresence(f, cols, rows, maxval, format) != RASTER_SHORT;
 }
 
+Xel** pnm_readpnmraster(FILE* f, int cols, int rows, Sample maxval, int format) {
+    if (cols < 0 || rows < 0 || cols > PNM_MAX_DIMENSION || rows > PNM_MAX_DIMENSION)
+        pm_error("cannot read a raster of %d x %d pixels", cols, rows);
+    if (pnm_formattype(format) < 0) pm_error("unknown PNM format code 0x%x", unsigned(format));
+    return static_cast<Xel**>(readRaster(f, cols, rows, maxval, format, false));
+}
+
 Xel** pnm_readpnm(FILE* f, int* cols, int* rows, Sample* maxval, int* format) {
     pnm_readpnminit(f, cols, rows, maxval, format);
-    return static_cast<Xel**>(readRaster(f, *cols, *rows, *maxval, *format, false));
+    return pnm_readpnmraster(f, *cols, *rows, *maxval, *format);
 }
 
 Pixel** ppm_readppm(FILE* f, int* cols, int* rows, Sample* maxval) {

@@ -1,6 +1,7 @@
-// readraster.cpp - one raster row, raw or plain. Raw rows are read by the
-// piece with fread into a small reused buffer and expanded; plain rows go
-// through a small hand-written parser over getc_unlocked.
+// readraster.cpp - one raster row, raw or plain, PNM or PAM (with its alpha
+// samples or without them). Raw rows are read by the piece with fread into a
+// small reused buffer and expanded; plain rows go through a small
+// hand-written parser over getc_unlocked.
 #include <orrim.h>
 
 #include "internal.h"
@@ -158,37 +159,90 @@ void expandSamples(const unsigned char* buf, Xel* row, size_t n, int channels, b
     }
 }
 
-void readRawSampleRow(FILE* f, Xel* row, int cols, Sample maxval, int channels) {
+// n PAM pixels of channels colour samples and one alpha sample each from
+// buf; alpha, unless null, takes the alpha samples.
+void expandSamplesWithAlpha(const unsigned char* buf, Xel* row, Sample* alpha, size_t n, int channels,
+                            bool twoBytes) {
+    const size_t depth = size_t(channels) + 1;
+    auto sampleAt = [buf, twoBytes](size_t i) { return twoBytes ? Sample(buf[2 * i]) << 8 | buf[2 * i + 1] : buf[i]; };
+    for (size_t x = 0; x < n; ++x) {
+        const size_t first = x * depth;
+        if (channels == 1) {
+            Sample v = sampleAt(first);
+            row[x] = Xel{v, v, v};
+        } else {
+            row[x] = Xel{sampleAt(first), sampleAt(first + 1), sampleAt(first + 2)};
+        }
+        if (alpha) alpha[x] = sampleAt(first + size_t(channels));
+    }
+}
+
+// A raw row of channels colour samples a pixel, and with withAlpha an alpha
+// sample after them (into alpha unless it is null).
+void readRawSampleRow(FILE* f, Xel* row, Sample* alpha, int cols, Sample maxval, int channels, bool withAlpha) {
     const bool twoBytes = maxval > 255;
-    const size_t pixelBytes = size_t(channels) * (twoBytes ? 2 : 1);
+    const size_t depth = size_t(channels) + (withAlpha ? 1 : 0);
+    const size_t pixelBytes = depth * (twoBytes ? 2 : 1);
     const size_t chunkPixels = RAW_CHUNK_BYTES / pixelBytes;
     for (size_t x = 0; x < size_t(cols); x += chunkPixels) {
         size_t n = size_t(cols) - x < chunkPixels ? size_t(cols) - x : chunkPixels;
         const unsigned char* buf = readRawBytes(f, n * pixelBytes);
         if (twoBytes)
-            checkWordsAgainstMaxval(buf, n * size_t(channels), maxval);
+            checkWordsAgainstMaxval(buf, n * depth, maxval);
         else
-            checkBytesAgainstMaxval(buf, n * size_t(channels), maxval);
-        expandSamples(buf, row + x, n, channels, twoBytes);
+            checkBytesAgainstMaxval(buf, n * depth, maxval);
+        if (withAlpha)
+            expandSamplesWithAlpha(buf, row + x, alpha ? alpha + x : nullptr, n, channels, twoBytes);
+        else
+            expandSamples(buf, row + x, n, channels, twoBytes);
     }
+}
+
+// The row request's own checks, shared by both row readers.
+void checkRowRequest(int cols, Sample maxval, int format) {
+    if (cols < 0 || cols > PNM_MAX_DIMENSION) pm_error("cannot read a row of %d columns", cols);
+    if (pnm_formattype(format) == PBM_FORMAT) return;  // bit rows ignore maxval
+    if (maxval == 0) pm_error("cannot read a raster with maxval 0");
+    const bool raw = format == RPGM_FORMAT || format == RPPM_FORMAT || pm_pamTupleType(format);
+    if (raw && maxval > PPM_OVERALLMAXVAL)
+        pm_error("maxval %u is too large for a raw image (at most %u)", maxval, PPM_OVERALLMAXVAL);
+}
+
+// A PAM row; a BLACKANDWHITE one is at maxval 1 whatever maxval says, as a
+// PBM is.
+void readPamRow(FILE* f, Xel* row, Sample* alpha, int cols, Sample maxval, const PamTupleType& type) {
+    if (type.family == PBM_FORMAT) maxval = 1;
+    readRawSampleRow(f, row, alpha, cols, maxval, type.channels, type.alpha);
 }
 
 }  // namespace
 
 void pnm_readpnmrow(FILE* f, Xel* row, int cols, Sample maxval, int format) {
-    if (cols < 0 || cols > PNM_MAX_DIMENSION) pm_error("cannot read a row of %d columns", cols);
-    if (format != PBM_FORMAT && format != RPBM_FORMAT) {
-        if (maxval == 0) pm_error("cannot read a raster with maxval 0");
-        if ((format == RPGM_FORMAT || format == RPPM_FORMAT) && maxval > PPM_OVERALLMAXVAL)
-            pm_error("maxval %u is too large for a raw image (at most %u)", maxval, PPM_OVERALLMAXVAL);
-    }
+    checkRowRequest(cols, maxval, format);
     switch (format) {
     case PBM_FORMAT: readPlainPbmRow(f, row, cols); break;
     case PGM_FORMAT: readPlainPgmRow(f, row, cols, maxval); break;
     case PPM_FORMAT: readPlainPpmRow(f, row, cols, maxval); break;
     case RPBM_FORMAT: readRawPbmRow(f, row, cols); break;
-    case RPGM_FORMAT: readRawSampleRow(f, row, cols, maxval, 1); break;
-    case RPPM_FORMAT: readRawSampleRow(f, row, cols, maxval, 3); break;
-    default: pm_error("unknown PNM format code 0x%x", unsigned(format));
+    case RPGM_FORMAT: readRawSampleRow(f, row, nullptr, cols, maxval, 1, false); break;
+    case RPPM_FORMAT: readRawSampleRow(f, row, nullptr, cols, maxval, 3, false); break;
+    default: {
+        const PamTupleType* type = pm_pamTupleType(format);
+        if (!type) pm_error("unknown PNM format code 0x%x", unsigned(format));
+        readPamRow(f, row, nullptr, cols, maxval, *type);
     }
+    }
+}
+
+void pnm_readpamrow(FILE* f, Xel* row, Sample* alpha, int cols, Sample maxval, int format) {
+    checkRowRequest(cols, maxval, format);
+    const PamTupleType* type = pm_pamTupleType(format);
+    if (type && type->alpha) {
+        readPamRow(f, row, alpha, cols, maxval, *type);
+        return;
+    }
+    pnm_readpnmrow(f, row, cols, maxval, format);
+    if (!alpha) return;
+    const Sample opaque = pnm_formattype(format) == PBM_FORMAT ? 1 : maxval;
+    for (int x = 0; x < cols; ++x) alpha[x] = opaque;
 }

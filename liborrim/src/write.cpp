@@ -1,5 +1,5 @@
-// write.cpp - PNM headers and rows, raw or plain. Every row is built as
-// bytes in a reused buffer and written with one fwrite.
+// write.cpp - PNM headers and rows, raw or plain, and PAM headers and rows.
+// Every row is built as bytes in a reused buffer and written with one fwrite.
 #include <orrim.h>
 
 #include "internal.h"
@@ -127,9 +127,70 @@ void writePlainSamples(FILE* f, const Xel* row, int cols, Sample maxval, int sam
     writeBytes(f, start, size_t(p - start));
 }
 
+const PamTupleType& pamTypeOf(int format) {
+    const PamTupleType* type = pm_pamTupleType(format);
+    if (!type) pm_error("cannot write a PAM: format code 0x%x is not a PAM code", unsigned(format));
+    return *type;
+}
+
+void checkPamMaxval(Sample maxval, const PamTupleType& type) {
+    if (maxval == 0 || maxval > PPM_OVERALLMAXVAL)
+        pm_error("cannot write a PAM with maxval %u: it must be 1 to %u", maxval, PPM_OVERALLMAXVAL);
+    if (type.family == PBM_FORMAT && maxval != 1)
+        pm_error("cannot write a %s PAM with maxval %u: it takes maxval 1", type.name, maxval);
+}
+
+// The samples of a PAM row at p: each pixel's colour samples, then its alpha.
+template <int WIDTH>
+void packPamSamples(unsigned char* p, const Xel* row, const Sample* alpha, int cols, Sample maxval,
+                    const PamTupleType& type) {
+    auto put = [&p, maxval](Sample v) {
+        if (v > maxval) failAboveMaxval(v, maxval);
+        if (WIDTH == 2) *p++ = static_cast<unsigned char>(v >> 8);
+        *p++ = static_cast<unsigned char>(v);
+    };
+    for (int x = 0; x < cols; ++x) {
+        if (type.channels == 3) {
+            put(row[x].r);
+            put(row[x].g);
+        }
+        put(row[x].b);
+        if (type.alpha) put(alpha ? alpha[x] : maxval);
+    }
+}
+
 }  // namespace
 
+void pnm_writepaminit(FILE* f, int cols, int rows, Sample maxval, int format) {
+    const PamTupleType& type = pamTypeOf(format);
+    if (cols < 0 || rows < 0) pm_error("cannot write an image of %d x %d pixels", cols, rows);
+    checkPamMaxval(maxval, type);
+    char header[160];
+    int len = snprintf(header, sizeof header, "P7\nWIDTH %d\nHEIGHT %d\nDEPTH %d\nMAXVAL %u\nTUPLTYPE %s\nENDHDR\n",
+                       cols, rows, pm_pamDepth(type), maxval, type.name);
+    writeBytes(f, header, size_t(len));
+}
+
+void pnm_writepamrow(FILE* f, const Xel* row, const Sample* alpha, int cols, Sample maxval, int format) {
+    const PamTupleType& type = pamTypeOf(format);
+    if (cols < 0) pm_error("cannot write a row of %d columns", cols);
+    checkPamMaxval(maxval, type);
+    const size_t width = maxval > 255 ? 2 : 1;
+    const size_t count = pm_checkedBytes(size_t(cols), size_t(pm_pamDepth(type)), 0, "an output row buffer");
+    unsigned char* buf =
+        pm_reserveBuffer(rowBuffer, pm_checkedBytes(count, width, 0, "an output row buffer"), "an output row buffer");
+    if (width == 2)
+        packPamSamples<2>(buf, row, alpha, cols, maxval, type);
+    else
+        packPamSamples<1>(buf, row, alpha, cols, maxval, type);
+    writeBytes(f, buf, count * width);
+}
+
 void pnm_writepnminit(FILE* f, int cols, int rows, Sample maxval, int format, int forceplain) {
+    if (pm_pamTupleType(format)) {
+        pnm_writepaminit(f, cols, rows, maxval, format);
+        return;
+    }
     int family = checkFamily(format);
     bool plain = writesPlain(forceplain);
     if (cols < 0 || rows < 0) pm_error("cannot write an image of %d x %d pixels", cols, rows);
@@ -147,6 +208,10 @@ void pnm_writepnminit(FILE* f, int cols, int rows, Sample maxval, int format, in
 }
 
 void pnm_writepnmrow(FILE* f, const Xel* row, int cols, Sample maxval, int format, int forceplain) {
+    if (pm_pamTupleType(format)) {
+        pnm_writepamrow(f, row, nullptr, cols, maxval, format);
+        return;
+    }
     int family = checkFamily(format);
     bool plain = writesPlain(forceplain);
     if (cols < 0) pm_error("cannot write a row of %d columns", cols);

@@ -312,12 +312,20 @@ TEST_P(EndlessInput, RasterpackEndsWhileTheWriterStillHasData) {
 #endif
 
 const std::string BIG_PPM = makePpm(400, 300, 255, std::vector<Sample>(360000, 200));
+const std::string PAM_RGB = "P7\nWIDTH 2\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nTUPLTYPE RGB\nENDHDR\nabcdef";
+
+// Alpha travels through the library's own copy (the programs that read
+// alpha come later).
+TEST(EndlessInput, LibraryCopiesAPamWithAlphaAndEndsWhileTheWriterStillHasData) {
+    const std::string pam = "P7\nWIDTH 2\nHEIGHT 1\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\nabcdefgh";
+    expectEndsEarly(PNMCOPY_PATH, "liborrim_pnmcopy", EndlessCase{"", pam, '\0', 0, ""}, {"-quiet"}, pam);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Tails, EndlessInput,
     ::testing::Values(
-        EndlessCase{"Zeros", "", '\0', 1, "bad magic number - not a PBM, PGM or PPM file"},
-        EndlessCase{"Yes", "", 'y', 1, "bad magic number - not a PBM, PGM or PPM file"},
+        EndlessCase{"Zeros", "", '\0', 1, "bad magic number - not a PBM, PGM, PPM or PAM file"},
+        EndlessCase{"Yes", "", 'y', 1, "bad magic number - not a PBM, PGM, PPM or PAM file"},
         EndlessCase{"RawImageThenZeros", makePpm(3, 2, 255, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18}),
                     '\0', 0, ""},
         EndlessCase{"LargeRawImageThenZeros", BIG_PPM, '\0', 0, ""},
@@ -329,7 +337,13 @@ INSTANTIATE_TEST_SUITE_P(
         EndlessCase{"EndlessWhiteSpaceInRaster", "P2 2 2 9\n1 2\n3", ' ', 1,
                     "more than 1048576 bytes of comments and white space in the plain raster"},
         EndlessCase{"EndlessSample", "P2 2 2 9\n1 2\n3 ", '0', 1,
-                    "a sample in the plain raster has more than 1000 digits"}),
+                    "a sample in the plain raster has more than 1000 digits"},
+        EndlessCase{"PamThenZeros", PAM_RGB, '\0', 0, ""},
+        EndlessCase{"PamThenEndlessComment", "P7\nWIDTH 1\n#", 'x', 1,
+                    "bad PAM header: more than 1048576 bytes of comments and blank lines"},
+        EndlessCase{"PamEndlessBlankLines", "P7\n", '\n', 1,
+                    "bad PAM header: more than 1048576 bytes of comments and blank lines"},
+        EndlessCase{"PamEndlessLine", "P7\nWIDTH ", '0', 1, "bad PAM header: a header line is longer than 256 bytes"}),
     [](const ::testing::TestParamInfo<EndlessCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

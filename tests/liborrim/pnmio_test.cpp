@@ -249,9 +249,9 @@ INSTANTIATE_TEST_SUITE_P(
     Classes, BadInput,
     ::testing::Values(
         BadInputCase{"EmptyInput", "", "empty input: there is no PNM header"},
-        BadInputCase{"BadMagicLetter", "Q6 1 1 255\nabc", "bad magic number - not a PBM, PGM or PPM file"},
-        BadInputCase{"BadMagicDigit", "P7 1 1 255\nabc", "bad magic number - not a PBM, PGM or PPM file"},
-        BadInputCase{"OneByte", "P", "bad magic number - not a PBM, PGM or PPM file"},
+        BadInputCase{"BadMagicLetter", "Q6 1 1 255\nabc", "bad magic number - not a PBM, PGM, PPM or PAM file"},
+        BadInputCase{"BadMagicDigit", "P8 1 1 255\nabc", "bad magic number - not a PBM, PGM, PPM or PAM file"},
+        BadInputCase{"OneByte", "P", "bad magic number - not a PBM, PGM, PPM or PAM file"},
         BadInputCase{"NonNumericWidth", "P6 x 1 255\n", "bad header: the width is not a number \\(found 'x'\\)"},
         BadInputCase{"NegativeHeight", "P6 1 -1 255\n", "bad header: the height is not a number \\(found '-'\\)"},
         BadInputCase{"JunkAfterNumber", "P6 12a 1 255\n", "bad header: the width is followed by 'a'"},

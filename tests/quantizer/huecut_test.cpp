@@ -141,6 +141,27 @@ TEST(HuecutArguments, CountAloneReadsStandardInputAndCountWithNameReadsTheFile) 
     EXPECT_EQ(floyd.out, fs.out);
 }
 
+// An option the parser does not know, or one given wrongly, is followed by
+// the usage line; the status stays that of any other error.
+TEST(HuecutArguments, OptionErrorsAndHelpEndWithTheUsageLine) {
+    const std::string usage =
+        "usage: huecut [-floyd|-fs|-nofloyd|-nofs] [-randomseed n] {[-refine passes] ncolors | -mapfile mapfile} "
+        "[ppmfile]\n";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--help"}, "unrecognized option '--help'"},
+        {{"-x", "4"}, "unrecognized option '-x'"},
+        {{"-r", "4"}, "ambiguous option '-r': it could be -randomseed, -refine"},
+        {{"-floyd=1", "4"}, "option -floyd does not take a value"},
+        {{"4", "-mapfile"}, "option -mapfile requires a value"},
+    };
+    for (const auto& c : cases) {
+        RunResult r = huecut(c.first, toPpm(solid(1, 1, 255, Pixel{1, 2, 3})));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, messageLine(c.second) + usage);
+    }
+}
+
 TEST(HuecutArguments, InputMaxvalAbove65535IsRefused) {
     RunResult r = huecut({"4"}, "P3\n1 1\n70000\n1 2 3\n");
     EXPECT_NE(r.status, 0);
@@ -217,6 +238,60 @@ TEST(HuecutMedianCut, EmptyImageGivesAnEmptyImage) {
     TestImage out = parsePpm(r.out);
     EXPECT_EQ(out.cols, 0);
     EXPECT_EQ(out.rows, 0);
+}
+
+// ---------------------------------------------------------------------------
+// PAM input
+
+namespace {
+
+std::string pam(int cols, int rows, int depth, Sample maxval, const std::string& tupleType,
+                const std::string& raster) {
+    return "P7\nWIDTH " + std::to_string(cols) + "\nHEIGHT " + std::to_string(rows) + "\nDEPTH " +
+           std::to_string(depth) + "\nMAXVAL " + std::to_string(maxval) + "\nTUPLTYPE " + tupleType + "\nENDHDR\n" +
+           raster;
+}
+
+}  // namespace
+
+TEST(HuecutPam, WithoutAlphaItIsQuantizedAsItsPpmAndServesAsAMap) {
+    TestImage image = makeNoiseImage(9, 7, 255, 5, 3);
+    std::string ppm = toPpm(image);
+    std::string raster = ppm.substr(ppm.size() - 9 * 7 * 3);
+    std::string asPam = pam(9, 7, 3, 255, "RGB", raster);
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"6"}, {"-refine", "2", "6"}}) {
+        RunResult fromPpm = huecut(args, ppm), fromPam = huecut(args, asPam);
+        ASSERT_EQ(fromPam.status, 0) << fromPam.err;
+        EXPECT_EQ(fromPam.out, fromPpm.out);
+        EXPECT_EQ(fromPam.err, fromPpm.err);
+    }
+    std::string dir = scratchDir();
+    writeFile(dir + "/map.pam", pam(2, 1, 1, 255, "GRAYSCALE", "\x10\xf0"));
+    writeFile(dir + "/map.pgm", makePgm(2, 1, 255, {16, 240}));
+    RunResult byPam = huecut({"-mapfile", dir + "/map.pam"}, ppm), byPgm = huecut({"-mapfile", dir + "/map.pgm"}, ppm);
+    ASSERT_EQ(byPam.status, 0) << byPam.err;
+    EXPECT_EQ(byPam.out, byPgm.out);
+}
+
+TEST(HuecutPam, WithAlphaIsRefusedNamingItsTupleType) {
+    const std::vector<std::pair<std::string, std::string>> images = {
+        {"RGB_ALPHA", pam(1, 1, 4, 255, "RGB_ALPHA", "abcd")},
+        {"GRAYSCALE_ALPHA", pam(1, 1, 2, 255, "GRAYSCALE_ALPHA", "ab")},
+        {"BLACKANDWHITE_ALPHA", pam(1, 1, 2, 1, "BLACKANDWHITE_ALPHA", std::string("\x01\x00", 2))}};
+    for (const auto& image : images) {
+        RunResult r = huecut({"4"}, image.second);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, messageLine("the input is a PAM image with alpha (tuple type " + image.first +
+                                     "); quantizing transparency is not supported"));
+    }
+    std::string dir = scratchDir();
+    writeFile(dir + "/map.pam", images[0].second);
+    RunResult r = huecut({"-mapfile", dir + "/map.pam"}, toPpm(solid(1, 1, 255, Pixel{1, 2, 3})));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, messageLine("colormap in file '" + dir +
+                                 "/map.pam' is a PAM image with alpha (tuple type RGB_ALPHA); quantizing "
+                                 "transparency is not supported"));
 }
 
 // ---------------------------------------------------------------------------
@@ -547,7 +622,13 @@ INSTANTIATE_TEST_SUITE_P(
         BoundedCase{"MapMaxvalCheckedBeforeItsRaster", {"-mapfile", "MAP"}, ONE_PIXEL, "P3\n100000 100000\n100000\n",
                     1, "colormap in file 'MAP' has maxval 100000; at most 65535 is supported"},
         BoundedCase{"MapWithoutRowsCheckedBeforeItsRaster", {"-mapfile", "MAP"}, ONE_PIXEL, "P6\n100000000 0\n255\n",
-                    1, "colormap in file 'MAP' contains no pixels"}));
+                    1, "colormap in file 'MAP' contains no pixels"},
+        // An image without pixels needs no rows, however many it names.
+        BoundedCase{"TallImageWithoutColumns", {"2"}, "P6\n0 134217727\n255\n", "", 0, ""},
+        BoundedCase{"TallImageWithoutColumnsRefinedAndDithered", {"-refine", "3", "-fs", "2"},
+                    "P6\n0 134217727\n255\n", "", 0, ""},
+        BoundedCase{"TallImageWithoutColumnsMapped", {"-mapfile", "MAP"}, "P6\n0 134217727\n255\n", ONE_PIXEL, 0,
+                    ""}));
 
 TEST(HuecutMapFile, TooManyColoursAreRefusedBeforeTheRestOfTheMapIsRead) {
     // 40000 distinct colours, then a raster that ends long before the header
