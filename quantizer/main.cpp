@@ -76,7 +76,7 @@ ChosenColors chooseRefined(Pixel** pixels, int cols, int rows, Sample maxval, in
     const RefineResult refined = refinePalette(colors, chosen.map, paletteSize, passes);
     if (!refined.errors.empty() && pixelTotal > 0) {
         const double samples = 3.0 * static_cast<double>(pixelTotal);
-        pm_message("mean squared error per sample %.4f after %d passes (%.4f before)", refined.errors.back() / samples,
+        pm_message("mean squared error per sample %.4f after %d passes (%.4f before)", refined.outputError / samples,
                    refined.passes, refined.errors.front() / samples);
     }
     chosen.mapSize = chosen.searchSize = paletteSize;
