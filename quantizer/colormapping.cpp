@@ -194,13 +194,6 @@ void mapRow(Pixel* row, int cols, ColorMapping* mapping, unsigned int floyd, Dit
         mapRowPlain(row, cols, mapping);
 }
 
-std::vector<int> findNearestColors(ColorMapping* mapping, const std::vector<ColorCount>& colors) {
-    std::vector<int> nearest;
-    nearest.reserve(colors.size());
-    for (const ColorCount& c : colors) nearest.push_back(searchNearestColor(mapping->search, Pixel{c.r, c.g, c.b}));
-    return nearest;
-}
-
 void mapRowByColorList(Pixel* row, int cols, const ColorMapping* mapping, const uint32_t* colorOfPixel,
                        const std::vector<int>& nearest) {
     for (int x = 0; x < cols; ++x) row[x] = mapping->map[nearest[colorOfPixel[x]]].color;

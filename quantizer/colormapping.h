@@ -88,13 +88,9 @@ void diffuseError(DitherState* dither, int x, const Pixel& adjusted, const Pixel
 // when floyd is nonzero.
 void mapRow(Pixel* row, int cols, ColorMapping* mapping, unsigned int floyd, DitherState* dither);
 
-// The nearest map entry for each colour of a list, by the same rule as
-// findNearestColor (without touching the hash).
-std::vector<int> findNearestColors(ColorMapping* mapping, const std::vector<ColorCount>& colors);
-
 // Maps one row without dithering when each pixel's colour is known by its
 // position in a colour list (colorOfPixel, the row's part of it) and each
-// listed colour's nearest entry (nearest, from findNearestColors): the same
+// listed colour's nearest entry (nearest, by findNearestColor's rule): the same
 // result as mapRow without dithering.
 void mapRowByColorList(Pixel* row, int cols, const ColorMapping* mapping, const uint32_t* colorOfPixel,
                        const std::vector<int>& nearest);

@@ -7,6 +7,7 @@
 #include "mapfile.h"
 #include "mediancut.h"
 #include "refine.h"
+#include "variancecut.h"
 
 #include <orrim.h>
 
@@ -26,10 +27,12 @@ struct ChosenColors {
     int mapSize;
     int searchSize;  // only map[0..searchSize-1] can be the nearest
     Sample maxval;   // the output maxval
-    // With refinement and without dithering: the image's distinct colours and
-    // each pixel's position among them, so that each colour is mapped once.
+    // With refinement and without dithering: the image's distinct colours,
+    // each pixel's position among them and each colour's nearest map entry,
+    // so that each colour is mapped once.
     std::vector<ColorCount> colors;
     std::vector<uint32_t> colorOfPixel;
+    std::vector<int> nearest;
 };
 
 void freeMap(ChosenColors* chosen) {
@@ -41,7 +44,7 @@ void freeMap(ChosenColors* chosen) {
 }
 
 ChosenColors chooseByMedianCut(Pixel** pixels, int cols, int rows, Sample maxval, int requestedColors) {
-    ChosenColors chosen = {nullptr, false, 0, 0, maxval, {}, {}};
+    ChosenColors chosen = {nullptr, false, 0, 0, maxval, {}, {}, {}};
     int colors = 0;
     std::vector<ColorHistEntry> hist = computeHistogram(pixels, cols, rows, maxval, &colors, &chosen.maxval);
     pm_message("choosing %d colors...", requestedColors);
@@ -52,35 +55,55 @@ ChosenColors chooseByMedianCut(Pixel** pixels, int cols, int rows, Sample maxval
     return chosen;
 }
 
-// The median cut as above, made over the image's colours without rescaling
-// the image, then refined at the image's own maxval.
-ChosenColors chooseRefined(Pixel** pixels, int cols, int rows, Sample maxval, int requestedColors, int passes,
-                           bool keepPixelColors) {
-    ChosenColors chosen = {nullptr, false, 0, 0, maxval, {}, {}};
-    std::vector<ColorCount>& colors = chosen.colors;
-    colors = countImageColors(pixels, cols, rows, maxval, keepPixelColors ? &chosen.colorOfPixel : nullptr);
+// The median cut's start at the image's own maxval (made as above, without
+// rescaling the image: the halvings are applied to the colours).
+std::vector<ColorHistEntry> medianCutStart(const std::vector<ColorCount>& colors, Sample maxval,
+                                           int64_t pixelTotal, int requestedColors) {
     Sample cutMaxval = maxval;
     std::vector<ColorHistEntry> hist = histogramFromColors(colors, maxval, &cutMaxval);
     pm_message("choosing %d colors...", requestedColors);
-    int boxCount = 0, paletteSize = 0;
+    int boxCount = 0, size = 0;
+    QuantColormap map = medianCut(hist.data(), static_cast<int>(hist.size()), pixelTotal, cutMaxval, requestedColors,
+                                  &boxCount, &size);
+    std::vector<ColorHistEntry> start(map, map + size);
+    free(map);
+    for (ColorHistEntry& e : start)
+        e.color = Pixel{pm_rescalesample(e.color.r, cutMaxval, maxval), pm_rescalesample(e.color.g, cutMaxval, maxval),
+                        pm_rescalesample(e.color.b, cutMaxval, maxval)};
+    return start;
+}
+
+// The variance cut, refined at the image's own maxval, and the median cut
+// too when it alone is already better. Measured on a photograph, a smooth
+// render, pixel art and a synthetic 2048 x 2048 photograph at 16, 64 and 256
+// colours, the refined variance cut came out ahead of the refined median cut
+// in 5 of the 12 cases (by up to 0.32 dB) and behind it in 6 (by at most
+// 0.12 dB), while refining both would take half as much time again on the
+// largest image. On even gradients, though, the median cut's boxes are
+// already so good that the refined variance cut ends behind the median cut
+// alone: there the median cut is refined as well, and the better kept.
+ChosenColors chooseRefined(Pixel** pixels, int cols, int rows, Sample maxval, int requestedColors, int passes,
+                           bool keepPixelColors) {
+    ChosenColors chosen = {nullptr, false, 0, 0, maxval, {}, {}, {}};
+    std::vector<ColorCount>& colors = chosen.colors;
+    colors = countImageColors(pixels, cols, rows, maxval, keepPixelColors ? &chosen.colorOfPixel : nullptr);
     const int64_t pixelTotal = static_cast<int64_t>(rows) * cols;
-    chosen.map = medianCut(hist.data(), static_cast<int>(hist.size()), pixelTotal, cutMaxval, requestedColors,
-                           &boxCount, &paletteSize);
-    if (cutMaxval != maxval) {
-        for (int i = 0; i < paletteSize; ++i) {
-            Pixel& c = chosen.map[i].color;
-            c = Pixel{pm_rescalesample(c.r, cutMaxval, maxval), pm_rescalesample(c.g, cutMaxval, maxval),
-                      pm_rescalesample(c.b, cutMaxval, maxval)};
-        }
-    }
+    std::vector<ColorHistEntry> median = medianCutStart(colors, maxval, pixelTotal, requestedColors);
+    std::vector<std::vector<ColorHistEntry>> starts = {varianceCutPalette(colors, requestedColors), std::move(median)};
     pm_message("refining colors...");
-    const RefineResult refined = refinePalette(colors, chosen.map, paletteSize, passes);
-    if (!refined.errors.empty() && pixelTotal > 0) {
+    const RefinedChoice refined =
+        refineBestPalette(colors, starts, passes, keepPixelColors ? &chosen.nearest : nullptr);
+    if (!refined.result.errors.empty() && pixelTotal > 0) {
         const double samples = 3.0 * static_cast<double>(pixelTotal);
-        pm_message("mean squared error per sample %.4f after %d passes (%.4f before)", refined.errors.back() / samples,
-                   refined.passes, refined.errors.front() / samples);
+        pm_message("mean squared error per sample %.4f after %d passes (%.4f before)",
+                   refined.result.outputError / samples, refined.result.passes,
+                   refined.result.errors.front() / samples);
     }
-    chosen.mapSize = chosen.searchSize = paletteSize;
+    const std::vector<ColorHistEntry>& palette = starts[refined.chosen];
+    chosen.map = static_cast<QuantColormap>(malloc(palette.size() * sizeof(ColorHistEntry)));
+    if (!chosen.map) pm_error("out of memory");
+    std::copy(palette.begin(), palette.end(), chosen.map);
+    chosen.mapSize = chosen.searchSize = static_cast<int>(palette.size());
     if (!keepPixelColors) std::vector<ColorCount>().swap(colors);
     return chosen;
 }
@@ -126,7 +149,7 @@ int main(int argc, char** argv) {
     parseCommandLine(argc, argv, &cmdline);
 
     // Declared ahead of the holdings, which release them and so must go first.
-    ChosenColors chosen = {nullptr, false, 0, 0, 0, {}, {}};
+    ChosenColors chosen = {nullptr, false, 0, 0, 0, {}, {}, {}};
     ColorMapping mapping;
     DitherState dither = {};
     RunHoldings holdings;
@@ -169,12 +192,10 @@ int main(int argc, char** argv) {
         initDitherState(&dither, cols, seed);
         holdings.dither = &dither;
     }
-    std::vector<int> nearest;
-    if (!chosen.colorOfPixel.empty()) nearest = findNearestColors(&mapping, chosen.colors);
     for (int y = 0; y < pixelRows; ++y) {
         if (!chosen.colorOfPixel.empty())
             mapRowByColorList(pixels[y], cols, &mapping, chosen.colorOfPixel.data() + static_cast<size_t>(y) * cols,
-                              nearest);
+                              chosen.nearest);
         else
             mapRow(pixels[y], cols, &mapping, dithering, &dither);
         ppm_writeppmrow(stdout, pixels[y], cols, chosen.maxval, 0);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 
@@ -182,22 +183,17 @@ TEST(HuecutMedianCut, ThreeColoursAskedForMoreComeOutUnchanged) {
                          messageLine("choosing 256 colors...") + messageLine("mapping image to new colors..."));
 }
 
-TEST(HuecutMedianCut, AboveMaxval255NearColoursTieAndTheEarlierEntryWins) {
-    // Both colours get a box of their own, but at a distance of 2 steps they
-    // are equally near to each other's pixels: the larger box comes first in
-    // the map and takes them all.
-    TestImage image = solid(4, 1, 65535, Pixel{1000, 500, 7});
-    image.pixels[3] = Pixel{1002, 497, 7};
-    RunResult r = huecut({"256"}, toPpm(image));
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(hasLine(r.err, "2 colors found"));
-    EXPECT_EQ(r.out, toPpm(solid(4, 1, 65535, Pixel{1000, 500, 7})));
-    // At maxval 255 the same two colours stay apart.
-    image.maxval = 255;
-    image.pixels.assign(4, Pixel{100, 50, 7});
-    image.pixels[3] = Pixel{102, 47, 7};
-    r = huecut({"256"}, toPpm(image));
-    EXPECT_EQ(r.out, toPpm(image));
+TEST(HuecutMedianCut, NearColoursStayApartAtEveryMaxval) {
+    // Both colours get a box of their own, and each is nearest to itself,
+    // however close they are.
+    for (Sample maxval : {Sample(255), Sample(65535)}) {
+        TestImage image = solid(4, 1, maxval, Pixel{100, 50, 7});
+        image.pixels[3] = Pixel{102, 47, 7};
+        RunResult r = huecut({"256"}, toPpm(image));
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(hasLine(r.err, "2 colors found"));
+        EXPECT_EQ(r.out, toPpm(image)) << "maxval " << maxval;
+    }
 }
 
 TEST(HuecutMedianCut, TooManyColoursHalveTheMaxvalWithTheirMessages) {
@@ -395,7 +391,7 @@ TEST_P(HuecutProperties, MapFileOutputIsEachPixelsNearestMapColour) {
     ASSERT_EQ(out.pixels.size(), in.pixels.size());
     EXPECT_EQ(out.maxval, in.maxval);
     for (size_t i = 0; i < in.pixels.size(); ++i) {
-        const int nearest = scanNearestColor(map.data(), (int)map.size(), in.pixels[i], in.maxval);
+        const int nearest = scanNearestColor(map.data(), (int)map.size(), in.pixels[i]);
         ASSERT_EQ(out.pixels[i], map[nearest].color) << "pixel " << i;
     }
 
@@ -504,9 +500,10 @@ TEST_P(HuecutProperties, RefineZeroIsByteForByteNoRefinement) {
     }
 }
 
-// Refined output keeps the input's size and maxval, uses at most the colours
-// asked for, maps every pixel to its nearest output colour, and its error is
-// the one reported, no more than before the refinement.
+// Refined output keeps the input's size and maxval, uses the colours asked
+// for (or the image's own, when it has fewer), maps every pixel to its
+// nearest output colour, and its error is the one reported, no more than
+// before the refinement.
 TEST_P(HuecutProperties, RefinedOutputIsTheNearestOfAtMostTheColoursAsked) {
     TestImage in = image(GetParam());
     for (int colors : {2, 12, 300}) {
@@ -517,10 +514,9 @@ TEST_P(HuecutProperties, RefinedOutputIsTheNearestOfAtMostTheColoursAsked) {
         ASSERT_EQ(out.pixels.size(), in.pixels.size());
         EXPECT_EQ(out.maxval, in.maxval);
         const std::set<Rgb> used = distinctColors(out);
-        EXPECT_LE(used.size(), size_t(colors));
-        // Above maxval 255 the mapping's coarser distance may pick an entry a
-        // little farther by the plain one.
-        for (size_t i = 0; in.maxval <= 255 && i < in.pixels.size(); ++i) {
+        // Every entry is some colour's nearest: all of them are used.
+        EXPECT_EQ(used.size(), std::min(size_t(colors), distinctColors(in).size()));
+        for (size_t i = 0; i < in.pixels.size(); ++i) {
             const uint64_t chosen = plainDistance(in.pixels[i], out.pixels[i]);
             for (const Rgb& c : used) {
                 const Pixel other = {std::get<0>(c), std::get<1>(c), std::get<2>(c)};
@@ -533,9 +529,8 @@ TEST_P(HuecutProperties, RefinedOutputIsTheNearestOfAtMostTheColoursAsked) {
         EXPECT_LE(after, before);
         EXPECT_LE(passes, 20);
         const double samples = 3.0 * in.pixels.size();
-        if (in.maxval <= 255) {
-            EXPECT_NEAR(after, sumSquaredError(in, out) / samples, 1e-4);
-        }
+        // The report has four decimals, of a number that may reach 65535^2.
+        EXPECT_NEAR(after, sumSquaredError(in, out) / samples, std::max(1e-4, after * 1e-9));
         if (distinctColors(in).size() <= size_t(colors)) {
             EXPECT_EQ(r.out, toPpm(in));
             EXPECT_EQ(passes, 0);
@@ -543,6 +538,44 @@ TEST_P(HuecutProperties, RefinedOutputIsTheNearestOfAtMostTheColoursAsked) {
         RunResult dithered = huecut({"-refine", "20", "-fs", std::to_string(colors)}, toPpm(in));
         ASSERT_EQ(dithered.status, 0) << dithered.err;
         EXPECT_LE(distinctColors(parsePpm(dithered.out)).size(), size_t(colors));
+    }
+}
+
+// Above maxval 255 near colours are told apart: a colour of the map comes
+// out as itself, whichever way the map was made, and the error -refine
+// reports is the output's.
+TEST(HuecutSixteenBit, AColourOfTheMapMapsToItself) {
+    TestImage in;
+    in.cols = 4, in.rows = 1, in.maxval = 65535;
+    in.pixels = {{1000, 1000, 1000}, {1003, 1003, 1003}, {1000, 1000, 1001}, {60000, 2, 1003}};
+    std::string dir = scratchDir();
+    writeFile(dir + "/map.ppm", mapImage({{1000, 1000, 1000}, {1003, 1003, 1003}, {60000, 2, 1003}}, 65535));
+    const std::vector<std::vector<std::string>> runs = {
+        {"4"}, {"-refine", "1", "4"}, {"-refine", "10", "4"}, {"-fs", "-randomseed", "1", "4"}, {"-mapfile", "MAP"}};
+    for (std::vector<std::string> args : runs) {
+        if (args[0] == "-mapfile") args[1] = dir + "/map.ppm";
+        RunResult r = huecut(args, toPpm(in, true));
+        ASSERT_EQ(r.status, 0) << r.err;
+        TestImage out = parsePpm(r.out);
+        ASSERT_EQ(out.pixels.size(), 4u);
+        EXPECT_EQ(out.pixels[0], (Pixel{1000, 1000, 1000})) << args[0];
+        EXPECT_EQ(out.pixels[1], (Pixel{1003, 1003, 1003})) << args[0];
+        EXPECT_EQ(out.pixels[3], (Pixel{60000, 2, 1003})) << args[0];
+        if (args[0] != "-mapfile") {
+            EXPECT_EQ(out.pixels[2], (Pixel{1000, 1000, 1001})) << args[0];
+        }
+    }
+    // Three colours into two: the pair of near ones shares an entry, and the
+    // reported error is what the output holds.
+    in.pixels.pop_back();
+    in.cols = 3;
+    for (const char* passes : {"1", "10"}) {
+        RunResult r = huecut({"-refine", passes, "2"}, toPpm(in));
+        ASSERT_EQ(r.status, 0) << r.err;
+        double after = 0, before = 0;
+        int done = 0;
+        ASSERT_TRUE(readErrorLine(r.err, &after, &done, &before)) << r.err;
+        EXPECT_NEAR(after, sumSquaredError(in, parsePpm(r.out)) / 9.0, 1e-4) << r.err;
     }
 }
 
