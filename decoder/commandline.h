@@ -23,7 +23,4 @@ extern const char* const USAGE_SYNOPSIS;
 // the usage; an unknown option with the version line and the usage.
 int scanOptions(int argc, char** argv, DecoderSettings* settings);
 
-// "rasterunpack version ..., compiled with libpng version ..." on standard error.
-void reportVersion();
-
 #endif
