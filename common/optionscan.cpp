@@ -23,3 +23,12 @@ void answerUnknownOption(const ProgramCommandLine& program) {
     reportProgramVersion(program);
     if (program.usageAfterUnknownOption) pm_usage(program.usageSynopsis);
 }
+
+const char* takeInputName(int argc, char** argv, int* index) {
+    if (*index >= argc) return "-";
+    return argv[(*index)++];
+}
+
+void rejectSurplusArguments(const ProgramCommandLine& program, int argc, int index) {
+    if (index < argc) pm_usage(program.usageSynopsis);
+}

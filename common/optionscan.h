@@ -1,6 +1,6 @@
 // The command-line pieces the two PNG programs share: who the program is,
-// the scan over its option words, the values an option takes and the
-// version report.
+// the scan over its option words, the values an option takes, the version
+// report and the usage for what is left over.
 #ifndef OPTIONSCAN_H
 #define OPTIONSCAN_H
 
@@ -70,5 +70,12 @@ inline void readFloat(const char* text, float* value) {
     float number = strtof(text, &end);
     if (end != text) *value = number;
 }
+
+// The input file named at argv[*index], which *index then moves past, or "-"
+// (standard input) when the options used every argument.
+const char* takeInputName(int argc, char** argv, int* index);
+
+// Any argument from argv[index] on is one too many: the usage ends the run.
+void rejectSurplusArguments(const ProgramCommandLine& program, int argc, int index);
 
 #endif
