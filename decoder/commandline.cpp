@@ -1,7 +1,10 @@
 #include "commandline.h"
 
+#include "conversion.h"
+
 #include <optionscan.h>
 #include <orrim.h>
+#include <runstreams.h>
 
 #include <cmath>
 
@@ -52,4 +55,23 @@ bool scanOneOption(int argc, char** argv, int* index, DecoderSettings* s) {
 
 int scanOptions(int argc, char** argv, DecoderSettings* settings) {
     return scanOptionWords(RASTERUNPACK_COMMAND_LINE, argc, argv, settings, scanOneOption);
+}
+
+int runCommandLine(int argc, char** argv, FILE* standardInput, FILE* standardOutput) {
+    DecoderSettings settings;
+    int index = scanOptions(argc, argv, &settings);
+
+    // An unreadable input file is reported before surplus arguments.
+    OpenedStream input = openInputNamed(takeInputName(argc, argv, &index), standardInput);
+    rejectSurplusArguments(RASTERUNPACK_COMMAND_LINE, argc, index);
+
+    // Opened before the PNG is read, so that the file exists even when the
+    // run fails; the conversion closes it once the dump is written.
+    OpenedStream textFile = settings.textFile ? openOutputNamed(settings.textFile, standardOutput) : OpenedStream();
+
+    int status = convertPng(settings, input.get(), settings.textFile ? &textFile : nullptr, standardOutput);
+
+    input.close();
+    finishOutput(standardOutput);
+    return status;
 }
