@@ -52,7 +52,7 @@ namespace {
 bool sbitUsable(const HeaderFacts& f) {
     int depth = f.colorType == PALETTE ? 8 : f.bitDepth;
     auto fits = [depth](int count) { return count >= 1 && count <= depth; };
-    const SignificantBits& s = f.sbit;
+    const SignificantBitCounts& s = f.sbit;
     bool ok = isGreyType(f.colorType) ? fits(s.grey) : fits(s.red) && fits(s.green) && fits(s.blue);
     if (hasAlphaChannel(f.colorType)) ok = ok && fits(s.alpha);
     return ok;
@@ -92,7 +92,7 @@ bool paletteHasPartialAlpha(const HeaderFacts& f) {
 }
 
 void planSignificantBits(const HeaderFacts& f, const DecoderSettings& s, DecodePlan* plan) {
-    const SignificantBits& bits = f.sbit;
+    const SignificantBitCounts& bits = f.sbit;
     int depth = f.bitDepth;
     if (s.alphaMode == ALPHA_ONLY) {
         if (hasAlphaChannel(f.colorType) && bits.alpha < depth) {

@@ -20,7 +20,7 @@ struct Rgb16 {
 };
 
 // sBIT counts as stored in the file.
-struct SignificantBits {
+struct SignificantBitCounts {
     uint8_t red, green, blue, grey, alpha;
 };
 
@@ -49,7 +49,7 @@ struct HeaderFacts {
     float imageGamma = 0.0f;
 
     bool hasSbit = false;
-    SignificantBits sbit = {0, 0, 0, 0, 0};
+    SignificantBitCounts sbit = {0, 0, 0, 0, 0};
 
     bool hasPhys = false;
     uint32_t physX = 0, physY = 0;

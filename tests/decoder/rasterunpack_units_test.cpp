@@ -26,7 +26,7 @@ HeaderFacts facts(int colorType, int depth) {
     return f;
 }
 
-HeaderFacts withSbit(HeaderFacts f, SignificantBits bits) {
+HeaderFacts withSbit(HeaderFacts f, SignificantBitCounts bits) {
     f.hasSbit = true;
     f.sbit = bits;
     return f;
