@@ -8,6 +8,8 @@
 
 #include <cmath>
 
+namespace rasterunpack {
+
 const char* const USAGE_SYNOPSIS =
     "[-verbose] [-alpha | -mix] [-background color] ...\n"
     "             ... [-gamma value] [-text file] [-time] [pngfile]";
@@ -75,3 +77,5 @@ int runCommandLine(int argc, char** argv, FILE* standardInput, FILE* standardOut
     finishOutput(standardOutput);
     return status;
 }
+
+}  // namespace rasterunpack

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+namespace rasterunpack {
+
 // What the output pixels hold: the colour, the alpha channel alone, or the
 // colour composited against a background.
 enum AlphaMode { ALPHA_NONE, ALPHA_ONLY, ALPHA_MIX };
@@ -32,5 +34,7 @@ int scanOptions(int argc, char** argv, DecoderSettings* settings);
 // exit status; every failure ends the run through pm_error, and what the run
 // opened or allocated is released when that unwinds.
 int runCommandLine(int argc, char** argv, FILE* standardInput, FILE* standardOutput);
+
+}  // namespace rasterunpack
 
 #endif

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <memory>
 
+namespace rasterunpack {
+
 namespace {
 
 const char* formatName(int format) {
@@ -107,3 +109,5 @@ int convertPng(const DecoderSettings& settings, FILE* input, OpenedStream* textF
     writePnm(settings, image, output);
     return 0;
 }
+
+}  // namespace rasterunpack

@@ -8,6 +8,8 @@
 
 #include <cstdio>
 
+namespace rasterunpack {
+
 // Decodes the whole PNG on input, gives the time and text reports, then
 // writes the PNM to output. textFile, the -text file open for writing, or
 // null without -text, is closed (a borrowed standard output only flushed)
@@ -15,5 +17,7 @@
 // every failure ends the run through pm_error before anything reaches the
 // output, and what the conversion holds is released when that unwinds.
 int convertPng(const DecoderSettings& settings, FILE* input, OpenedStream* textFile, FILE* output);
+
+}  // namespace rasterunpack
 
 #endif

@@ -6,6 +6,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+namespace rasterunpack {
+
 namespace {
 
 const int GREY = 0, TRUECOLOR = 2, PALETTE = 3, GREY_ALPHA = 4, TRUECOLOR_ALPHA = 6;
@@ -240,3 +242,5 @@ bool aspectWarning(const HeaderFacts& f, AspectWarning* warning) {
     *warning = ratio < 1.0 ? AspectWarning{'x', 1.0 / ratio} : AspectWarning{'y', ratio};
     return true;
 }
+
+}  // namespace rasterunpack

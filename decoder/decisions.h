@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+namespace rasterunpack {
+
 const int MAX_PALETTE_ENTRIES = 256;
 
 struct PaletteEntry {
@@ -121,5 +123,7 @@ struct AspectWarning {
     double value;
 };
 bool aspectWarning(const HeaderFacts& facts, AspectWarning* warning);
+
+}  // namespace rasterunpack
 
 #endif

@@ -7,5 +7,5 @@
 
 int main(int argc, char** argv) {
     pnm_init(&argc, argv);
-    return runCommandLine(argc, argv, stdin, stdout);
+    return rasterunpack::runCommandLine(argc, argv, stdin, stdout);
 }

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <type_traits>
 
+namespace rasterunpack {
+
 namespace {
 
 // A libpng error jumps across the frames between the recovery point and
@@ -320,3 +322,5 @@ int textChunks(const PngImage& image, png_text** texts) {
     png_get_text(image.session.png, image.session.info, texts, &count);
     return *texts ? count : 0;
 }
+
+}  // namespace rasterunpack

@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace rasterunpack {
+
 // One read's libpng structures, the recovery point they report to, and what
 // the reading callbacks keep. Plain data: a libpng error jumps across the
 // frames that work on it.
@@ -67,5 +69,7 @@ const png_time* modificationTime(const PngImage& image);
 // The text chunks from both sides of the image data, in file order; only
 // with -text (without it they are skipped unread).
 int textChunks(const PngImage& image, png_text** texts);
+
+}  // namespace rasterunpack
 
 #endif

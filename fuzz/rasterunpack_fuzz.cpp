@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     StreamGuard input{streamOver(png)};
     if (!input.f) return 0;
     try {
-        runCommandLine(args.count(), argv, input.f, stdout);
+        rasterunpack::runCommandLine(args.count(), argv, input.f, stdout);
     } catch (const FatalInput&) {
     }
     return 0;

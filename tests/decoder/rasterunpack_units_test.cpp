@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <string>
 
+using namespace rasterunpack;
+
 namespace {
 
 // --- the plan --------------------------------------------------------------------
