@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+namespace huecut {
+
 void initColorMapping(ColorMapping* mapping, const ColorHistEntry* map, int mapSize, int searchSize, Sample maxval) {
     mapping->map = map;
     mapping->mapSize = mapSize;
@@ -198,3 +200,5 @@ void mapRowByColorList(Pixel* row, int cols, const ColorMapping* mapping, const 
                        const std::vector<int>& nearest) {
     for (int x = 0; x < cols; ++x) row[x] = mapping->map[nearest[colorOfPixel[x]]].color;
 }
+
+}  // namespace huecut

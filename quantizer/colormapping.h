@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace huecut {
+
 // Dithering errors are in units of 1/DITHER_SCALE of a sample step.
 const int DITHER_SCALE = 1024;
 
@@ -94,5 +96,7 @@ void mapRow(Pixel* row, int cols, ColorMapping* mapping, unsigned int floyd, Dit
 // result as mapRow without dithering.
 void mapRowByColorList(Pixel* row, int cols, const ColorMapping* mapping, const uint32_t* colorOfPixel,
                        const std::vector<int>& nearest);
+
+}  // namespace huecut
 
 #endif

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <unordered_set>
 
+namespace huecut {
+
 namespace {
 
 const int MAX_CELLS_PER_AXIS = 16;
@@ -211,3 +213,5 @@ void freeColorSearch(ColorSearch* search) { delete search; }
 int searchNearestColor(ColorSearch* search, const Pixel& pixel) {
     return search->useGrid ? searchGrid(*search, pixel) : searchTree(*search, pixel);
 }
+
+}  // namespace huecut

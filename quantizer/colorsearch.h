@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+namespace huecut {
+
 // Distance between two colours: the sum of squared sample differences,
 // exact at every maxval (a colour of the map is always nearest to itself).
 uint64_t colorDistance(const Pixel& a, const Pixel& b);
@@ -26,5 +28,7 @@ void freeColorSearch(ColorSearch* search);
 
 // Same result as scanNearestColor on the map the search was built from.
 int searchNearestColor(ColorSearch* search, const Pixel& pixel);
+
+}  // namespace huecut
 
 #endif

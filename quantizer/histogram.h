@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace huecut {
+
 // The most distinct colours a histogram (or a map file) may hold.
 const int MAX_HIST_COLORS = 32767;
 
@@ -46,5 +48,7 @@ std::vector<ColorHistEntry> computeHistogram(Pixel** pixels, int cols, int rows,
 // *newMaxval receives the maxval of the histogram's colours.
 std::vector<ColorHistEntry> histogramFromColors(const std::vector<ColorCount>& colors, Sample maxval,
                                                 Sample* newMaxval);
+
+}  // namespace huecut
 
 #endif

@@ -16,6 +16,7 @@
 #include <ctime>
 #include <unistd.h>
 
+namespace huecut {
 namespace {
 
 // The colours the output is mapped onto; the run owns map and releases it
@@ -142,8 +143,10 @@ int readInputHeader(FILE* in, int* cols, int* rows, Sample* maxval, int* format)
 }
 
 }  // namespace
+}  // namespace huecut
 
 int main(int argc, char** argv) {
+    using namespace huecut;
     ppm_init(&argc, argv);
     QuantCmdline cmdline;
     parseCommandLine(argc, argv, &cmdline);

@@ -2,6 +2,8 @@
 
 #include "commandline.h"
 
+namespace huecut {
+
 QuantColormap loadMapFile(const char* mapFileName, Pixel** pixels, int cols, int rows, Sample maxval, int* mapSize,
                           Sample* outMaxval) {
     // Only the map's distinct colours matter: they are counted straight from
@@ -42,3 +44,5 @@ QuantColormap loadMapFile(const char* mapFileName, Pixel** pixels, int cols, int
     *outMaxval = mapMaxval;
     return hist;
 }
+
+}  // namespace huecut

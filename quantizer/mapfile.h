@@ -6,6 +6,8 @@
 
 #include <orrim.h>
 
+namespace huecut {
+
 // Reads the map image, brings the input image (in place) to the map's maxval
 // when it differs, and returns the map's distinct colours. *mapSize and
 // *outMaxval receive their number and the map's maxval. An empty map, one of
@@ -13,5 +15,7 @@
 // the run. The caller owns the map and releases it with ppm_freecolorhist.
 QuantColormap loadMapFile(const char* mapFileName, Pixel** pixels, int cols, int rows, Sample maxval, int* mapSize,
                           Sample* outMaxval);
+
+}  // namespace huecut
 
 #endif

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <vector>
 
+namespace huecut {
+
 int chooseSplitAxis(Sample redSpan, Sample greenSpan, Sample blueSpan) {
     // Each weighted span is deliberately kept in single precision: that
     // decides which near-equal spans compare equal.
@@ -140,3 +142,5 @@ QuantColormap medianCut(ColorHist hist, int colors, int64_t pixelTotal, Sample m
     free(boxes);
     return map;
 }
+
+}  // namespace huecut

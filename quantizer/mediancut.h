@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+namespace huecut {
+
 // One box of the median cut: a run of consecutive histogram entries.
 struct ColorBox {
     int index;    // first entry in the histogram
@@ -34,5 +36,7 @@ void reorderBoxesAfterSplit(ColorBox* boxes, int count, int split);
 // box list cannot be had. The caller owns the map and releases it with free().
 QuantColormap medianCut(ColorHist hist, int colors, int64_t pixelTotal, Sample maxval, int requestedColors,
                         int* boxCount, int* mapSize);
+
+}  // namespace huecut
 
 #endif

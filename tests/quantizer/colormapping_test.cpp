@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 
+using namespace huecut;
+
 namespace {
 
 std::vector<ColorHistEntry> makeMap(const std::vector<Pixel>& colors) {

@@ -6,6 +6,8 @@
 #include <memory>
 #include <random>
 
+using namespace huecut;
+
 namespace {
 
 std::vector<ColorHistEntry> makeMap(const std::vector<Pixel>& colors) {

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <random>
 
+using namespace huecut;
+
 namespace {
 
 struct CutResult {
