@@ -6,6 +6,7 @@
 #include <orrim.h>
 
 #include <cstdint>
+#include <memory>
 
 namespace huecut {
 
@@ -21,10 +22,13 @@ int scanNearestColor(const ColorHistEntry* map, int mapSize, const Pixel& pixel)
 // workings (a grid of candidate lists, a k-d tree) are private to the search.
 struct ColorSearch;
 
-// Builds the search over map[0..mapSize-1]. The caller owns the result and
-// releases it with freeColorSearch.
-ColorSearch* buildColorSearch(const ColorHistEntry* map, int mapSize, Sample maxval);
-void freeColorSearch(ColorSearch* search);
+struct ColorSearchRelease {
+    void operator()(ColorSearch* search) const;
+};
+typedef std::unique_ptr<ColorSearch, ColorSearchRelease> OwnedColorSearch;
+
+// Builds the search over map[0..mapSize-1].
+OwnedColorSearch buildColorSearch(const ColorHistEntry* map, int mapSize, Sample maxval);
 
 // Same result as scanNearestColor on the map the search was built from.
 int searchNearestColor(ColorSearch* search, const Pixel& pixel);

@@ -13,9 +13,6 @@ namespace huecut {
 // The most distinct colours a histogram (or a map file) may hold.
 const int MAX_HIST_COLORS = 32767;
 
-// The candidate colours; only each entry's colour is used.
-typedef ColorHistEntry* QuantColormap;
-
 // Brings every sample from oldMaxval to newMaxval in place:
 // s = (s * newMaxval + oldMaxval / 2) / oldMaxval. Both maxvals at most 65535.
 void rescalePixels(Pixel** pixels, int cols, int rows, Sample oldMaxval, Sample newMaxval);

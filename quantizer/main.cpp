@@ -6,6 +6,7 @@
 #include "histogram.h"
 #include "mapfile.h"
 #include "mediancut.h"
+#include "owners.h"
 #include "refine.h"
 #include "variancecut.h"
 
@@ -19,15 +20,10 @@
 namespace huecut {
 namespace {
 
-// The colours the output is mapped onto; the run owns map and releases it
-// with freeMap (it comes from the library for a map file, from the median
-// cut otherwise).
+// The colours the output is mapped onto.
 struct ChosenColors {
-    QuantColormap map;
-    bool fromLibrary;
-    int mapSize;
-    int searchSize;  // only map[0..searchSize-1] can be the nearest
-    Sample maxval;   // the output maxval
+    std::vector<ColorHistEntry> map;
+    Sample maxval;  // the output maxval
     // With refinement and without dithering: the image's distinct colours,
     // each pixel's position among them and each colour's nearest map entry,
     // so that each colour is mapped once.
@@ -36,23 +32,14 @@ struct ChosenColors {
     std::vector<int> nearest;
 };
 
-void freeMap(ChosenColors* chosen) {
-    if (chosen->fromLibrary)
-        ppm_freecolorhist(chosen->map);
-    else
-        free(chosen->map);
-    chosen->map = nullptr;
-}
-
 ChosenColors chooseByMedianCut(Pixel** pixels, int cols, int rows, Sample maxval, int requestedColors) {
-    ChosenColors chosen = {nullptr, false, 0, 0, maxval, {}, {}, {}};
+    ChosenColors chosen = {{}, maxval, {}, {}, {}};
     int colors = 0;
     std::vector<ColorHistEntry> hist = computeHistogram(pixels, cols, rows, maxval, &colors, &chosen.maxval);
     pm_message("choosing %d colors...", requestedColors);
     int boxCount = 0;
-    chosen.map = medianCut(hist.data(), colors, static_cast<int64_t>(rows) * cols, chosen.maxval, requestedColors,
-                           &boxCount, &chosen.mapSize);
-    chosen.searchSize = chosen.mapSize;
+    chosen.map =
+        medianCut(hist.data(), colors, static_cast<int64_t>(rows) * cols, chosen.maxval, requestedColors, &boxCount);
     return chosen;
 }
 
@@ -63,11 +50,9 @@ std::vector<ColorHistEntry> medianCutStart(const std::vector<ColorCount>& colors
     Sample cutMaxval = maxval;
     std::vector<ColorHistEntry> hist = histogramFromColors(colors, maxval, &cutMaxval);
     pm_message("choosing %d colors...", requestedColors);
-    int boxCount = 0, size = 0;
-    QuantColormap map = medianCut(hist.data(), static_cast<int>(hist.size()), pixelTotal, cutMaxval, requestedColors,
-                                  &boxCount, &size);
-    std::vector<ColorHistEntry> start(map, map + size);
-    free(map);
+    int boxCount = 0;
+    std::vector<ColorHistEntry> start =
+        medianCut(hist.data(), static_cast<int>(hist.size()), pixelTotal, cutMaxval, requestedColors, &boxCount);
     for (ColorHistEntry& e : start)
         e.color = Pixel{pm_rescalesample(e.color.r, cutMaxval, maxval), pm_rescalesample(e.color.g, cutMaxval, maxval),
                         pm_rescalesample(e.color.b, cutMaxval, maxval)};
@@ -85,7 +70,7 @@ std::vector<ColorHistEntry> medianCutStart(const std::vector<ColorCount>& colors
 // alone: there the median cut is refined as well, and the better kept.
 ChosenColors chooseRefined(Pixel** pixels, int cols, int rows, Sample maxval, int requestedColors, int passes,
                            bool keepPixelColors) {
-    ChosenColors chosen = {nullptr, false, 0, 0, maxval, {}, {}, {}};
+    ChosenColors chosen = {{}, maxval, {}, {}, {}};
     std::vector<ColorCount>& colors = chosen.colors;
     colors = countImageColors(pixels, cols, rows, maxval, keepPixelColors ? &chosen.colorOfPixel : nullptr);
     const int64_t pixelTotal = static_cast<int64_t>(rows) * cols;
@@ -100,33 +85,10 @@ ChosenColors chooseRefined(Pixel** pixels, int cols, int rows, Sample maxval, in
                    refined.result.outputError / samples, refined.result.passes,
                    refined.result.errors.front() / samples);
     }
-    const std::vector<ColorHistEntry>& palette = starts[refined.chosen];
-    chosen.map = static_cast<QuantColormap>(malloc(palette.size() * sizeof(ColorHistEntry)));
-    if (!chosen.map) pm_error("out of memory");
-    std::copy(palette.begin(), palette.end(), chosen.map);
-    chosen.mapSize = chosen.searchSize = static_cast<int>(palette.size());
+    chosen.map = std::move(starts[refined.chosen]);
     if (!keepPixelColors) std::vector<ColorCount>().swap(colors);
     return chosen;
 }
-
-// What a run holds, released when it ends however it ends: the program's own
-// failures exit, but a caller that ends runs through pm_setfatalhandler and
-// goes on (a fuzz harness) must get everything back.
-struct RunHoldings {
-    FILE* input = nullptr;
-    Pixel** pixels = nullptr;
-    int rows = 0;
-    ChosenColors* chosen = nullptr;
-    ColorMapping* mapping = nullptr;
-    DitherState* dither = nullptr;
-    ~RunHoldings() {
-        if (dither) freeDitherState(dither);
-        if (mapping) freeColorMapping(mapping);
-        if (chosen) freeMap(chosen);
-        if (pixels) pm_freearray(pixels, rows);
-        if (input) pm_closer(input);
-    }
-};
 
 // Reads the input's header and checks it before any of the raster is read.
 // Returns the number of rows to read and map: none for an image without
@@ -151,49 +113,39 @@ int main(int argc, char** argv) {
     QuantCmdline cmdline;
     parseCommandLine(argc, argv, &cmdline);
 
-    // Declared ahead of the holdings, which release them and so must go first.
-    ChosenColors chosen = {nullptr, false, 0, 0, 0, {}, {}, {}};
-    ColorMapping mapping;
-    DitherState dither = {};
-    RunHoldings holdings;
-    FILE* in = holdings.input = pm_openr(cmdline.inputFileName);
+    ReadStream input(cmdline.inputFileName, stdin);
     int cols = 0, rows = 0;
     Sample maxval = 0;
     int format = 0;
-    const int pixelRows = readInputHeader(in, &cols, &rows, &maxval, &format);
-    Pixel** pixels = pixelRows > 0 ? pnm_readpnmraster(in, cols, rows, maxval, format) : nullptr;
-    holdings.pixels = pixels;
-    holdings.rows = pixelRows;
-    holdings.input = nullptr;
-    pm_close(in);
+    const int pixelRows = readInputHeader(input.get(), &cols, &rows, &maxval, &format);
+    const OwnedPixels pixels(pixelRows > 0 ? pnm_readpnmraster(input.get(), cols, rows, maxval, format) : nullptr,
+                             PixelArrayRelease{pixelRows});
+    input.close();
 
-    chosen.maxval = maxval;
-    holdings.chosen = &chosen;
+    ChosenColors chosen;
     if (cmdline.mapFileName) {
-        chosen.fromLibrary = true;
-        chosen.map =
-            loadMapFile(cmdline.mapFileName, pixels, cols, pixelRows, maxval, &chosen.mapSize, &chosen.maxval);
-        chosen.searchSize = chosen.mapSize;
+        chosen.map = loadMapFile(cmdline.mapFileName, stdin, pixels.get(), cols, pixelRows, maxval, &chosen.maxval);
     } else if (cmdline.refinePasses > 0) {
-        chosen = chooseRefined(pixels, cols, pixelRows, maxval, cmdline.requestedColors, cmdline.refinePasses,
+        chosen = chooseRefined(pixels.get(), cols, pixelRows, maxval, cmdline.requestedColors, cmdline.refinePasses,
                                !cmdline.floyd);
     } else {
-        chosen = chooseByMedianCut(pixels, cols, pixelRows, maxval, cmdline.requestedColors);
+        chosen = chooseByMedianCut(pixels.get(), cols, pixelRows, maxval, cmdline.requestedColors);
     }
 
     ppm_writeppminit(stdout, cols, rows, chosen.maxval, 0);
     pm_message("mapping image to new colors...");
 
-    initColorMapping(&mapping, chosen.map, chosen.mapSize, chosen.searchSize, chosen.maxval);
-    holdings.mapping = &mapping;
+    const int mapSize = static_cast<int>(chosen.map.size());
+    ColorMapping mapping;
+    initColorMapping(&mapping, chosen.map.data(), mapSize, mapSize, chosen.maxval);
     // An image without rows has nothing to dither: its width alone must not
     // cost error rows.
     const bool dithering = cmdline.floyd && pixelRows > 0;
+    DitherState dither;
     if (dithering) {
         const unsigned int seed =
             cmdline.randomSeedGiven ? cmdline.randomSeed : static_cast<unsigned int>(time(nullptr) ^ getpid());
         initDitherState(&dither, cols, seed);
-        holdings.dither = &dither;
     }
     for (int y = 0; y < pixelRows; ++y) {
         if (!chosen.colorOfPixel.empty())
