@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <unordered_set>
 
+namespace huecut {
+
 namespace {
 
 const int MAX_CELLS_PER_AXIS = 16;
@@ -186,8 +188,8 @@ int scanNearestColor(const ColorHistEntry* map, int mapSize, const Pixel& pixel)
     return answer;
 }
 
-ColorSearch* buildColorSearch(const ColorHistEntry* map, int mapSize, Sample maxval) {
-    ColorSearch* search = new ColorSearch;
+OwnedColorSearch buildColorSearch(const ColorHistEntry* map, int mapSize, Sample maxval) {
+    OwnedColorSearch search(new ColorSearch);
     search->maxval = maxval;
     std::unordered_set<uint64_t> seen;
     for (int i = 0; i < mapSize; ++i) {
@@ -206,8 +208,10 @@ ColorSearch* buildColorSearch(const ColorHistEntry* map, int mapSize, Sample max
     return search;
 }
 
-void freeColorSearch(ColorSearch* search) { delete search; }
+void ColorSearchRelease::operator()(ColorSearch* search) const { delete search; }
 
 int searchNearestColor(ColorSearch* search, const Pixel& pixel) {
     return search->useGrid ? searchGrid(*search, pixel) : searchTree(*search, pixel);
 }
+
+}  // namespace huecut

@@ -6,6 +6,9 @@
 #include <orrim.h>
 
 #include <cstdint>
+#include <memory>
+
+namespace huecut {
 
 // Distance between two colours: the sum of squared sample differences,
 // exact at every maxval (a colour of the map is always nearest to itself).
@@ -19,12 +22,17 @@ int scanNearestColor(const ColorHistEntry* map, int mapSize, const Pixel& pixel)
 // workings (a grid of candidate lists, a k-d tree) are private to the search.
 struct ColorSearch;
 
-// Builds the search over map[0..mapSize-1]. The caller owns the result and
-// releases it with freeColorSearch.
-ColorSearch* buildColorSearch(const ColorHistEntry* map, int mapSize, Sample maxval);
-void freeColorSearch(ColorSearch* search);
+struct ColorSearchRelease {
+    void operator()(ColorSearch* search) const;
+};
+typedef std::unique_ptr<ColorSearch, ColorSearchRelease> OwnedColorSearch;
+
+// Builds the search over map[0..mapSize-1].
+OwnedColorSearch buildColorSearch(const ColorHistEntry* map, int mapSize, Sample maxval);
 
 // Same result as scanNearestColor on the map the search was built from.
 int searchNearestColor(ColorSearch* search, const Pixel& pixel);
+
+}  // namespace huecut
 
 #endif

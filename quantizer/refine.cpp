@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdint>
 
+namespace huecut {
+
 // Each pass walks a k-d tree over the image's colours, carrying the entries
 // that may still be nearest to some colour of the node's box; entries that
 // lose to another over the whole box drop out, and a node left with one entry
@@ -663,3 +665,5 @@ RefinedChoice refineBestPalette(const std::vector<ColorCount>& colors,
     if (!choice.result.errors.empty()) listNearest(tree, bestEntryOf, nearest);
     return choice;
 }
+
+}  // namespace huecut

@@ -9,6 +9,8 @@
 
 #include <vector>
 
+namespace huecut {
+
 // The most passes -refine accepts.
 const int MAX_REFINE_PASSES = 1000;
 
@@ -58,5 +60,7 @@ struct RefinedChoice {
 RefinedChoice refineBestPalette(const std::vector<ColorCount>& colors,
                                 std::vector<std::vector<ColorHistEntry>>& palettes, int maxPasses,
                                 std::vector<int>* nearest = nullptr);
+
+}  // namespace huecut
 
 #endif

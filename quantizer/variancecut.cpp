@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace huecut {
+
 // Each split looks at every cut of the box along each axis: the colours are
 // gathered by their sample on that axis (into one slot per sample value,
 // all three axes in one pass over the colours; with 16-bit samples into
@@ -323,3 +325,5 @@ ColorRunCut cutColorRun(ColorCount* colors, int count) {
     const Moments lower = momentsOfRun(colors, lowerCount);
     return ColorRunCut{lowerCount, errorOf(whole), errorOf(lower) + errorOf(difference(whole, lower))};
 }
+
+}  // namespace huecut

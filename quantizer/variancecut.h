@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace huecut {
+
 typedef __int128 WideSum;  // sums of squares of many 16-bit samples
 
 // A box: a run of the reordered colours with its pixel count, the
@@ -55,5 +57,7 @@ struct ColorRunCut {
     double cutError;  // of the two halves together
 };
 ColorRunCut cutColorRun(ColorCount* colors, int count);
+
+}  // namespace huecut
 
 #endif

@@ -6,6 +6,8 @@
 #include <memory>
 #include <random>
 
+using namespace huecut;
+
 namespace {
 
 std::vector<ColorHistEntry> makeMap(const std::vector<Pixel>& colors) {
@@ -80,8 +82,7 @@ TEST_P(SearchAgainstScan, ReturnsTheSameIndexAsThePlainScan) {
         std::vector<Pixel> colors;
         for (int i = 0; i < c.mapSize; ++i) colors.push_back(Pixel{near(level()), near(level()), near(level())});
         std::vector<ColorHistEntry> map = makeMap(colors);
-        std::unique_ptr<ColorSearch, void (*)(ColorSearch*)> owned(buildColorSearch(map.data(), c.mapSize, c.maxval),
-                                                                   freeColorSearch);
+        OwnedColorSearch owned = buildColorSearch(map.data(), c.mapSize, c.maxval);
         ColorSearch& search = *owned;
         ASSERT_EQ(search.useGrid, c.mapSize <= GRID_SEARCH_MAX_COLORS);
         for (int k = 0; k < 500; ++k) {
@@ -118,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(Maps, SearchAgainstScan,
 
 TEST(ColorSearch, KeepsOnlyTheFirstOfDuplicateColours) {
     std::vector<ColorHistEntry> map = makeMap({{0, 0, 0}, {9, 9, 9}, {0, 0, 0}, {9, 9, 9}, {0, 0, 0}});
-    std::unique_ptr<ColorSearch, void (*)(ColorSearch*)> owned(buildColorSearch(map.data(), 5, 255), freeColorSearch);
+    OwnedColorSearch owned = buildColorSearch(map.data(), 5, 255);
     ColorSearch& search = *owned;
     EXPECT_EQ(search.distinct.size(), 2u);
     EXPECT_EQ(searchNearestColor(&search, Pixel{1, 1, 1}), 0);
@@ -136,8 +137,7 @@ TEST(ColorSearch, CrowdedMapKeepsTheGridSmallAndExact) {
                 for (Sample b = 0; b < 16; ++b) colors.push_back(Pixel{r, g, b});
         std::vector<ColorHistEntry> map = makeMap(colors);
         const int mapSize = (int)map.size();
-        std::unique_ptr<ColorSearch, void (*)(ColorSearch*)> owned(buildColorSearch(map.data(), mapSize, maxval),
-                                                                   freeColorSearch);
+        OwnedColorSearch owned = buildColorSearch(map.data(), mapSize, maxval);
         ColorSearch& search = *owned;
         ASSERT_TRUE(search.useGrid);
         std::mt19937 gen(maxval);

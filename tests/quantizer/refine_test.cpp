@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <set>
 
+using namespace huecut;
+
 namespace {
 
 std::vector<ColorCount> colorsOf(TestImage image) {

@@ -9,6 +9,8 @@
 #include <limits>
 #include <random>
 
+using namespace huecut;
+
 namespace {
 
 std::vector<ColorCount> colorsOf(TestImage image) {
