@@ -5,7 +5,7 @@
 // on standard error.
 //   analysisbench in.pnm
 #include "analyses.h"
-#include "palette.h"
+#include "palettebuild.h"
 
 #include "benchclock.h"
 

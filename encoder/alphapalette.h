@@ -3,7 +3,7 @@
 #ifndef RASTERPACK_ALPHAPALETTE_H
 #define RASTERPACK_ALPHAPALETTE_H
 
-#include "palette.h"
+#include "paletteplacement.h"
 #include "raster.h"
 
 const int COLOR_ALPHA_HASH_SIZE = 20023;
@@ -15,6 +15,8 @@ bool buildAlphaPalette(const RasterSource* raster, const AlphaMask* mask, const 
                        Colormap* colormap);
 
 unsigned colorAlphaHashValue(const Pixel& color);
+
+struct ColorAlphaHash;
 
 // The table over entries 0..paletteSize-1; free with freeColorAlphaHash.
 ColorAlphaHash* buildColorAlphaHash(const Colormap* colormap);

@@ -4,7 +4,7 @@
 #define RASTERPACK_FORM_H
 
 #include "commandline.h"
-#include "palette.h"
+#include "palettebuild.h"
 
 #include <cstdint>
 

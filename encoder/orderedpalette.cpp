@@ -1,5 +1,7 @@
 #include "orderedpalette.h"
 
+#include "raster.h"
+
 void readOrderedPalette(FILE* stream, bool verbose, OrderedPalette* ordered) {
     if (verbose) pm_message("reading ordered palette (colormap)...");
     int cols = 0, rows = 0, format = 0;

@@ -3,7 +3,7 @@
 #ifndef RASTERPACK_ORDEREDPALETTE_H
 #define RASTERPACK_ORDEREDPALETTE_H
 
-#include "palette.h"
+#include "paletteplacement.h"
 
 #include <cstdio>
 

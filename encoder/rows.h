@@ -2,7 +2,7 @@
 #ifndef RASTERPACK_ROWS_H
 #define RASTERPACK_ROWS_H
 
-#include "palette.h"
+#include "paletteindex.h"
 #include "raster.h"
 
 #include <cstddef>

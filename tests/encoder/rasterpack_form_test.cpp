@@ -3,7 +3,7 @@
 #include "alphapalette.h"
 #include "analyses.h"
 #include "form.h"
-#include "palette.h"
+#include "palettebuild.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
