@@ -21,6 +21,7 @@ namespace {
 // can release it from anywhere.
 struct Conversion {
     const EncoderSettings* settings = nullptr;
+    FormRequest request;
     FILE* alphaStream = nullptr;
     FILE* paletteStream = nullptr;
     FILE* commentStream = nullptr;
@@ -90,6 +91,18 @@ void releaseConversion(Conversion* c) {
 
 bool verbose(const Conversion* c) { return c->settings->verbose; }
 
+FormRequest formRequest(const EncoderSettings* s) {
+    FormRequest r;
+    r.alpha = s->alpha;
+    r.force = s->force;
+    r.transparent = s->transparent == 1;
+    r.background = s->background == 1;
+    r.hist = s->hist;
+    r.interlace = s->interlace;
+    r.orderedPalette = s->paletteFile != nullptr;
+    return r;
+}
+
 // --- reading the facts ---------------------------------------------------------
 
 void readImageHeader(Conversion* c) {
@@ -129,7 +142,7 @@ Pixel parseImageColor(const Conversion* c, const char* text) {
 }
 
 void parseTransparentColor(Conversion* c) {
-    if (c->settings->transparent != 1) return;
+    if (!c->request.transparent) return;
     const char* text = c->settings->transparentColor;
     if (text[0] == '=') {
         c->facts.exactTransparent = true;
@@ -176,16 +189,15 @@ void readAlphaMask(Conversion* c) {
     MaskColorResult result = findMaskTransparentColor(&c->raster, &c->mask);
     c->facts.maskIsOneColor = result.maskIsOneColor;
     c->facts.maskColor = result.maskColor;
-    if (result.maskIsOneColor && !s->force && verbose(c)) pm_message("converting alpha mask to transparency index");
+    if (maskReduced(&c->facts, &c->request) && verbose(c)) pm_message("converting alpha mask to transparency index");
 }
 
 void parseBackgroundColor(Conversion* c) {
-    if (c->settings->background == 1) c->facts.backgroundColor = parseImageColor(c, c->settings->backgroundColor);
+    if (c->request.background) c->facts.backgroundColor = parseImageColor(c, c->settings->backgroundColor);
 }
 
 void scanForColor(Conversion* c) {
-    if (c->facts.imageKind == KIND_PPM && !c->settings->force && allPixelsGrey(&c->raster))
-        c->facts.imageKind = KIND_PGM;
+    if (greyScanWanted(&c->facts, &c->request)) c->facts.allGrey = allPixelsGrey(&c->raster);
 }
 
 void checkMaxval(Conversion* c) {
@@ -194,28 +206,27 @@ void checkMaxval(Conversion* c) {
 }
 
 void findSignificantBits(Conversion* c) {
-    const EncoderSettings* s = c->settings;
-    int family = pnm_formattype(c->raster.format);
     int fromMaxval = pm_maxvaltobits(c->raster.maxval);
     int bits = fromMaxval;
-    if (family == PPM_FORMAT && !s->force)
-        bits = findColorSigBits(&c->raster);
-    else if (family == PGM_FORMAT && !s->alpha && !s->force)
-        bits = findGraySigBits(&c->raster);
+    switch (significantBitsScan(&c->facts, &c->request)) {
+    case SBIT_SCAN_COLOR: bits = findColorSigBits(&c->raster); break;
+    case SBIT_SCAN_GREY: bits = findGraySigBits(&c->raster); break;
+    case SBIT_SCAN_NONE: break;
+    }
     c->facts.significantBits = bits;
     if (verbose(c) && bits != fromMaxval)
         pm_message("Using only %d rightmost bits of input samples.  The rest are just copies of those.", bits);
 }
 
 void tryColormap(Conversion* c) {
-    if (!paletteTried(&c->facts, c->settings)) return;
+    if (!paletteTried(&c->facts, &c->request)) return;
     PaletteRequest request;
     request.raster = &c->raster;
-    request.imageKind = c->facts.imageKind;
-    request.mask = maskInForce(&c->facts, c->settings) ? &c->mask : nullptr;
+    request.mask = maskInForce(&c->facts, &c->request) ? &c->mask : nullptr;
     request.paletteFile = c->paletteStream;
     request.verbose = verbose(c);
-    attemptColormap(&request, &c->histogram, &c->facts.palette);
+    countPaletteColors(&request, &c->histogram, &c->facts.palette);
+    if (paletteWorthBuilding(&c->facts, &c->request)) buildPalette(&request, &c->histogram, &c->facts.palette);
     c->facts.histogram = &c->histogram;
 }
 
@@ -314,8 +325,8 @@ void prepareConversion(PngWriteJob* job) {
     checkMaxval(c);
     findSignificantBits(c);
     tryColormap(c);
-    c->form = decidePngForm(&c->facts, c->settings);
-    reportPngForm(&c->form, &c->facts, verbose(c));
+    c->form = decidePngForm(&c->facts, &c->request);
+    reportPngForm(&c->form, verbose(c));
     releaseHistogram(&c->histogram);
     c->facts.histogram = nullptr;
     setOptionChunks(c);
@@ -334,6 +345,7 @@ int convertPnm(const EncoderSettings* settings, FILE* input, FILE* alphaStream, 
     Conversion* c = &conversion;
     *c = Conversion();
     c->settings = settings;
+    c->request = formRequest(settings);
     c->raster.input = input;
     c->alphaStream = alphaStream;
     c->paletteStream = paletteStream;

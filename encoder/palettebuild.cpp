@@ -18,13 +18,6 @@ void findHistogram(const RasterSource* raster, bool verbose, HistogramCache* cac
 
 namespace {
 
-// A grey image whose palette indexes would need more than half the bits of
-// its samples is smaller written as grey.
-bool greyIndexTooWide(int count, Sample maxval) {
-    if (count == 0) return true;
-    return pm_maxvaltobits(Sample(count - 1)) > pm_maxvaltobits(maxval) / 2;
-}
-
 // The histogram's colours in its order, or in the order of the -palette file.
 void buildPlainPalette(const HistogramCache* cache, FILE* paletteFile, bool verbose, Colormap* colormap) {
     if (paletteFile) {
@@ -46,36 +39,30 @@ void buildPlainPalette(const HistogramCache* cache, FILE* paletteFile, bool verb
 
 }  // namespace
 
-void attemptColormap(const PaletteRequest* request, HistogramCache* cache, PaletteAttempt* attempt) {
-    const bool verbose = request->verbose;
-    findHistogram(request->raster, verbose, cache);
+void countPaletteColors(const PaletteRequest* request, HistogramCache* cache, PaletteAttempt* attempt) {
+    findHistogram(request->raster, request->verbose, cache);
     if (!cache->hist) {
         if (request->paletteFile)
             pm_error("You specified -palette, but there are more than %d colors in the image -- too many for a "
                      "colormapped PNG",
                      MAX_PALETTE_COLORS);
-        if (verbose) pm_message("More than %d colors found -- too many for a colormapped PNG", MAX_PALETTE_COLORS);
         attempt->outcome = PALETTE_TOO_MANY_COLORS;
         return;
     }
-    if (!request->paletteFile && request->imageKind == KIND_PGM &&
-        greyIndexTooWide(cache->count, request->raster->maxval)) {
-        if (verbose) pm_message("palette index would be larger than the indexed value, so not doing colormap");
-        attempt->outcome = PALETTE_GREY_INDEX_TOO_WIDE;
-        return;
-    }
+    attempt->colorCount = cache->count;
+    attempt->outcome = PALETTE_COUNTED;
+}
+
+void buildPalette(const PaletteRequest* request, const HistogramCache* cache, PaletteAttempt* attempt) {
     if (request->mask) {
         if (request->paletteFile)
             pm_error("This program is not capable of generating a PNG with transparency when you specify the "
                      "palette with -palette.");
-        if (!buildAlphaPalette(request->raster, request->mask, cache->hist, cache->count, &attempt->base)) {
-            if (verbose) pm_message("too many color/transparency pairs, writing a non-mapped file");
-            attempt->outcome = PALETTE_TOO_MANY_PAIRS;
-            return;
-        }
-    } else {
-        buildPlainPalette(cache, request->paletteFile, verbose, &attempt->base);
+        bool fits = buildAlphaPalette(request->raster, request->mask, cache->hist, cache->count, &attempt->base);
+        attempt->outcome = fits ? PALETTE_BUILT : PALETTE_TOO_MANY_PAIRS;
+        return;
     }
+    buildPlainPalette(cache, request->paletteFile, request->verbose, &attempt->base);
     attempt->outcome = PALETTE_BUILT;
 }
 

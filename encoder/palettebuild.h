@@ -16,26 +16,27 @@ struct HistogramCache {
     int count = 0;
 };
 
-// What the palette attempt found: a palette to build the image on (entries
-// in their settled order, before the transparent and background colours are
-// placed), or why there is none.
+// What the palette attempt found: the colour count, then a palette to build
+// the image on (entries in their settled order, before the transparent and
+// background colours are placed), or why there is none. Whether the form
+// uses the palette is the form's decision.
 enum PaletteOutcome {
-    PALETTE_NOT_TRIED,      // -force, a bit image or maxval above 255
+    PALETTE_NOT_TRIED,        // the colours were not counted
+    PALETTE_COUNTED,          // at most 256 colours; no palette built
     PALETTE_BUILT,
-    PALETTE_TOO_MANY_COLORS,
-    PALETTE_GREY_INDEX_TOO_WIDE,
-    PALETTE_TOO_MANY_PAIRS  // colour/alpha pairs
+    PALETTE_TOO_MANY_COLORS,  // more than 256
+    PALETTE_TOO_MANY_PAIRS    // more than 256 colour/alpha pairs
 };
 
 struct PaletteAttempt {
     PaletteOutcome outcome = PALETTE_NOT_TRIED;
-    Colormap base;  // PALETTE_BUILT: the palette with transSize non-opaque entries first
+    int colorCount = 0;  // distinct colours, once counted and at most 256
+    Colormap base;       // PALETTE_BUILT: the palette with transSize non-opaque entries first
 };
 
-// What the attempt reads and asks.
+// What the attempt reads.
 struct PaletteRequest {
     const RasterSource* raster = nullptr;
-    int imageKind = KIND_UNKNOWN;     // after the grey scan
     const AlphaMask* mask = nullptr;  // null unless a mask is in force
     FILE* paletteFile = nullptr;      // ordered palette, or null
     bool verbose = false;
@@ -44,10 +45,14 @@ struct PaletteRequest {
 // The histogram, read once: seeks to the raster, reports the colour count.
 void findHistogram(const RasterSource* raster, bool verbose, HistogramCache* cache);
 
-// The palette decision for an image on which a palette is tried (-force off,
-// not PBM, maxval at most 255): histogram, refusals and their messages, the
-// colour/alpha or ordered palette. Fatal cases end the run.
-void attemptColormap(const PaletteRequest* request, HistogramCache* cache, PaletteAttempt* attempt);
+// The colours of an image on which a palette is tried: the histogram and its
+// count, or more than 256 colours, which -palette cannot take (the run ends).
+void countPaletteColors(const PaletteRequest* request, HistogramCache* cache, PaletteAttempt* attempt);
+
+// The palette over the counted colours: one entry per colour/alpha pair with
+// a mask in force (or more than 256 pairs), else the colours in the
+// histogram's order or the -palette file's. Fatal cases end the run.
+void buildPalette(const PaletteRequest* request, const HistogramCache* cache, PaletteAttempt* attempt);
 
 // hIST values: each entry's colour count from the histogram (0 for a colour
 // it lacks, such as an added background colour).
