@@ -13,14 +13,19 @@ struct CommentEntry {
     bool compressed;    // zTXt rather than tEXt
 };
 
+// The entries, given back with the list however the run ends.
 struct CommentList {
     CommentEntry* entries = nullptr;
     int count = 0;
+
+    CommentList() = default;
+    CommentList(const CommentList&) = delete;
+    CommentList& operator=(const CommentList&) = delete;
+    ~CommentList();
 };
 
 // Reads the comment file to its end into entries (tEXt, or zTXt under
 // -ztxt). Failures end the run.
 void readCommentFile(FILE* comment, bool ztxt, bool verbose, CommentList* list);
-void freeCommentList(CommentList* list);
 
 #endif

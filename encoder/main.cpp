@@ -21,7 +21,13 @@ int main(int argc, char** argv) {
     FILE* paletteStream = settings.paletteFile ? pm_openr(settings.paletteFile) : nullptr;
     FILE* commentStream = (settings.text || settings.ztxt) ? pm_openr(settings.textFile) : nullptr;
 
-    int status = convertPnm(&settings, input, alphaStream, paletteStream, commentStream);
+    ConversionStreams streams;
+    streams.input = input;
+    streams.alpha = alphaStream;
+    streams.palette = paletteStream;
+    streams.comments = commentStream;
+    streams.output = stdout;
+    int status = convertPnm(&settings, &streams);
 
     if (alphaStream) pm_closer(alphaStream);
     if (paletteStream) pm_closer(paletteStream);

@@ -80,6 +80,8 @@ void histogramCounts(const HistogramCache* cache, const Colormap* colormap, uint
     ppm_freecolorhash(counts);
 }
 
+HistogramCache::~HistogramCache() { releaseHistogram(this); }
+
 void releaseHistogram(HistogramCache* cache) {
     if (cache->hist) ppm_freecolorhist(cache->hist);
     cache->hist = nullptr;

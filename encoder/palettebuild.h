@@ -9,11 +9,17 @@
 #include <cstdint>
 
 // The colour histogram, computed at most once per conversion. hist is null
-// when the image has more than MAX_PALETTE_COLORS colours.
+// when the image has more than MAX_PALETTE_COLORS colours. It is given back
+// with the cache however the run ends.
 struct HistogramCache {
     bool computed = false;
     ColorHist hist = nullptr;
     int count = 0;
+
+    HistogramCache() = default;
+    HistogramCache(const HistogramCache&) = delete;
+    HistogramCache& operator=(const HistogramCache&) = delete;
+    ~HistogramCache();
 };
 
 // What the palette attempt found: the colour count, then a palette to build
@@ -54,10 +60,11 @@ void countPaletteColors(const PaletteRequest* request, HistogramCache* cache, Pa
 // histogram's order or the -palette file's. Fatal cases end the run.
 void buildPalette(const PaletteRequest* request, const HistogramCache* cache, PaletteAttempt* attempt);
 
+// Gives the histogram back early; the cache may be filled again.
+void releaseHistogram(HistogramCache* cache);
+
 // hIST values: each entry's colour count from the histogram (0 for a colour
 // it lacks, such as an added background colour).
 void histogramCounts(const HistogramCache* cache, const Colormap* colormap, uint16_t* entries);
-
-void releaseHistogram(HistogramCache* cache);
 
 #endif

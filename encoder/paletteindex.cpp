@@ -3,7 +3,6 @@
 #include "alphapalette.h"
 
 void buildIndexLookup(const Colormap* colormap, bool maskInForce, PaletteLookup* lookup) {
-    *lookup = PaletteLookup();
     if (maskInForce) {
         lookup->withAlpha = buildColorAlphaHash(colormap);
         return;
@@ -27,8 +26,7 @@ int lookupPaletteIndex(PaletteLookup* lookup, const Pixel* pixel, Sample maskVal
     return index;
 }
 
-void freeIndexLookup(PaletteLookup* lookup) {
-    if (lookup->plain) ppm_freecolorhash(lookup->plain);
-    freeColorAlphaHash(lookup->withAlpha);
-    *lookup = PaletteLookup();
+PaletteLookup::~PaletteLookup() {
+    if (plain) ppm_freecolorhash(plain);
+    freeColorAlphaHash(withAlpha);
 }

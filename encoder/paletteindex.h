@@ -5,6 +5,7 @@
 #include "paletteplacement.h"
 
 struct ColorAlphaHash;
+// Its tables are given back with it however the run ends.
 struct PaletteLookup {
     ColorHash plain = nullptr;          // no mask in force
     ColorAlphaHash* withAlpha = nullptr;  // a mask in force
@@ -12,11 +13,16 @@ struct PaletteLookup {
     Pixel lastColor = {0, 0, 0};
     Sample lastAlpha = 0;
     int lastIndex = -1;
+
+    PaletteLookup() = default;
+    PaletteLookup(const PaletteLookup&) = delete;
+    PaletteLookup& operator=(const PaletteLookup&) = delete;
+    ~PaletteLookup();
 };
 
+// Fills an empty lookup.
 void buildIndexLookup(const Colormap* colormap, bool maskInForce, PaletteLookup* lookup);
 // The index of one pixel (raw samples, grey in all three) with its mask value.
 int lookupPaletteIndex(PaletteLookup* lookup, const Pixel* pixel, Sample maskValue);
-void freeIndexLookup(PaletteLookup* lookup);
 
 #endif

@@ -38,6 +38,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         } catch (const FatalInput&) {
         }
     }
-    freeCommentList(&list);
     return 0;
 }
