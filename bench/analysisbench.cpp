@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <ctime>
 
+using namespace rasterpack;
+
 int main(int argc, char** argv) {
     pnm_init(&argc, argv);
     if (argc != 2) pm_usage("in.pnm");

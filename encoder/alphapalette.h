@@ -6,6 +6,8 @@
 #include "paletteplacement.h"
 #include "raster.h"
 
+namespace rasterpack {
+
 const int COLOR_ALPHA_HASH_SIZE = 20023;
 
 // Fills palette, paletteAlpha, paletteSize and transSize from one pass over
@@ -23,5 +25,7 @@ ColorAlphaHash* buildColorAlphaHash(const Colormap* colormap);
 // The index of the entry with this colour and alpha, or -1.
 int lookupColorAlpha(const ColorAlphaHash* table, Sample red, Sample green, Sample blue, Sample alpha);
 void freeColorAlphaHash(ColorAlphaHash* table);
+
+}  // namespace rasterpack
 
 #endif

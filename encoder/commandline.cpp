@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace rasterpack {
+
 const char* const USAGE_SYNOPSIS =
     "[-verbose] [-downscale] [-interlace] [-force] [-alpha file] ...\n"
     "             ... [-transparent color] [-background color] [-gamma value] ...\n"
@@ -153,3 +155,5 @@ int scanOptions(int argc, char** argv, EncoderSettings* settings) {
     }
     return index;
 }
+
+}  // namespace rasterpack

@@ -2,6 +2,8 @@
 #ifndef RASTERPACK_COMMANDLINE_H
 #define RASTERPACK_COMMANDLINE_H
 
+namespace rasterpack {
+
 // Filled once by the option scan and only read afterwards: it stays what the
 // user asked. What the conversion decides (a mask reduced to one transparent
 // colour, say) lives in its own records.
@@ -44,5 +46,7 @@ int scanOptions(int argc, char** argv, EncoderSettings* settings);
 
 // The version report on standard error, written for an unknown option.
 void reportVersion();
+
+}  // namespace rasterpack
 
 #endif

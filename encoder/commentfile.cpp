@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace rasterpack {
+
 namespace {
 
 const int COMMENT_ARRAY_START = 256;
@@ -183,3 +185,5 @@ CommentList::~CommentList() {
     }
     free(entries);
 }
+
+}  // namespace rasterpack

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdio>
 
+namespace rasterpack {
+
 struct CommentEntry {
     char* key;          // NUL-terminated
     char* text;         // textLength bytes (NUL bytes allowed), then a NUL
@@ -27,5 +29,7 @@ struct CommentList {
 // Reads the comment file to its end into entries (tEXt, or zTXt under
 // -ztxt). Failures end the run.
 void readCommentFile(FILE* comment, bool ztxt, bool verbose, CommentList* list);
+
+}  // namespace rasterpack
 
 #endif

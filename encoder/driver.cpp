@@ -15,6 +15,8 @@
 #include <cstdlib>
 #include <memory>
 
+namespace rasterpack {
+
 namespace {
 
 // A block from malloc, given back however the run ends.
@@ -335,3 +337,5 @@ int convertPnm(const EncoderSettings* settings, const ConversionStreams* streams
     writePng(&form, &chunks, &producer, streams->output);
     return 0;
 }
+
+}  // namespace rasterpack

@@ -6,6 +6,8 @@
 
 #include <cstdio>
 
+namespace rasterpack {
+
 // The streams of one conversion; the caller opens and closes them all.
 struct ConversionStreams {
     FILE* input = nullptr;     // seekable: every pass rewinds it to the raster
@@ -20,5 +22,7 @@ struct ConversionStreams {
 // conversion owns everything it allocates: should pm_error unwind through a
 // caller's fatal hook, it is all given back.
 int convertPnm(const EncoderSettings* settings, const ConversionStreams* streams);
+
+}  // namespace rasterpack
 
 #endif

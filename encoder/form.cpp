@@ -1,5 +1,7 @@
 #include "form.h"
 
+namespace rasterpack {
+
 namespace {
 
 PngColor pngColorAt(Pixel p, Sample maxval, Sample pngMaxval) {
@@ -224,3 +226,5 @@ void reportPngForm(const PngForm* form, bool verbose) {
     }
     if (form->hasSignificantBits) pm_message("Writing sBIT chunk with sbitval = %d", form->sbitValue);
 }
+
+}  // namespace rasterpack

@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+namespace rasterpack {
+
 // What the user asked that bears on the form.
 struct FormRequest {
     bool alpha = false;           // -alpha: a mask is given
@@ -122,5 +124,7 @@ PngForm decidePngForm(const ImageFacts* facts, const FormRequest* request);
 // form, transparency, histogram, background and significant-bit lines (with
 // -verbose).
 void reportPngForm(const PngForm* form, bool verbose);
+
+}  // namespace rasterpack
 
 #endif

@@ -7,6 +7,8 @@
 
 #include <cstdio>
 
+namespace rasterpack {
+
 struct OrderedPalette {
     Pixel entries[MAX_PALETTE_COLORS];  // the file's samples, unchanged
     int count = 0;
@@ -19,5 +21,7 @@ void readOrderedPalette(FILE* stream, bool verbose, OrderedPalette* ordered);
 // The palette in the file's order, after checking that the file holds
 // exactly the image's colours; a mismatch ends the run.
 void orderPalette(const ColorHist hist, int count, const OrderedPalette* ordered, Colormap* colormap);
+
+}  // namespace rasterpack
 
 #endif

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+namespace rasterpack {
+
 void findHistogram(const RasterSource* raster, bool verbose, HistogramCache* cache) {
     if (cache->computed) return;
     if (verbose) pm_message("Finding colors in input image...");
@@ -87,3 +89,5 @@ void releaseHistogram(HistogramCache* cache) {
     cache->hist = nullptr;
     cache->computed = false;
 }
+
+}  // namespace rasterpack

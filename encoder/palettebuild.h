@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+namespace rasterpack {
+
 // The colour histogram, computed at most once per conversion. hist is null
 // when the image has more than MAX_PALETTE_COLORS colours. It is given back
 // with the cache however the run ends.
@@ -66,5 +68,7 @@ void releaseHistogram(HistogramCache* cache);
 // hIST values: each entry's colour count from the histogram (0 for a colour
 // it lacks, such as an added background colour).
 void histogramCounts(const HistogramCache* cache, const Colormap* colormap, uint16_t* entries);
+
+}  // namespace rasterpack
 
 #endif

@@ -2,6 +2,8 @@
 
 #include "alphapalette.h"
 
+namespace rasterpack {
+
 void buildIndexLookup(const Colormap* colormap, bool maskInForce, PaletteLookup* lookup) {
     if (maskInForce) {
         lookup->withAlpha = buildColorAlphaHash(colormap);
@@ -30,3 +32,5 @@ PaletteLookup::~PaletteLookup() {
     if (plain) ppm_freecolorhash(plain);
     freeColorAlphaHash(withAlpha);
 }
+
+}  // namespace rasterpack

@@ -4,6 +4,8 @@
 
 #include "paletteplacement.h"
 
+namespace rasterpack {
+
 struct ColorAlphaHash;
 // Its tables are given back with it however the run ends.
 struct PaletteLookup {
@@ -24,5 +26,7 @@ struct PaletteLookup {
 void buildIndexLookup(const Colormap* colormap, bool maskInForce, PaletteLookup* lookup);
 // The index of one pixel (raw samples, grey in all three) with its mask value.
 int lookupPaletteIndex(PaletteLookup* lookup, const Pixel* pixel, Sample maskValue);
+
+}  // namespace rasterpack
 
 #endif

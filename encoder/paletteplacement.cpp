@@ -1,5 +1,7 @@
 #include "paletteplacement.h"
 
+namespace rasterpack {
+
 int closestPaletteEntry(const Colormap* colormap, int n, Pixel target, uint32_t* distance) {
     int best = 0;
     uint32_t bestDistance = UINT32_MAX;
@@ -64,3 +66,5 @@ uint16_t histogramEntry(long count, long largest) {
     uint64_t scaled = (uint64_t(count) * MAX_HIST_ENTRY + uint64_t(largest) / 2) / uint64_t(largest);
     return uint16_t(scaled == 0 ? 1 : scaled);
 }
+
+}  // namespace rasterpack

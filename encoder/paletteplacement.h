@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+namespace rasterpack {
+
 const int MAX_PALETTE_COLORS = 256;
 const int MAX_HIST_ENTRY = 65535;
 
@@ -40,5 +42,7 @@ int chooseIndexBits(int paletteSize);
 // the largest becomes 65535 when it exceeds that, and a colour that occurs
 // keeps a non-zero entry.
 uint16_t histogramEntry(long count, long largest);
+
+}  // namespace rasterpack
 
 #endif

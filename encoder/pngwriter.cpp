@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <type_traits>
 
+namespace rasterpack {
+
 namespace {
 
 // One PNG write: libpng's structures, the image data writer while it runs,
@@ -294,3 +296,5 @@ void writePng(const PngForm* form, const PngChunkOptions* chunks, const RowProdu
     WriteFailure failure;
     if (!writeInSession(form, chunks, rows, output, &failure)) pm_error("%s", failure.message);
 }
+
+}  // namespace rasterpack

@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace rasterpack {
+
 // The ancillary chunks the options ask for, besides those of the form, and
 // how the image data is filtered and compressed.
 struct PngChunkOptions {
@@ -61,5 +63,7 @@ void writePng(const PngForm* form, const PngChunkOptions* chunks, const RowProdu
 // caller's recovery point and the program's handlers are in force again
 // afterwards.
 bool writeIdatChunk(void* context, const uint8_t* data, size_t size);
+
+}  // namespace rasterpack
 
 #endif

@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 
+using namespace rasterpack;
+
 namespace {
 
 bool keywordHoldable(const char* key) {

@@ -8,6 +8,7 @@
 #include "../encoder/driver.h"
 #include "fuzzsupport.h"
 
+using namespace rasterpack;
 
 namespace {
 

@@ -11,6 +11,8 @@
 
 #include <ostream>
 
+using namespace rasterpack;
+
 namespace {
 
 // A PNM image in a temporary file, positioned as the driver leaves it.
