@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace rasterpack {
+
 const char* const USAGE_SYNOPSIS =
     "[-verbose] [-downscale] [-interlace] [-force] [-alpha file] ...\n"
     "             ... [-transparent color] [-background color] [-gamma value] ...\n"
@@ -138,3 +140,5 @@ bool scanOneOption(int argc, char** argv, int* index, EncoderSettings* s) {
 int scanOptions(int argc, char** argv, EncoderSettings* settings) {
     return scanOptionWords(RASTERPACK_COMMAND_LINE, argc, argv, settings, scanOneOption);
 }
+
+}  // namespace rasterpack

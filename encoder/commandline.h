@@ -2,6 +2,8 @@
 #ifndef RASTERPACK_COMMANDLINE_H
 #define RASTERPACK_COMMANDLINE_H
 
+namespace rasterpack {
+
 // Filled once by the option scan and only read afterwards: it stays what the
 // user asked. What the conversion decides (a mask reduced to one transparent
 // colour, say) lives in its own records.
@@ -42,5 +44,7 @@ extern const char* const USAGE_SYNOPSIS;
 // filter or compression values end the run with the usage message; an
 // unknown option shows the version report.
 int scanOptions(int argc, char** argv, EncoderSettings* settings);
+
+}  // namespace rasterpack
 
 #endif

@@ -11,6 +11,8 @@
 #include <new>
 #include <thread>
 
+namespace rasterpack {
+
 struct ImageDataWriter {
     BandWriter* bands = nullptr;
     OptimizeWriter* optimizer = nullptr;
@@ -105,3 +107,5 @@ void destroyImageDataWriter(ImageDataWriter* w) {
     destroyOptimizeWriter(w->optimizer);
     delete w;
 }
+
+}  // namespace rasterpack

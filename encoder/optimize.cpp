@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+namespace rasterpack {
+
 namespace {
 
 const int TRIAL_PLAN_LEVEL = 5;          // zlib level of the per-row trials
@@ -473,3 +475,5 @@ const char* filterPlanName(int filter) {
     static const char* const NAMES[] = {"none", "sub", "up", "average", "Paeth", "adaptive", "per-row trial"};
     return filter >= 0 && filter <= FILTER_TRIAL ? NAMES[filter] : "unknown";
 }
+
+}  // namespace rasterpack

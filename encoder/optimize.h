@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+namespace rasterpack {
+
 // Filter plans beyond the five single types and FILTER_ADAPTIVE: each row
 // takes the type whose output compresses smallest after the row above.
 const int FILTER_TRIAL = 6;
@@ -45,5 +47,7 @@ void destroyOptimizeWriter(OptimizeWriter* writer);
 
 // Name of a filter plan for messages.
 const char* filterPlanName(int filter);
+
+}  // namespace rasterpack
 
 #endif

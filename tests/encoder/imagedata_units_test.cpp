@@ -13,6 +13,8 @@
 #include <ostream>
 #include <vector>
 
+using namespace rasterpack;
+
 namespace {
 
 // The decoder's side of each filter type.

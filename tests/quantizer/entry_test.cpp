@@ -55,7 +55,9 @@ RunResult runInProcess(const std::vector<std::string>& args, const std::string& 
     InProcess hook;
     char* bytes = nullptr;
     size_t size = 0;
-    FILE* in = readStream(input);
+    // A pipe, as the spawned program is given: a stream in memory has a size
+    // and would be checked as a file is.
+    FILE* in = pipeStreamOf(input);
     FILE* out = open_memstream(&bytes, &size);
     EXPECT_TRUE(in && out);
     RunResult r;
