@@ -13,6 +13,8 @@
 #include <ostream>
 #include <vector>
 
+using namespace testkit;
+
 using namespace rasterpack;
 
 namespace {

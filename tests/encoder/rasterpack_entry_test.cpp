@@ -13,6 +13,8 @@
 #include <cstring>
 #include <ostream>
 
+using namespace testkit;
+
 namespace {
 
 // An output stream in memory, as a caller would hand it over.

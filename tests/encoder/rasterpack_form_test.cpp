@@ -11,6 +11,8 @@
 
 #include <ostream>
 
+using namespace testkit;
+
 using namespace rasterpack;
 
 namespace {

@@ -10,6 +10,8 @@
 #include <array>
 #include <ostream>
 
+using namespace testkit;
+
 namespace {
 
 typedef std::array<uint32_t, 3> Rgb;

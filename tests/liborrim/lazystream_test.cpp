@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+using namespace testkit;
+
 namespace {
 
 std::string patternBytes(size_t n) {

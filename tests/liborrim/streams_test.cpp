@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+using namespace testkit;
+
 // The tests provoke allocations far beyond any machine; under
 // AddressSanitizer they must fail like ordinary malloc, not abort.
 extern "C" const char* __asan_default_options();

@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 
+using namespace testkit;
+
 using namespace huecut;
 
 namespace {

@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+using namespace testkit;
+
 namespace {
 
 struct FatalLine {};

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <map>
 
+using namespace testkit;
+
 
 namespace {
 

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <random>
 
+using namespace testkit;
+
 using namespace huecut;
 
 namespace {

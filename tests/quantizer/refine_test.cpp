@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <set>
 
+using namespace testkit;
+
 using namespace huecut;
 
 namespace {

@@ -9,6 +9,8 @@
 #include <limits>
 #include <random>
 
+using namespace testkit;
+
 using namespace huecut;
 
 namespace {
