@@ -614,6 +614,11 @@ class BoundedMemory : public testing::TestWithParam<BoundedCase> {};
 // Each of these once allocated gigabytes for a few bytes of input. The run
 // gets 512 MiB of address space; the address sanitizer cannot start in so
 // little, so its build leaves the limit out.
+bool hasNoPixels(const std::string& pnm) {
+    int cols = 0, rows = 0;
+    return sscanf(pnm.c_str(), "P%*d %d %d", &cols, &rows) == 2 && (cols == 0 || rows == 0);
+}
+
 TEST_P(BoundedMemory, SmallInputsNeedLittleMemory) {
     const BoundedCase& c = GetParam();
     std::string dir = scratchDir();
@@ -632,7 +637,11 @@ TEST_P(BoundedMemory, SmallInputsNeedLittleMemory) {
         EXPECT_TRUE(hasLine(r.err, message)) << r.err;
     }
     EXPECT_EQ(r.err.find("out of memory"), std::string::npos) << r.err;
-    if (c.status == 0) {
+    if (c.status == 0 && hasNoPixels(c.input)) {
+        // An image without pixels comes back as its header alone (reading it
+        // whole would cost the test a row pointer for each of its rows).
+        EXPECT_EQ(r.out, c.input);
+    } else if (c.status == 0) {
         TestImage in = parsePpm(c.input), out = parsePpm(r.out);
         EXPECT_EQ(out.cols, in.cols);
         EXPECT_EQ(out.rows, in.rows);
