@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 
@@ -49,7 +51,7 @@ public:
         });
     }
     ~PipeFeeder() {
-        if (reader_) fclose(reader_);
+        EXPECT_EQ(fclose(reader_), 0) << "the run closed its input";
         writer_.join();
     }
     PipeFeeder(const PipeFeeder&) = delete;
@@ -86,6 +88,43 @@ private:
     FILE* stream_ = nullptr;
 };
 
+int openDescriptors() {
+    int count = 0;
+    if (DIR* d = opendir("/proc/self/fd")) {
+        while (readdir(d)) ++count;
+        closedir(d);
+    }
+    return count;
+}
+
+// The output must still be the caller's after the run: bytes written after
+// it land behind the run's own.
+std::string outputLeftOpen(MemoryOutput& out) {
+    static const char MARK[] = "|after the run";
+    const size_t markLength = sizeof MARK - 1;
+    if (fputs(MARK, out.stream()) < 0) ADD_FAILURE() << "the run left its output unusable";
+    std::string bytes = out.take();
+    if (bytes.size() < markLength || bytes.compare(bytes.size() - markLength, markLength, MARK) != 0) {
+        ADD_FAILURE() << "the run closed its output";
+        return bytes;
+    }
+    bytes.resize(bytes.size() - markLength);
+    return bytes;
+}
+
+// The library keeps a pointer to argv[0] as the program name, which a
+// program's argv outlives; the run's argv does not. After the run the name
+// points at the program's own (static) name again, and library options are
+// reset, so that later messages in the test process read sound text.
+struct LibraryNameKept {
+    const char* name;
+    ~LibraryNameKept() {
+        char* argv[] = {const_cast<char*>(name), nullptr};
+        int argc = 1;
+        pnm_init(&argc, argv);
+    }
+};
+
 int callEntry(const InProcessProgram& program, const std::vector<std::string>& args, FILE* in, FILE* out) {
     std::vector<std::string> words{program.name};
     words.insert(words.end(), args.begin(), args.end());
@@ -93,6 +132,7 @@ int callEntry(const InProcessProgram& program, const std::vector<std::string>& a
     for (std::string& w : words) argv.push_back(&w[0]);
     argv.push_back(nullptr);
     int argc = static_cast<int>(words.size());
+    LibraryNameKept keep{program.name};
     FatalHook hook;
     try {
         pnm_init(&argc, argv.data());
@@ -102,28 +142,63 @@ int callEntry(const InProcessProgram& program, const std::vector<std::string>& a
     }
 }
 
+// The run's standard input as kind asks, closed after the run: it must still
+// be the caller's then.
+class InputStream {
+public:
+    InputStream(const std::string& bytes, StandardInput kind) {
+        if (kind == StandardInput::Pipe) {
+            feeder_.reset(new PipeFeeder(bytes));
+            stream_ = feeder_->stream();
+        } else if (kind == StandardInput::Memory) {
+            stream_ = fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "rb");
+        } else {
+            std::string path = scratchDir() + "/stdin";
+            writeFile(path, bytes);
+            stream_ = fopen(path.c_str(), "rb");
+        }
+        if (!stream_) throw std::runtime_error("cannot open the run's standard input");
+    }
+    ~InputStream() {
+        if (feeder_) return;  // the feeder closes its pipe
+        EXPECT_EQ(fclose(stream_), 0) << "the run closed its input";
+    }
+    InputStream(const InputStream&) = delete;
+    InputStream& operator=(const InputStream&) = delete;
+    FILE* stream() const { return stream_; }
+
+private:
+    std::unique_ptr<PipeFeeder> feeder_;
+    FILE* stream_ = nullptr;
+};
+
+RunResult runWith(const InProcessProgram& program, const std::vector<std::string>& args, const std::string& input,
+                  StandardInput kind, FILE* output, MemoryOutput* memory) {
+    const int descriptors = openDescriptors();
+    RunResult result;
+    testing::internal::CaptureStderr();
+    {
+        InputStream in(input, kind);
+        result.status = callEntry(program, args, in.stream(), output);
+    }
+    fflush(stderr);
+    result.err = testing::internal::GetCapturedStderr();
+    if (memory) result.out = outputLeftOpen(*memory);
+    EXPECT_EQ(openDescriptors(), descriptors) << program.name << " left a descriptor open";
+    return result;
+}
+
 }  // namespace
 
 RunResult runInProcess(const InProcessProgram& program, const std::vector<std::string>& args,
                        const std::string& input, StandardInput kind) {
-    RunResult result;
     MemoryOutput out;
-    testing::internal::CaptureStderr();
-    if (kind == StandardInput::File) {
-        std::string path = scratchDir() + "/stdin";
-        writeFile(path, input);
-        FILE* in = fopen(path.c_str(), "rb");
-        if (!in) throw std::runtime_error("cannot open " + path);
-        result.status = callEntry(program, args, in, out.stream());
-        fclose(in);
-    } else {
-        PipeFeeder feeder(input);
-        result.status = callEntry(program, args, feeder.stream(), out.stream());
-    }
-    fflush(stderr);
-    result.err = testing::internal::GetCapturedStderr();
-    result.out = out.take();
-    return result;
+    return runWith(program, args, input, kind, out.stream(), &out);
+}
+
+RunResult runInProcess(const InProcessProgram& program, const std::vector<std::string>& args,
+                       const std::string& input, StandardInput kind, FILE* output) {
+    return runWith(program, args, input, kind, output, nullptr);
 }
 
 }  // namespace testkit

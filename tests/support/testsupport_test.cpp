@@ -4,6 +4,7 @@
 #include "inprocess.h"
 #include "testsupport.h"
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -62,7 +63,7 @@ int copyProgram(int argc, char** argv, FILE* in, FILE* out) {
 const InProcessProgram COPY{"copier", copyProgram};
 
 TEST(InProcess, RunsLikeAProgram) {
-    for (StandardInput kind : {StandardInput::Pipe, StandardInput::File}) {
+    for (StandardInput kind : {StandardInput::Pipe, StandardInput::File, StandardInput::Memory}) {
         RunResult r = runInProcess(COPY, {}, std::string("ab\0cXdef", 8), kind);
         EXPECT_EQ(r.status, 3);
         EXPECT_EQ(r.out, std::string("ab\0c", 4));
@@ -85,6 +86,25 @@ TEST(InProcess, FeedsInputOfAnySize) {
     RunResult early = runInProcess(COPY, {"-stop", "10"}, big);
     EXPECT_EQ(early.out, std::string(10, 'a'));
     EXPECT_EQ(early.status, 3);
+}
+
+}  // namespace
+
+namespace {
+
+FILE* leftOpen = nullptr;
+
+int leakingProgram(int, char**, FILE*, FILE*) {
+    leftOpen = fopen("/dev/null", "rb");
+    return 0;
+}
+
+// A run that leaves a stream of its own open is a failure of the test.
+TEST(InProcess, ADescriptorLeftOpenFailsTheTest) {
+    EXPECT_NONFATAL_FAILURE(runInProcess(InProcessProgram{"leaker", leakingProgram}, {}),
+                            "leaker left a descriptor open");
+    ASSERT_NE(leftOpen, nullptr);
+    fclose(leftOpen);
 }
 
 }  // namespace
