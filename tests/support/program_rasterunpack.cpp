@@ -1,0 +1,9 @@
+#include "programs.h"
+
+#include "commandline.h"
+
+namespace testkit {
+
+const InProcessProgram RASTERUNPACK{"rasterunpack", rasterunpack::runCommandLine};
+
+}  // namespace testkit
