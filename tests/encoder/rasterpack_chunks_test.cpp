@@ -1,5 +1,6 @@
 // The ancillary chunks rasterpack writes, byte by byte, and their order.
 #include "pngtestkit.h"
+#include "programs.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +13,7 @@ using namespace testkit;
 namespace {
 
 RunResult run(const std::vector<std::string>& args, const std::string& input) {
-    return runProgram(rasterpackPath(), args, input);
+    return runInProcess(RASTERPACK, args, input);
 }
 
 // Images that are written without a palette: 17 grey levels are too many

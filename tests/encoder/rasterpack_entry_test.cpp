@@ -2,81 +2,17 @@
 // caller's streams, and nothing held or left open after a failure that
 // unwinds through a fatal hook.
 #include "pngtestkit.h"
-#include "program.h"
+#include "programs.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
-#include <cstdlib>
 #include <cstring>
 #include <ostream>
 
 using namespace testkit;
 
 namespace {
-
-// An output stream in memory, as a caller would hand it over.
-struct MemoryOutput {
-    char* bytes = nullptr;
-    size_t size = 0;
-    FILE* f = open_memstream(&bytes, &size);
-    ~MemoryOutput() {
-        fclose(f);
-        free(bytes);
-    }
-    std::string text() {
-        fflush(f);
-        return std::string(bytes, size);
-    }
-};
-
-struct Arguments {
-    std::vector<std::string> words;
-    std::vector<char*> argv;
-    explicit Arguments(const std::vector<std::string>& args) : words{"rasterpack"} {
-        words.insert(words.end(), args.begin(), args.end());
-        for (std::string& w : words) argv.push_back(&w[0]);
-        argv.push_back(nullptr);
-    }
-    int count() const { return int(words.size()); }
-};
-
-struct InProcessRun {
-    int status = -1;
-    std::string out, err;
-    bool failed = false;  // ended through pm_error
-};
-
-struct FatalLine {};
-[[noreturn]] void throwFatalLine() { throw FatalLine{}; }
-
-// Runs the entry on the caller's streams; a fatal line comes back as failed.
-InProcessRun runInProcess(const std::vector<std::string>& args, FILE* input, FILE* output) {
-    InProcessRun r;
-    Arguments a(args);
-    testing::internal::CaptureStderr();
-    pm_setfatalhandler(throwFatalLine);
-    try {
-        r.status = rasterpack::runCommandLine(a.count(), a.argv.data(), input, output);
-    } catch (const FatalLine&) {
-        r.failed = true;
-    }
-    pm_setfatalhandler(nullptr);
-    r.err = testing::internal::GetCapturedStderr();
-    return r;
-}
-
-// The input must still be the caller's afterwards: it is closed here.
-InProcessRun runOnBytes(const std::vector<std::string>& args, std::string bytes) {
-    FILE* input = fmemopen(&bytes[0], bytes.size(), "rb");
-    MemoryOutput out;
-    InProcessRun r = runInProcess(args, input, out.f);
-    r.out = out.text();
-    EXPECT_EQ(fclose(input), 0);
-    return r;
-}
 
 std::string sideFile(const std::string& name, const std::string& bytes) {
     std::string path = scratchDir() + "/" + name;
@@ -106,14 +42,20 @@ TEST_P(InProcessEntry, WritesTheProgramsBytesToTheCallersStream) {
     const EntryCase& c = GetParam();
     RunResult program = runProgram(rasterpackPath(), c.args, c.image);
     ASSERT_EQ(program.status, 0) << program.err;
-    InProcessRun named = runOnBytes(c.args, c.image);
-    EXPECT_FALSE(named.failed) << named.err;
-    EXPECT_EQ(named.status, 0);
-    EXPECT_TRUE(named.out == program.out) << "in-process output differs from the program's";
+    std::string redirected = scratchDir() + "/in.pnm";
+    writeFile(redirected, c.image);
+    EXPECT_TRUE(runProgram(rasterpackPath(), c.args, "", redirected).out == program.out)
+        << "the program's output from a file differs from a pipe's";
     // "-" is the caller's stream, not the process's standard input
     std::vector<std::string> dash = c.args;
     dash.push_back("-");
-    EXPECT_TRUE(runOnBytes(dash, c.image).out == program.out);
+    for (StandardInput kind : {StandardInput::Pipe, StandardInput::File, StandardInput::Memory}) {
+        for (const std::vector<std::string>& args : {c.args, dash}) {
+            RunResult named = runInProcess(RASTERPACK, args, c.image, kind);
+            EXPECT_EQ(named.status, 0) << named.err;
+            EXPECT_TRUE(named.out == program.out) << "in-process output differs from the program's";
+        }
+    }
 }
 
 std::string entryName(const testing::TestParamInfo<EntryCase>& info) { return info.param.name; }
@@ -130,28 +72,21 @@ INSTANTIATE_TEST_SUITE_P(
                     EntryCase{"Optimize", makePgm(30, 20, 255, ramp(600, 255)), {"-optimize"}}),
     entryName);
 
-// A pipe is read through a rewindable stream of the run's own, closed with
-// the run; the caller's pipe stays open.
-TEST(InProcessEntry, PipeInputIsWrappedAndLeftOpen) {
-    std::string image = makePgm(5, 4, 255, ramp(20, 255));
-    FILE* pipe = pipeStreamOf(image);
-    MemoryOutput out;
-    InProcessRun r = runInProcess({}, pipe, out.f);
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(decodePng(out.text()).samples.size(), 20u);
-    EXPECT_EQ(fclose(pipe), 0);
+// Failures on the real command line: the same line and status in process.
+TEST(InProcessEntry, FailsAsTheProgramDoes) {
+    const std::string image = makePgm(5, 4, 255, ramp(20, 255));
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-", "extra"}, {"-filter", "9"}, {"-alpha", "/nonexistent/mask"}, {"-gamma"}}) {
+        RunResult program = runProgram(rasterpackPath(), args, image);
+        RunResult inProcess = runInProcess(RASTERPACK, args, image);
+        EXPECT_EQ(program.status, 1) << args[0];
+        EXPECT_EQ(inProcess.status, program.status) << args[0];
+        EXPECT_EQ(inProcess.err, program.err);
+        EXPECT_EQ(inProcess.out, "");
+    }
 }
 
 // --- failures -------------------------------------------------------------------
-
-int openDescriptors() {
-    int count = 0;
-    if (DIR* d = opendir("/proc/self/fd")) {
-        while (readdir(d)) ++count;
-        closedir(d);
-    }
-    return count;
-}
 
 // A failure through libpng's recovery point (the output takes the header and
 // no more, whether libpng or the image data writer writes the rows) and one
@@ -160,33 +95,30 @@ int openDescriptors() {
 // from the failed runs. The sanitized build checks that nothing leaks.
 TEST(InProcessEntry, FailuresLeaveNothingBehind) {
     std::string image = makePpm(40, 30, 255, ramp(3600, 255));
-    std::string before = runOnBytes({}, image).out;
+    std::string before = runInProcess(RASTERPACK, {}, image).out;
     ASSERT_FALSE(before.empty());
     std::string mask = sideFile("mask.pgm", makePgm(40, 30, 255, ramp(1200, 255)));
-    const int descriptors = openDescriptors();
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{}, {"-threads", "2"}, {"-optimize"}, {"-alpha", mask, "-interlace"}}) {
         // room for the signature and IHDR: the image data finds the output full
         char room[64];
         FILE* small = fmemopen(room, sizeof room, "wb");
         setvbuf(small, nullptr, _IONBF, 0);
-        FILE* input = fmemopen(&image[0], image.size(), "rb");
-        InProcessRun r = runInProcess(args, input, small);
-        EXPECT_TRUE(r.failed);
+        RunResult r = runInProcess(RASTERPACK, args, image, StandardInput::Memory, small);
+        EXPECT_EQ(r.status, 1);
         EXPECT_NE(r.err.find("rasterpack:  fatal libpng error: Write Error\n"), std::string::npos) << r.err;
         EXPECT_NE(r.err.find(": setjmp returns error condition (2)\n"), std::string::npos) << r.err;
         EXPECT_EQ(memcmp(room, "\x89PNG", 4), 0);
-        EXPECT_EQ(fclose(input), 0);
         fclose(small);
     }
     std::string truncated = image.substr(0, image.size() - 1);
     std::string text = sideFile("text", "Title x\n");
-    InProcessRun refused = runOnBytes({"-hist", "-alpha", mask, "-text", text}, truncated);
-    EXPECT_TRUE(refused.failed);
+    RunResult refused =
+        runInProcess(RASTERPACK, {"-hist", "-alpha", mask, "-text", text}, truncated, StandardInput::Memory);
+    EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.out, "");
     EXPECT_NE(refused.err.find("premature end of file in the raster"), std::string::npos) << refused.err;
-    EXPECT_EQ(openDescriptors(), descriptors) << "a failed run left a stream open";
-    EXPECT_TRUE(runOnBytes({}, image).out == before);
+    EXPECT_TRUE(runInProcess(RASTERPACK, {}, image).out == before);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // rasterpack's command line, run end to end.
 #include "pngtestkit.h"
+#include "programs.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -37,7 +38,7 @@ std::string greyLookingColorImage() {
 }
 
 RunResult run(const std::vector<std::string>& args, const std::string& input) {
-    return runProgram(rasterpackPath(), args, input);
+    return runInProcess(RASTERPACK, args, input);
 }
 
 // --- unknown options ---------------------------------------------------------

@@ -1,5 +1,6 @@
 // rasterpack's choice of PNG form and the samples it writes, end to end.
 #include "pngtestkit.h"
+#include "programs.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +10,7 @@ using namespace testkit;
 namespace {
 
 RunResult run(const std::vector<std::string>& args, const std::string& input) {
-    return runProgram(rasterpackPath(), args, input);
+    return runInProcess(RASTERPACK, args, input);
 }
 
 // Writes the mask into a scratch file and returns the -alpha arguments.
@@ -192,11 +193,11 @@ TEST_P(Streams, PipeFileAndNameGiveTheSameBytes) {
     writeFile(dir + "/in.pnm", c.image);
     std::vector<std::string> args = c.mask.empty() ? std::vector<std::string>{} : withMask(c.mask);
     args.push_back("-interlace");
-    RunResult piped = runProgram(rasterpackPath(), args, c.image);
-    RunResult redirected = runProgram(rasterpackPath(), args, "", dir + "/in.pnm");
+    RunResult piped = run(args, c.image);
+    RunResult redirected = runInProcess(RASTERPACK, args, c.image, StandardInput::File);
     std::vector<std::string> named = args;
     named.push_back(dir + "/in.pnm");
-    RunResult byName = runProgram(rasterpackPath(), named, "");
+    RunResult byName = run(named, "");
     ASSERT_EQ(piped.status, 0) << piped.err;
     EXPECT_TRUE(decodePng(piped.out).ok);
     EXPECT_EQ(piped.out, redirected.out);
@@ -316,13 +317,12 @@ TEST(ShortRaster, IsRefusedBeforeAnyOutput) {
     const std::string images[] = {makePbm(9, 2, std::vector<int>(18, 1)), makePgm(2, 2, 255, {1, 2, 3, 4}),
                                   makePgm(2, 2, 65535, {1, 2, 3, 4}), makePpm(1, 2, 255, {1, 2, 3, 4, 5, 6})};
     const std::string dims[] = {"9 x 2", "2 x 2", "2 x 2", "1 x 2"};
-    const std::string path = scratchDir() + "/short.pnm";
     for (int i = 0; i < 4; ++i) {
         std::string image = images[i].substr(0, images[i].size() - 1);
-        writeFile(path, image);
         for (const std::vector<std::string>& args : {std::vector<std::string>{}, std::vector<std::string>{"-force"}}) {
             for (bool fromFile : {false, true}) {
-                RunResult r = runProgram(rasterpackPath(), args, image, fromFile ? path : "");
+                RunResult r =
+                    runInProcess(RASTERPACK, args, image, fromFile ? StandardInput::File : StandardInput::Pipe);
                 SCOPED_TRACE(dims[i] + (fromFile ? " file" : " pipe"));
                 EXPECT_EQ(r.status, 1);
                 EXPECT_EQ(r.err, "rasterpack: premature end of file in the raster (the header promises " + dims[i] +
@@ -357,12 +357,11 @@ TEST(BadRaster, IsRefusedBeforeAnyOutputInEveryMode) {
     };
     const std::vector<std::vector<std::string>> modes = {{}, {"-force"}, {"-interlace"}, {"-threads", "2"},
                                                          {"-optimize"}, {"-optimize", "-force"}};
-    const std::string path = scratchDir() + "/bad.pnm";
     for (const BadRasterCase& c : cases) {
-        writeFile(path, c.image);
         for (const std::vector<std::string>& args : modes) {
             for (bool fromFile : {false, true}) {
-                RunResult r = runProgram(rasterpackPath(), args, c.image, fromFile ? path : "");
+                RunResult r =
+                    runInProcess(RASTERPACK, args, c.image, fromFile ? StandardInput::File : StandardInput::Pipe);
                 SCOPED_TRACE(std::string(c.name) + (args.empty() ? "" : " " + args[0]) + (fromFile ? " file" : " pipe"));
                 EXPECT_EQ(r.status, 1);
                 EXPECT_EQ(r.err, std::string("rasterpack: ") + c.message + "\n");

@@ -3,6 +3,7 @@
 // analyses that narrow the form. Pixels are checked by decoding the PNG and
 // looking each index up in PLTE.
 #include "pngtestkit.h"
+#include "programs.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +18,7 @@ namespace {
 typedef std::array<uint32_t, 3> Rgb;
 
 RunResult run(const std::vector<std::string>& args, const std::string& input) {
-    return runProgram(rasterpackPath(), args, input);
+    return runInProcess(RASTERPACK, args, input);
 }
 
 std::string sideFile(const std::string& name, const std::string& bytes) {
@@ -426,8 +427,7 @@ TEST(MaskPalette, MaskOfAnotherSizeIsRefusedBeforeItsRows) {
     RunResult r = run({"-alpha", sideFile("m.pgm", "P5\n3 2\n255\n")}, ppmOf({{1, 2, 3}, {4, 5, 6}}));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "rasterpack: dimensions for image and alpha mask do not agree\n");
-    r = runProgram("/bin/sh", {"-c", "printf 'P5\\n2000000 2000000\\n255\\n' | \"$0\" -alpha - " +
-                                         sideFile("in.ppm", ppmOf({{1, 2, 3}})), rasterpackPath()});
+    r = run({"-alpha", "-", sideFile("in.ppm", ppmOf({{1, 2, 3}}))}, "P5\n2000000 2000000\n255\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "rasterpack: dimensions for image and alpha mask do not agree\n");
 }

@@ -1,6 +1,7 @@
 // -threads and -optimize end to end: the same pixels and chunks as the
 // default output, for every form the encoder writes.
 #include "pngtestkit.h"
+#include "programs.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +13,7 @@ using namespace testkit;
 namespace {
 
 RunResult run(const std::vector<std::string>& args, const std::string& input) {
-    return runProgram(rasterpackPath(), args, input);
+    return runInProcess(RASTERPACK, args, input);
 }
 
 std::vector<Sample> ramp(int n, Sample maxval, uint32_t stride) {
