@@ -1,6 +1,7 @@
 // rasterunpack's command line and its failures, end to end: every failure is
 // one clear line, a non-zero status and nothing on standard output.
 #include "pngbuilder.h"
+#include "programs.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +18,7 @@ using namespace testkit;
 namespace {
 
 RunResult run(const std::vector<std::string>& args, const std::string& input = "") {
-    return runProgram(rasterunpackPath(), args, input);
+    return runInProcess(RASTERUNPACK, args, input);
 }
 
 const char* const USAGE =
@@ -125,7 +126,7 @@ TEST(CommandLine, FileByNameAndPipeGiveTheSameBytes) {
     std::string path = scratchDir() + "/in.png";
     writeFile(path, rgbaPng());
     RunResult byName = run({"-mix", path});
-    RunResult redirected = runProgram(rasterunpackPath(), {"-mix"}, "", path);
+    RunResult redirected = runInProcess(RASTERUNPACK, {"-mix"}, rgbaPng(), StandardInput::File);
     RunResult piped = run({"-mix"}, rgbaPng());
     EXPECT_EQ(byName.out, MIXED_WHITE);
     EXPECT_EQ(redirected.out, MIXED_WHITE);
@@ -404,7 +405,7 @@ namespace {
 TEST(Memory, ChunkClaimingGigabytesIsRefusedBeforeItsAllocation) {
     std::string png = assemblePng({{"IHDR", ihdrData(1, 1, 8, 0, false)}});
     png += std::string("\x7f\xff\xff\xf0tEXtTitle\0short", 19);
-    RunResult r = runProgram(rasterunpackPath(), {}, png);
+    RunResult r = run({}, png);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("libpng warning: tEXt: chunk data is too large\n"), std::string::npos) << r.err;

@@ -1,6 +1,7 @@
 // rasterunpack end to end: PNGs built chunk by chunk go in, the exact PNM
 // bytes and report lines come out.
 #include "pngbuilder.h"
+#include "programs.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +13,7 @@ using namespace testkit;
 namespace {
 
 RunResult run(const std::vector<std::string>& args, const std::string& png) {
-    return runProgram(rasterunpackPath(), args, png);
+    return runInProcess(RASTERUNPACK, args, png);
 }
 
 std::string bytes8(std::initializer_list<unsigned> values) {
@@ -325,7 +326,7 @@ TEST(Reports, TextDumpReadsBackThroughRasterpack) {
                                         {"tEXt", "Two words" + std::string(1, '\0') + "x  "},
                                         {"tEXt", "Long" + std::string(1, '\0') + text}});
     ASSERT_EQ(run({"-text", dir + "/first.txt"}, buildPng(s)).status, 0);
-    RunResult packed = runProgram(rasterpackPath(), {"-text", dir + "/first.txt"}, makePgm(1, 1, 255, {1}));
+    RunResult packed = runInProcess(RASTERPACK, {"-text", dir + "/first.txt"}, makePgm(1, 1, 255, {1}));
     ASSERT_EQ(packed.status, 0) << packed.err;
     std::vector<PngChunk> chunks = pngChunks(packed.out);
     std::vector<std::string> texts;

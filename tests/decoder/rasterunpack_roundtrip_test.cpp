@@ -2,6 +2,7 @@
 // come back sample for sample, interlaced or not, in the form rasterpack
 // chooses and with -force.
 #include "pngtestkit.h"
+#include "programs.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -71,9 +72,9 @@ TEST_P(RoundTrip, SampleForSample) {
                 std::vector<std::string> args;
                 if (interlace) args.push_back("-interlace");
                 if (force) args.push_back("-force");
-                RunResult packed = runProgram(rasterpackPath(), args, pnm);
+                RunResult packed = runInProcess(RASTERPACK, args, pnm);
                 ASSERT_EQ(packed.status, 0) << packed.err;
-                RunResult unpacked = runProgram(rasterunpackPath(), {}, packed.out);
+                RunResult unpacked = runInProcess(RASTERUNPACK, {}, packed.out);
                 ASSERT_EQ(unpacked.status, 0) << unpacked.err;
                 Pnm original = parsePnm(pnm), back = parsePnm(unpacked.out);
                 SCOPED_TRACE("trial " + std::to_string(trial) + (interlace ? " interlaced" : "") +
