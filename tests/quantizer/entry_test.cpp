@@ -1,86 +1,20 @@
-// huecut's entry called in process on streams in memory: it must do exactly
-// what the program does, read and write only the streams it is handed, leave
-// them open, and end a failure through the library's fatal hook with its
-// line. Under the address sanitizer the binary's leak check at exit also
-// proves that a run ended anywhere by a fatal line gives back all it held.
-#include "quantize.h"
+// huecut's entry called in process: it must do exactly what the program
+// does, read and write only the streams it is handed, leave them open (the
+// runner checks both), and end a failure through the library's fatal hook
+// with its line. Under the address sanitizer the binary's leak check at exit
+// also proves that a run ended anywhere by a fatal line gives back all it
+// held.
+#include "programs.h"
 #include "quanttest.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 
 using namespace testkit;
 
 namespace {
-
-struct FatalLine {};
-[[noreturn]] void throwFatalLine() { throw FatalLine{}; }
-
-// The program's name in messages, as the library's start-up records it,
-// and a fatal hook that returns the run to the test.
-struct InProcess {
-    InProcess() {
-        static char name[] = "huecut";
-        char* argv[] = {name, nullptr};
-        int argc = 1;
-        pnm_init(&argc, argv);
-        pm_setfatalhandler(throwFatalLine);
-    }
-    ~InProcess() { pm_setfatalhandler(nullptr); }
-};
-
-// A stream of bytes that must outlive it (fmemopen refuses no bytes).
-FILE* readStream(const std::string& bytes) {
-    return bytes.empty() ? fopen("/dev/null", "rb") : fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "rb");
-}
-
-// argv over words, which must outlive it.
-std::vector<char*> argvOf(std::vector<std::string>& words) {
-    std::vector<char*> argv;
-    for (std::string& w : words) argv.push_back(&w[0]);
-    argv.push_back(nullptr);
-    return argv;
-}
-
-int runEntry(std::vector<std::string> args, FILE* in, FILE* out) {
-    args.insert(args.begin(), "huecut");
-    std::vector<char*> argv = argvOf(args);
-    return huecut::runCommandLine(static_cast<int>(args.size()), argv.data(), in, out);
-}
-
-// Runs huecut::runCommandLine with input on its standard input; the result
-// reads as runProgram's, a fatal line giving status 1.
-RunResult runInProcess(const std::vector<std::string>& args, const std::string& input) {
-    InProcess hook;
-    char* bytes = nullptr;
-    size_t size = 0;
-    // A pipe, as the spawned program is given: a stream in memory has a size
-    // and would be checked as a file is.
-    FILE* in = pipeStreamOf(input);
-    FILE* out = open_memstream(&bytes, &size);
-    EXPECT_TRUE(in && out);
-    RunResult r;
-    testing::internal::CaptureStderr();
-    try {
-        r.status = runEntry(args, in, out);
-    } catch (const FatalLine&) {
-        r.status = 1;
-    }
-    r.err = testing::internal::GetCapturedStderr();
-    // Both streams are still the caller's (closing one twice would be caught
-    // by the sanitizer): the output takes more bytes after the run's.
-    EXPECT_GE(fputs("|after", out), 0);
-    fclose(in);
-    fclose(out);
-    r.out.assign(bytes, size);
-    free(bytes);
-    EXPECT_EQ(r.out.substr(r.out.size() - 6), "|after");
-    r.out.resize(r.out.size() - 6);
-    return r;
-}
 
 struct EntryCase {
     std::string name;
@@ -109,7 +43,9 @@ TEST_P(InProcessRun, DoesWhatTheProgramDoes) {
                        : a == "CUTMAP"   ? dir + "/cut.ppm"
                                          : a);
     const RunResult program = runProgram(HUECUT_PATH, args, c.input);
-    const RunResult inProcess = runInProcess(args, c.input);
+    // A pipe, as the spawned program is given: a stream in memory has a size
+    // and would be checked as a file is.
+    const RunResult inProcess = runInProcess(HUECUT, args, c.input);
     EXPECT_EQ(inProcess.status, program.status);
     EXPECT_EQ(inProcess.err, program.err);
     EXPECT_TRUE(inProcess.out == program.out) << inProcess.out.size() << " bytes in process, " << program.out.size()
@@ -149,24 +85,14 @@ TEST(InProcessRun, FullOutputEndsTheRunWithItsLine) {
     const std::string image = toPpm(makeGradientImage(60, 50, 255));
     const std::vector<std::vector<std::string>> runs = {
         {"16"}, {"-fs", "-randomseed", "2", "16"}, {"-refine", "2", "16"}, {"-fs", "-refine", "2", "2"}};
-    InProcess hook;
     for (const std::vector<std::string>& args : runs) {
-        FILE* in = readStream(image);
         FILE* full = fopen("/dev/full", "wb");
-        ASSERT_TRUE(in && full);
-        testing::internal::CaptureStderr();
-        bool fatal = false;
-        try {
-            runEntry(args, in, full);
-        } catch (const FatalLine&) {
-            fatal = true;
-        }
-        const std::string err = testing::internal::GetCapturedStderr();
-        fclose(in);
+        ASSERT_TRUE(full);
+        const RunResult r = runInProcess(HUECUT, args, image, StandardInput::Memory, full);
         fclose(full);
-        EXPECT_TRUE(fatal) << args[0];
+        EXPECT_EQ(r.status, 1) << args[0];
         const std::string line = "huecut: error writing the output: No space left on device\n";
-        EXPECT_EQ(err.substr(err.size() < line.size() ? 0 : err.size() - line.size()), line) << err;
+        EXPECT_EQ(r.err.substr(r.err.size() < line.size() ? 0 : r.err.size() - line.size()), line) << r.err;
     }
 }
 

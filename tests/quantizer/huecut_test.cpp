@@ -1,5 +1,7 @@
-// End-to-end runs of the built huecut.
+// huecut's whole runs, in process; the built program where a real process
+// is needed (a memory limit, its own leak check).
 #include "colorsearch.h"
+#include "programs.h"
 #include "quanttest.h"
 #include "testsupport.h"
 
@@ -14,10 +16,10 @@ using namespace testkit;
 
 namespace {
 
-const std::string HUECUT = HUECUT_PATH;
+const std::string HUECUT_BINARY = HUECUT_PATH;
 
 RunResult runHuecut(const std::vector<std::string>& args, const std::string& input = "") {
-    return runProgram(HUECUT, args, input);
+    return runInProcess(HUECUT, args, input);
 }
 
 std::string messageLine(const std::string& text) { return "huecut: " + text + "\n"; }
@@ -627,7 +629,7 @@ TEST_P(BoundedMemory, SmallInputsNeedLittleMemory) {
 #if defined(__SANITIZE_ADDRESS__)
     limit = "";
 #endif
-    std::vector<std::string> args = {"-c", limit + "exec \"$0\" \"$@\"", HUECUT};
+    std::vector<std::string> args = {"-c", limit + "exec \"$0\" \"$@\"", HUECUT_BINARY};
     for (const std::string& a : c.args) args.push_back(a == "MAP" ? dir + "/map.ppm" : a);
     RunResult r = runProgram("/bin/sh", args, c.input);
     ASSERT_EQ(r.status, c.status) << r.err;
@@ -704,13 +706,15 @@ TEST(HuecutResources, CompletedRunsLeakNothing) {
         {"16"}, {"-floyd", "16"}, {"-refine", "4", "16"}, {"-refine", "4", "-fs", "16"},
         {"-mapfile", dir + "/map.ppm"}, {"-fs", "-mapfile", dir + "/map.ppm"}};
     for (const std::vector<std::string>& run : runs) {
-        std::vector<std::string> args = {"-c", "ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 exec \"$0\" \"$@\"", HUECUT};
+        std::vector<std::string> args = {"-c", "ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 exec \"$0\" \"$@\"",
+                                         HUECUT_BINARY};
         args.insert(args.end(), run.begin(), run.end());
         RunResult r = runProgram("/bin/sh", args, image);
         EXPECT_EQ(r.status, 0) << run[0] << ": " << r.err;
         EXPECT_EQ(r.err.find("LeakSanitizer"), std::string::npos) << r.err;
     }
-    RunResult noRows = runProgram("/bin/sh", {"-c", "ASAN_OPTIONS=detect_leaks=1 exec \"$0\" \"$@\"", HUECUT, "-fs", "4"},
+    RunResult noRows = runProgram("/bin/sh", {"-c", "ASAN_OPTIONS=detect_leaks=1 exec \"$0\" \"$@\"", HUECUT_BINARY,
+                                              "-fs", "4"},
                                   "P6\n9 0\n255\n");
     EXPECT_EQ(noRows.status, 0) << noRows.err;
 }
