@@ -1,7 +1,10 @@
-// Damaged inputs through the whole programs: each run either fails with one
-// line and a non-zero status or gives exactly what the intact input gives;
-// rasterunpack, and rasterpack on a PNM, write nothing at all when they fail.
+// Damaged inputs through the whole programs, run in process: each run either
+// fails with one line and a non-zero status or gives exactly what the intact
+// input gives; rasterunpack, and rasterpack on a PNM, write nothing at all
+// when they fail. A crash ends the binary; the sanitized build also catches
+// what a run leaks or touches out of bounds.
 #include "pngtestkit.h"
+#include "programs.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -11,8 +14,7 @@ using namespace testkit;
 namespace {
 
 struct Program {
-    const char* name;
-    std::string path;
+    InProcessProgram program;
     std::vector<std::string> args;
 };
 
@@ -35,16 +37,17 @@ std::vector<std::string> ownLines(const std::string& name, const std::string& er
 // A damaged run is sound when it fails cleanly or matches the intact run.
 void expectSound(const Program& p, const std::string& input, const RunResult& intact, bool silentOnFailure,
                  const std::string& what) {
-    RunResult r = runProgram(p.path, p.args, input);
-    SCOPED_TRACE(std::string(p.name) + " on " + what + ": " + r.err);
+    RunResult r = runInProcess(p.program, p.args, input);
+    const std::string name = p.program.name;
+    SCOPED_TRACE(name + " on " + what + ": " + r.err);
     if (r.status == 0) {
         EXPECT_EQ(r.out, intact.out);
         return;
     }
     EXPECT_EQ(r.status, 1);
-    std::vector<std::string> own = ownLines(p.name, r.err);
+    std::vector<std::string> own = ownLines(name, r.err);
     ASSERT_EQ(own.size(), 1u);
-    EXPECT_EQ(own[0].rfind(std::string(p.name) + ": ", 0), 0u);
+    EXPECT_EQ(own[0].rfind(name + ": ", 0), 0u);
     EXPECT_EQ(r.err.back(), '\n');
     if (silentOnFailure) {
         EXPECT_EQ(r.out.size(), 0u);
@@ -52,8 +55,8 @@ void expectSound(const Program& p, const std::string& input, const RunResult& in
 }
 
 void everyTruncation(const Program& p, const std::string& file, bool silentOnFailure) {
-    RunResult intact = runProgram(p.path, p.args, file);
-    ASSERT_EQ(intact.status, 0) << p.name << ": " << intact.err;
+    RunResult intact = runInProcess(p.program, p.args, file);
+    ASSERT_EQ(intact.status, 0) << p.program.name << ": " << intact.err;
     for (size_t length = 0; length < file.size(); ++length)
         expectSound(p, file.substr(0, length), intact, silentOnFailure, std::to_string(length) + " bytes");
 }
@@ -65,25 +68,25 @@ std::vector<std::string> pnmFiles() {
 }
 
 TEST(DamagedInputs, EveryTruncationOfAPnmIsRefusedOrExact) {
-    const Program programs[] = {{"rasterpack", rasterpackPath(), {}}, {"huecut", HUECUT_PATH, {"-quiet", "2"}}};
+    const Program programs[] = {{RASTERPACK, {}}, {HUECUT, {"-quiet", "2"}}};
     for (const Program& p : programs)
-        for (const std::string& file : pnmFiles()) everyTruncation(p, file, p.name == std::string("rasterpack"));
+        for (const std::string& file : pnmFiles()) everyTruncation(p, file, p.program.entry == RASTERPACK.entry);
 }
 
 // A small PNG with nothing beside its image chunks, so that a chunk libpng
 // skips as damaged cannot change the image.
 std::string smallPng() {
-    RunResult r = runProgram(rasterpackPath(), {"-force"}, makePpm(3, 2, 255, {0, 255, 9, 1, 2, 3, 4, 5, 6, 7, 8, 9,
-                                                                             200, 100, 50, 9, 9, 9}));
+    RunResult r = runInProcess(RASTERPACK, {"-force"},
+                               makePpm(3, 2, 255, {0, 255, 9, 1, 2, 3, 4, 5, 6, 7, 8, 9, 200, 100, 50, 9, 9, 9}));
     return r.out;
 }
 
 TEST(DamagedInputs, EveryTruncationAndByteChangeOfAPngIsRefusedOrExact) {
-    const Program p{"rasterunpack", rasterunpackPath(), {}};
+    const Program p{RASTERUNPACK, {}};
     const std::string png = smallPng();
     ASSERT_GT(png.size(), 50u);
     everyTruncation(p, png, true);
-    RunResult intact = runProgram(p.path, p.args, png);
+    RunResult intact = runInProcess(p.program, p.args, png);
     for (size_t at = 0; at < png.size(); ++at) {
         for (unsigned char change : {0x01, 0xff}) {
             std::string damaged = png;
