@@ -2,7 +2,6 @@
 
 #include <orrim.h>
 
-#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -26,8 +25,4 @@ OpenedStream openInputNamed(const char* name, FILE* standardInput) {
 OpenedStream openOutputNamed(const char* name, FILE* standardOutput) {
     if (namesStandardStream(name)) return OpenedStream(standardOutput, false);
     return OpenedStream(pm_openw(name), true);
-}
-
-void finishOutput(FILE* output) {
-    if (fflush(output) != 0 || ferror(output)) pm_error("error writing the output: %s", strerror(errno ? errno : EIO));
 }

@@ -1,4 +1,4 @@
-// The streams a PNG program's run opens by name, and the end of its output.
+// The streams a PNG program's run opens by name.
 // A run is handed its standard input and output; the name "-" means those,
 // which the run borrows and never closes.
 #ifndef RUNSTREAMS_H
@@ -34,9 +34,5 @@ private:
 OpenedStream openInputNamed(const char* name, FILE* standardInput);
 // The file name opened for writing with pm_openw, or standardOutput for "-".
 OpenedStream openOutputNamed(const char* name, FILE* standardOutput);
-
-// Flushes the run's standard output; a write error (disk full, a closed pipe)
-// ends the run with the same line pm_closew gives. The caller keeps the stream.
-void finishOutput(FILE* output);
 
 #endif

@@ -74,7 +74,7 @@ int runCommandLine(int argc, char** argv, FILE* standardInput, FILE* standardOut
     int status = convertPng(settings, input.get(), settings.textFile ? &textFile : nullptr, standardOutput);
 
     input.close();
-    finishOutput(standardOutput);
+    pm_flushw(standardOutput);
     return status;
 }
 

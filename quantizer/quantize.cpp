@@ -11,8 +11,6 @@
 
 #include <orrim.h>
 
-#include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <unistd.h>
 
@@ -162,12 +160,6 @@ void writeMappedImage(const QuantCmdline& settings, InputImage& image, const Cho
     }
 }
 
-// The end of the run's output, checked as pm_closew checks standard output,
-// but left open for whoever handed it over.
-void finishOutput(FILE* out) {
-    if (fflush(out) != 0 || ferror(out)) pm_error("error writing the output: %s", strerror(errno ? errno : EIO));
-}
-
 }  // namespace
 
 void quantize(const QuantCmdline& settings, FILE* in, FILE* out, FILE* standardInput) {
@@ -184,7 +176,7 @@ int runCommandLine(int argc, char** argv, FILE* standardInput, FILE* standardOut
     ReadStream input(settings.inputFileName, standardInput);
     quantize(settings, input.get(), standardOutput, standardInput);
     input.close();
-    finishOutput(standardOutput);
+    pm_flushw(standardOutput);
     return 0;
 }
 
