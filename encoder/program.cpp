@@ -4,6 +4,7 @@
 #include "driver.h"
 
 #include <orrim.h>
+#include <runstreams.h>
 
 #include <cstring>
 
@@ -11,35 +12,17 @@ namespace rasterpack {
 
 namespace {
 
-// A stream this run reads, closed with the run unless it is the caller's.
-struct InputStream {
-    FILE* f = nullptr;
-    bool owned = false;
-
-    InputStream() = default;
-    InputStream(const InputStream&) = delete;
-    InputStream& operator=(const InputStream&) = delete;
-    ~InputStream() {
-        if (owned) pm_closer(f);
-    }
-};
-
 bool namesStandardInput(const char* name) { return strcmp(name, "-") == 0; }
 
 // The image: every pass rewinds it, so a pipe is read through a rewindable
 // stream, which this run closes (the caller's own stream stays open).
-void openImage(const char* name, FILE* standardInput, InputStream* s) {
-    s->f = namesStandardInput(name) ? pm_seekable(standardInput) : pm_openr_seekable(name);
-    s->owned = s->f != standardInput;
+OpenedStream openImage(const char* name, FILE* standardInput) {
+    FILE* f = namesStandardInput(name) ? pm_seekable(standardInput) : pm_openr_seekable(name);
+    return OpenedStream(f, f != standardInput);
 }
 
-void openSideFile(const char* name, FILE* standardInput, InputStream* s) {
-    if (namesStandardInput(name)) {
-        s->f = standardInput;
-        return;
-    }
-    s->f = pm_openr(name);
-    s->owned = true;
+OpenedStream openSideFile(bool wanted, const char* name, FILE* standardInput) {
+    return wanted ? openInputNamed(name, standardInput) : OpenedStream();
 }
 
 // The files the command line names, open for the conversion and closed
@@ -48,19 +31,17 @@ void openSideFile(const char* name, FILE* standardInput, InputStream* s) {
 int convertNamedFiles(const EncoderSettings* settings, int argc, char** argv, int index, FILE* standardInput,
                       FILE* standardOutput) {
     const char* imageName = index < argc ? argv[index++] : "-";
-    InputStream image;
-    openImage(imageName, standardInput, &image);
+    OpenedStream image = openImage(imageName, standardInput);
     if (index < argc) pm_usage(USAGE_SYNOPSIS);
-    InputStream alpha, palette, comments;
-    if (settings->alpha) openSideFile(settings->alphaFile, standardInput, &alpha);
-    if (settings->paletteFile) openSideFile(settings->paletteFile, standardInput, &palette);
-    if (settings->text || settings->ztxt) openSideFile(settings->textFile, standardInput, &comments);
+    OpenedStream alpha = openSideFile(settings->alpha, settings->alphaFile, standardInput);
+    OpenedStream palette = openSideFile(settings->paletteFile != nullptr, settings->paletteFile, standardInput);
+    OpenedStream comments = openSideFile(settings->text || settings->ztxt, settings->textFile, standardInput);
 
     ConversionStreams streams;
-    streams.input = image.f;
-    streams.alpha = alpha.f;
-    streams.palette = palette.f;
-    streams.comments = comments.f;
+    streams.input = image.get();
+    streams.alpha = alpha.get();
+    streams.palette = palette.get();
+    streams.comments = comments.get();
     streams.output = standardOutput;
     return convertPnm(settings, &streams);
 }
