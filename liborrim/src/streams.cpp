@@ -86,8 +86,13 @@ void pm_close(FILE* f) {
         return;
     }
     // A stream opened for writing reports its errors here; for a read-only
-    // stream fflush has nothing to do.
-    if (ferror(f)) pm_error("error on stream: %s", strerror(errno ? errno : EIO));
+    // stream fflush has nothing to do. The stream is closed before the line,
+    // which may unwind to a caller (a fatal hook) that no longer holds it.
+    if (ferror(f)) {
+        const int reason = errno ? errno : EIO;
+        fclose(f);
+        pm_error("error on stream: %s", strerror(reason));
+    }
     if (fclose(f) != 0) pm_error("error closing a stream: %s", strerror(errno));
 }
 

@@ -6,6 +6,8 @@
 
 #include "testsupport.h"
 
+#include <fcntl.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -77,6 +79,25 @@ TEST(Streams, FlushChecksAndLeavesTheStreamOpen) {
     fclose(memory);
     EXPECT_EQ(std::string(bytes, size), "one two");
     free(bytes);
+}
+
+struct FatalLine {};
+[[noreturn]] void throwFatalLine() { throw FatalLine{}; }
+
+// The failing close still closes: a caller whose fatal hook unwinds has let
+// go of the stream and could not close it afterwards.
+TEST(Streams, ErrorAtCloseIsReportedAndTheStreamClosed) {
+    FILE* f = fopen("/dev/null", "wb");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(fgetc(f), EOF);  // a read from a stream open for writing sets its error
+    ASSERT_TRUE(ferror(f));
+    const int descriptor = fileno(f);
+    testing::internal::CaptureStderr();
+    pm_setfatalhandler(throwFatalLine);
+    EXPECT_THROW(pm_close(f), FatalLine);
+    pm_setfatalhandler(nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr().rfind("orrim: error on stream: ", 0), 0u);
+    EXPECT_EQ(fcntl(descriptor, F_GETFD), -1) << "the stream was left open";
 }
 
 TEST(Streams, WrittenFileReadsBack) {
