@@ -17,6 +17,12 @@ int OpenedStream::close() {
     return fclose(stream);
 }
 
+void OpenedStream::closeChecked() {
+    FILE* stream = stream_;
+    stream_ = nullptr;
+    if (stream && owned_) pm_close(stream);
+}
+
 OpenedStream openInputNamed(const char* name, FILE* standardInput) {
     if (namesStandardStream(name)) return OpenedStream(standardInput, false);
     return OpenedStream(pm_openr(name), true);

@@ -1,4 +1,4 @@
-// The streams a PNG program's run opens by name.
+// The streams a program's run opens by name.
 // A run is handed its standard input and output; the name "-" means those,
 // which the run borrows and never closes.
 #ifndef RUNSTREAMS_H
@@ -24,6 +24,9 @@ public:
     // Closes a stream the run opened now, with fclose's result; 0 for a
     // borrowed one, which is only let go.
     int close();
+    // Closes a stream the run opened as pm_close does, an error on it ending
+    // the run with pm_close's line; a borrowed one is only let go.
+    void closeChecked();
 
 private:
     FILE* stream_ = nullptr;

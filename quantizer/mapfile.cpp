@@ -3,6 +3,8 @@
 #include "commandline.h"
 #include "owners.h"
 
+#include <runstreams.h>
+
 namespace huecut {
 
 std::vector<ColorHistEntry> loadMapFile(const char* mapFileName, FILE* standardInput, Pixel** pixels, int cols,
@@ -11,7 +13,7 @@ std::vector<ColorHistEntry> loadMapFile(const char* mapFileName, FILE* standardI
     // the file, row by row, so that the header is checked before any of the
     // raster is read and a map of too many colours is refused as soon as it
     // shows them, without ever holding the map image.
-    const ReadStream map(mapFileName, standardInput);
+    const OpenedStream map = openInputNamed(mapFileName, standardInput);
     FILE* f = map.get();
     int mapCols = 0, mapRows = 0, format = 0;
     Sample mapMaxval = 0;

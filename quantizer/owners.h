@@ -8,7 +8,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 
 namespace huecut {
@@ -43,32 +42,6 @@ struct MallocRelease {
 };
 template <typename T>
 using MallocBlock = std::unique_ptr<T[], MallocRelease>;
-
-// A stream a run reads by name: for "-" the run's standard input, which it
-// borrows and leaves open; else the file it opens, closed however the run
-// ends.
-class ReadStream {
-public:
-    ReadStream(const char* name, FILE* standardInput)
-        : opened_(strcmp(name, "-") != 0), stream_(opened_ ? pm_openr(name) : standardInput) {}
-    ReadStream(const ReadStream&) = delete;
-    ReadStream& operator=(const ReadStream&) = delete;
-    ~ReadStream() {
-        if (opened_) pm_closer(stream_);
-    }
-    FILE* get() const { return stream_; }
-    // Closes a file the run opened, a read error on it ending the run as
-    // pm_close reports it; standard input stays open.
-    void close() {
-        if (!opened_) return;
-        opened_ = false;
-        pm_close(stream_);
-    }
-
-private:
-    bool opened_;
-    FILE* stream_;
-};
 
 }  // namespace huecut
 

@@ -10,6 +10,7 @@
 #include "variancecut.h"
 
 #include <orrim.h>
+#include <runstreams.h>
 
 #include <ctime>
 #include <unistd.h>
@@ -173,9 +174,9 @@ void quantize(const QuantCmdline& settings, FILE* in, FILE* out) { quantize(sett
 int runCommandLine(int argc, char** argv, FILE* standardInput, FILE* standardOutput) {
     QuantCmdline settings;
     parseCommandLine(argc, argv, &settings);
-    ReadStream input(settings.inputFileName, standardInput);
+    OpenedStream input = openInputNamed(settings.inputFileName, standardInput);
     quantize(settings, input.get(), standardOutput, standardInput);
-    input.close();
+    input.closeChecked();
     pm_flushw(standardOutput);
     return 0;
 }
