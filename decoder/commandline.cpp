@@ -51,7 +51,7 @@ bool scanOneOption(int argc, char** argv, int* index, DecoderSettings* s) {
         setAlphaMode(s, ALPHA_ONLY);
     } else if (pm_keymatch(arg, "-mix", 2)) {
         setAlphaMode(s, ALPHA_MIX);
-    } else if (pm_keymatch(arg, "-pam", 2)) {
+    } else if (pm_keymatch(arg, "-pam", 3)) {
         setAlphaMode(s, ALPHA_KEEP);
     } else if (pm_keymatch(arg, "-background", 2)) {
         s->backgroundColor = takeOptionValue(argc, argv, index, USAGE_SYNOPSIS);
