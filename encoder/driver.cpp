@@ -102,7 +102,7 @@ void refuseSecondAlpha(const EncoderSettings* s, const RasterSource* r) {
 
 void reportImageKind(const ImageFacts* f, bool verbose) {
     if (!verbose) return;
-    // pnm_readpnminit accepts only the three families.
+    // The three families only: a PAM is named by the family of its colour.
     const char* kind = f->imageKind == KIND_PBM ? "PBM" : f->imageKind == KIND_PGM ? "PGM" : "PPM";
     pm_message("reading a %s file (maxval=%u)", kind, static_cast<unsigned>(f->maxval));
 }
