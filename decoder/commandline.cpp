@@ -11,7 +11,7 @@
 namespace rasterunpack {
 
 const char* const USAGE_SYNOPSIS =
-    "[-verbose] [-alpha | -mix] [-background color] ...\n"
+    "[-verbose] [-alpha | -mix | -pam] [-background color] ...\n"
     "             ... [-gamma value] [-text file] [-time] [pngfile]";
 
 namespace {
@@ -26,6 +26,21 @@ bool displayGammaAccepted(float gamma) {
     return gamma == -1.0f || gamma == 0.0f || (std::isfinite(gamma) && gamma > 0.0f);
 }
 
+const char* alphaModeOption(AlphaMode mode) {
+    return mode == ALPHA_ONLY ? "-alpha" : mode == ALPHA_MIX ? "-mix" : mode == ALPHA_KEEP ? "-pam" : "";
+}
+
+// -alpha and -mix replace each other, the one given last counting; -pam
+// writes the alpha beside the colour, so either with it is refused, at the
+// second of the two.
+void setAlphaMode(DecoderSettings* s, AlphaMode mode) {
+    bool clash = s->alphaMode != ALPHA_NONE && s->alphaMode != mode &&
+                 (s->alphaMode == ALPHA_KEEP || mode == ALPHA_KEEP);
+    if (clash)
+        pm_error("-pam and %s are mutually exclusive", alphaModeOption(mode == ALPHA_KEEP ? s->alphaMode : mode));
+    s->alphaMode = mode;
+}
+
 // Scans the option at argv[*index], consuming its value. False when it
 // matches no keyword.
 bool scanOneOption(int argc, char** argv, int* index, DecoderSettings* s) {
@@ -33,9 +48,11 @@ bool scanOneOption(int argc, char** argv, int* index, DecoderSettings* s) {
     if (pm_keymatch(arg, "-verbose", 2)) {
         s->verbose = true;
     } else if (pm_keymatch(arg, "-alpha", 2)) {
-        s->alphaMode = ALPHA_ONLY;
+        setAlphaMode(s, ALPHA_ONLY);
     } else if (pm_keymatch(arg, "-mix", 2)) {
-        s->alphaMode = ALPHA_MIX;
+        setAlphaMode(s, ALPHA_MIX);
+    } else if (pm_keymatch(arg, "-pam", 3)) {
+        setAlphaMode(s, ALPHA_KEEP);
     } else if (pm_keymatch(arg, "-background", 2)) {
         s->backgroundColor = takeOptionValue(argc, argv, index, USAGE_SYNOPSIS);
     } else if (pm_keymatch(arg, "-gamma", 2)) {

@@ -7,9 +7,10 @@
 
 namespace rasterunpack {
 
-// What the output pixels hold: the colour, the alpha channel alone, or the
-// colour composited against a background.
-enum AlphaMode { ALPHA_NONE, ALPHA_ONLY, ALPHA_MIX };
+// What the output pixels hold: the colour, the alpha channel alone, the
+// colour composited against a background, or (-pam) the colour with its
+// alpha beside it in a PAM.
+enum AlphaMode { ALPHA_NONE, ALPHA_ONLY, ALPHA_MIX, ALPHA_KEEP };
 
 // Filled once by the option scan and only read afterwards.
 struct DecoderSettings {

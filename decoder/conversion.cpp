@@ -7,6 +7,7 @@
 #include <orrim.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,8 +17,13 @@ namespace rasterunpack {
 
 namespace {
 
-const char* formatName(int format) {
-    return format == PBM_FORMAT ? "PBM" : format == PGM_FORMAT ? "PGM" : "PPM";
+void reportOutputFormat(int format, uint16_t maxval) {
+    if (pnm_formathasalpha(format) || format != pnm_formattype(format)) {
+        pm_message("writing a PAM file (%s, maxval=%u)", pnm_tupletype(format), static_cast<unsigned>(maxval));
+        return;
+    }
+    const char* name = format == PBM_FORMAT ? "PBM" : format == PGM_FORMAT ? "PGM" : "PPM";
+    pm_message("writing a %s file (maxval=%u)", name, static_cast<unsigned>(maxval));
 }
 
 // Flushes and closes the -text file; a failure ends the run naming it.
@@ -61,41 +67,85 @@ struct FreeMemory {
     void operator()(void* p) const { free(p); }
 };
 
-// The output row and the sample map, from malloc so that a width the
+// The output rows and the sample map, from malloc so that a width the
 // machine cannot hold ends with this conversion's own message.
 struct OutputBuffers {
-    std::unique_ptr<Xel, FreeMemory> row;
+    std::unique_ptr<Xel, FreeMemory> row;             // ROWS_CONVERTED
+    std::unique_ptr<Sample, FreeMemory> alpha;        // ROWS_CONVERTED under ALPHA_KEEP
+    std::unique_ptr<uint8_t, FreeMemory> bytes;       // ROWS_MAPPED: the raw output row
     std::unique_ptr<uint16_t, FreeMemory> sampleMap;  // none for a palette image
 };
 
-void allocateOutputBuffers(const PngImage& image, OutputBuffers* b) {
+// n elements of size bytes from malloc, or null when the count overflows.
+void* allocateElements(size_t n, size_t size) {
+    if (n == 0) n = 1;
+    return n > SIZE_MAX / size ? nullptr : malloc(n * size);
+}
+
+void allocateOutputBuffers(const PngImage& image, RowPath path, AlphaMode mode, OutputBuffers* b) {
     const HeaderFacts& f = image.facts;
     bool mapped = f.colorType != PNG_COLOR_TYPE_PALETTE;
-    b->row.reset(static_cast<Xel*>(malloc(f.width ? size_t(f.width) * sizeof(Xel) : 1)));
+    bool failed = false;
     if (mapped) {
         b->sampleMap.reset(static_cast<uint16_t*>(malloc(sampleMapSize(f.bitDepth) * sizeof(uint16_t))));
         if (b->sampleMap) fillSampleMap(image.plan, f.bitDepth, b->sampleMap.get());
+        failed = !b->sampleMap;
     }
-    if (!b->row || (mapped && !b->sampleMap)) pm_error("couldn't allocate space for image");
+    if (path == ROWS_CONVERTED) {
+        b->row.reset(static_cast<Xel*>(allocateElements(f.width, sizeof(Xel))));
+        if (mode == ALPHA_KEEP) b->alpha.reset(static_cast<Sample*>(allocateElements(f.width, sizeof(Sample))));
+        failed = failed || !b->row || (mode == ALPHA_KEEP && !b->alpha);
+    } else if (path == ROWS_MAPPED) {
+        b->bytes.reset(static_cast<uint8_t*>(allocateElements(samplesPerRow(f), 2)));
+        failed = failed || !b->bytes;
+    }
+    if (failed) pm_error("couldn't allocate space for image");
+}
+
+void writeConvertedRows(const PngImage& image, const PixelConversion& pixels, int format, const OutputBuffers& b,
+                        FILE* output) {
+    const HeaderFacts& f = image.facts;
+    int cols = static_cast<int>(f.width);
+    for (uint32_t y = 0; y < f.height; ++y) {
+        if (!convertRow(pixels, image.rows.rows[y], f.width, b.row.get(), b.alpha.get()))
+            pm_error("unknown PNG color type");
+        if (b.alpha)
+            pnm_writepamrow(output, b.row.get(), b.alpha.get(), cols, image.plan.maxval, format);
+        else
+            pnm_writepnmrow(output, b.row.get(), cols, image.plan.maxval, format, 0);
+    }
+}
+
+void writeMappedRows(const PngImage& image, const PixelConversion& pixels, const OutputBuffers& b, FILE* output) {
+    const size_t samples = samplesPerRow(image.facts);
+    const size_t bytes = samples * (image.plan.maxval > 255 ? 2 : 1);
+    for (uint32_t y = 0; y < image.facts.height; ++y) {
+        mapRow(pixels, image.rows.rows[y], samples, b.bytes.get());
+        pnm_writerawrow(output, b.bytes.get(), bytes);
+    }
+}
+
+// The stored bytes of 8- and 16-bit samples are the raw output's bytes.
+void writeStoredRows(const PngImage& image, FILE* output) {
+    const size_t bytes = samplesPerRow(image.facts) * size_t(image.facts.bitDepth / 8);
+    for (uint32_t y = 0; y < image.facts.height; ++y) pnm_writerawrow(output, image.rows.rows[y], bytes);
 }
 
 void writePnm(const DecoderSettings& settings, const PngImage& image, FILE* output) {
     const HeaderFacts& f = image.facts;
     const DecodePlan& plan = image.plan;
-    OutputBuffers buffers;
-    allocateOutputBuffers(image, &buffers);
-
     int format = chooseOutputFormat(f, plan, settings.alphaMode);
-    if (settings.verbose)
-        pm_message("writing a %s file (maxval=%u)", formatName(format), static_cast<unsigned>(plan.maxval));
+    RowPath path = chooseRowPath(f, plan, settings.alphaMode, pnm_writesplain(format, 0));
+    OutputBuffers buffers;
+    allocateOutputBuffers(image, path, settings.alphaMode, &buffers);
+    if (settings.verbose) reportOutputFormat(format, plan.maxval);
 
     PixelConversion pixels = pixelConversionFor(f, plan, settings.alphaMode, buffers.sampleMap.get());
-    int cols = static_cast<int>(f.width);
-    pnm_writepnminit(output, cols, static_cast<int>(f.height), plan.maxval, format, 0);
-    for (uint32_t y = 0; y < f.height; ++y) {
-        if (!convertRow(pixels, image.rows.rows[y], f.width, buffers.row.get()))
-            pm_error("unknown PNG color type");
-        pnm_writepnmrow(output, buffers.row.get(), cols, plan.maxval, format, 0);
+    pnm_writepnminit(output, static_cast<int>(f.width), static_cast<int>(f.height), plan.maxval, format, 0);
+    switch (path) {
+        case ROWS_AS_STORED: writeStoredRows(image, output); break;
+        case ROWS_MAPPED: writeMappedRows(image, pixels, buffers, output); break;
+        case ROWS_CONVERTED: writeConvertedRows(image, pixels, format, buffers, output); break;
     }
     fflush(output);
 }

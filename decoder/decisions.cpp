@@ -93,9 +93,42 @@ bool paletteHasPartialAlpha(const HeaderFacts& f) {
     return false;
 }
 
+void noteUnequalColourBits(DecodePlan* plan, int depth) {
+    addNote(plan, true, "different bit depths for color channels not supported");
+    addNote(plan, true, "writing file with %d bit resolution", depth);
+}
+
+// -pam: the alpha shares the colour's maxval, so every sample keeps the bits
+// that the colour or the alpha needs, whichever needs more. sBIT says
+// nothing of a palette's alpha: one with values other than 0 and 255 keeps
+// all 8 bits.
+void planSharedAlphaBits(const HeaderFacts& f, DecodePlan* plan) {
+    const SignificantBitCounts& bits = f.sbit;
+    if (isColourType(f.colorType) && (bits.red != bits.green || bits.red != bits.blue)) {
+        noteUnequalColourBits(plan, f.bitDepth);
+        return;
+    }
+    int depth = f.colorType == PALETTE ? 8 : f.bitDepth;
+    int kept = colourCount(f);
+    if (hasAlphaChannel(f.colorType) && bits.alpha > kept) kept = bits.alpha;
+    if (f.colorType == PALETTE && f.hasTrns && paletteHasPartialAlpha(f)) kept = depth;
+    if (kept >= depth) return;
+    if (f.colorType == PALETTE)
+        plan->paletteShift = depth - kept;
+    else
+        shiftSamples(f, plan, kept, kept);
+    plan->maxval = bitsToMaxval(kept);
+    addNote(plan, false, "image has fewer significant bits, writing file with %d bits%s", kept,
+            isGreyType(f.colorType) ? "" : " per channel");
+}
+
 void planSignificantBits(const HeaderFacts& f, const DecoderSettings& s, DecodePlan* plan) {
     const SignificantBitCounts& bits = f.sbit;
     int depth = f.bitDepth;
+    if (s.alphaMode == ALPHA_KEEP) {
+        planSharedAlphaBits(f, plan);
+        return;
+    }
     if (s.alphaMode == ALPHA_ONLY) {
         if (hasAlphaChannel(f.colorType) && bits.alpha < depth) {
             shiftSamples(f, plan, colourCount(f), bits.alpha);
@@ -109,8 +142,7 @@ void planSignificantBits(const HeaderFacts& f, const DecoderSettings& s, DecodeP
 
     bool unequal = isColourType(f.colorType) && (bits.red != bits.green || bits.red != bits.blue);
     if (unequal && s.alphaMode == ALPHA_NONE) {
-        addNote(plan, true, "different bit depths for color channels not supported");
-        addNote(plan, true, "writing file with %d bit resolution", depth);
+        noteUnequalColourBits(plan, depth);
         return;
     }
     // Unequal counts under -mix: every colour channel takes the red count,
@@ -217,12 +249,9 @@ void overrideBackground(DecodePlan* plan, int colorType, uint32_t red, uint32_t 
         plan->background = {uint16_t(red), uint16_t(green), uint16_t(blue)};
 }
 
-int chooseOutputFormat(const HeaderFacts& f, const DecodePlan& plan, AlphaMode mode) {
-    if (mode == ALPHA_ONLY) {
-        if (hasAlphaChannel(f.colorType)) return plan.maxval == 1 ? PBM_FORMAT : PGM_FORMAT;
-        if (f.colorType == PALETTE && f.hasTrns && paletteHasPartialAlpha(f)) return PGM_FORMAT;
-        return PBM_FORMAT;
-    }
+namespace {
+
+int colourFormat(const HeaderFacts& f, const DecodePlan& plan) {
     if (isGreyType(f.colorType)) return f.bitDepth == 1 ? PBM_FORMAT : PGM_FORMAT;
     if (f.colorType == PALETTE) {
         for (int i = 0; i < f.paletteCount && i < MAX_PALETTE_ENTRIES; ++i) {
@@ -232,6 +261,18 @@ int chooseOutputFormat(const HeaderFacts& f, const DecodePlan& plan, AlphaMode m
         return PGM_FORMAT;
     }
     return PPM_FORMAT;
+}
+
+}  // namespace
+
+int chooseOutputFormat(const HeaderFacts& f, const DecodePlan& plan, AlphaMode mode) {
+    if (mode == ALPHA_ONLY) {
+        if (hasAlphaChannel(f.colorType)) return plan.maxval == 1 ? PBM_FORMAT : PGM_FORMAT;
+        if (f.colorType == PALETTE && f.hasTrns && paletteHasPartialAlpha(f)) return PGM_FORMAT;
+        return PBM_FORMAT;
+    }
+    if (mode == ALPHA_KEEP) return pnm_pamformat(colourFormat(f, plan), hasAlphaChannel(f.colorType) || f.hasTrns);
+    return colourFormat(f, plan);
 }
 
 bool aspectWarning(const HeaderFacts& f, AspectWarning* warning) {

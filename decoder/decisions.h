@@ -115,6 +115,8 @@ DecodePlan planConversion(const HeaderFacts& facts, const DecoderSettings& setti
 void overrideBackground(DecodePlan* plan, int colorType, uint32_t red, uint32_t green, uint32_t blue);
 
 // The output format; needs the final palette, so it comes after the plan.
+// Under ALPHA_KEEP it is the PAM code of the same family, with alpha when
+// the PNG has an alpha channel or a tRNS chunk.
 int chooseOutputFormat(const HeaderFacts& facts, const DecodePlan& plan, AlphaMode mode);
 
 // The non-square pixel warning, or false when there is none to give.

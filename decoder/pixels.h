@@ -44,9 +44,31 @@ PixelConversion pixelConversionFor(const HeaderFacts& facts, const DecodePlan& p
 // composited against the background, as the alpha mode asks.
 void storeXel(const PixelConversion& c, Xel* out, uint16_t red, uint16_t green, uint16_t blue, uint16_t alpha);
 
-// Converts width pixels of row into out. False for a colour type or bit
-// depth the PNG format does not have.
-bool convertRow(const PixelConversion& c, const uint8_t* row, uint32_t width, Xel* out);
+// Converts width pixels of row into out and, under ALPHA_KEEP, their alpha
+// into alpha (0 transparent, maxval opaque). False for a colour type or bit
+// depth the PNG format does not have, or for ALPHA_KEEP without alpha.
+bool convertRow(const PixelConversion& c, const uint8_t* row, uint32_t width, Xel* out, Sample* alpha = nullptr);
+
+// How the rows reach the output; each way writes the same bytes.
+enum RowPath {
+    // The stored row is the raw output row: 8- or 16-bit grey or truecolour
+    // (with -pam also grey or truecolour with alpha), samples unchanged, no
+    // alpha to add or drop.
+    ROWS_AS_STORED,
+    // Such a row whose samples the sample map changes (gamma, a shift to the
+    // significant bits): mapped sample by sample into the raw output row.
+    ROWS_MAPPED,
+    // Through Xels (and alpha) and the library's row writers: every other
+    // image, and all plain output.
+    ROWS_CONVERTED
+};
+RowPath chooseRowPath(const HeaderFacts& facts, const DecodePlan& plan, AlphaMode mode, bool plainOutput);
+
+// Samples in one stored row, every channel counted.
+size_t samplesPerRow(const HeaderFacts& facts);
+// ROWS_MAPPED: samples stored samples of row through the sample map into
+// out, 1 byte a sample up to maxval 255, else 2 (the high first).
+void mapRow(const PixelConversion& c, const uint8_t* row, size_t samples, uint8_t* out);
 
 }  // namespace rasterunpack
 

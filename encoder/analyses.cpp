@@ -35,7 +35,9 @@ bool everyGreyValue(const RasterSource* raster, Sample lowMask, Sample factor) {
 
 bool rasterReadCanFail(const RasterSource* raster) {
     bool plain = raster->format == pnm_formattype(raster->format);
-    bool rawSamples = raster->format == RPGM_FORMAT || raster->format == RPPM_FORMAT;
+    // Raw samples, a PAM's alpha among them, can exceed maxval.
+    bool pam = pnm_pamformat(raster->format, pnm_formathasalpha(raster->format)) == raster->format;
+    bool rawSamples = raster->format == RPGM_FORMAT || raster->format == RPPM_FORMAT || pam;
     return plain || (rawSamples && raster->maxval != 255 && raster->maxval != 65535);
 }
 

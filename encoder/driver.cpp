@@ -48,9 +48,11 @@ struct RunContext {
     bool verbose;
 };
 
-FormRequest formRequest(const EncoderSettings* s) {
+// A PAM with alpha is the image and its mask in one: the form is decided as
+// for -alpha with a mask of its alpha samples.
+FormRequest formRequest(const EncoderSettings* s, const RasterSource* raster) {
     FormRequest r;
-    r.alpha = s->alpha;
+    r.alpha = s->alpha || pnm_formathasalpha(raster->format);
     r.force = s->force;
     r.transparent = s->transparent == 1;
     r.background = s->background == 1;
@@ -65,7 +67,7 @@ FormRequest formRequest(const EncoderSettings* s) {
 RasterSource readImageHeader(FILE* input) {
     RasterSource r;
     r.input = input;
-    pnm_readpnminit(r.input, &r.cols, &r.rows, &r.maxval, &r.format);
+    pnm_readpaminit(r.input, &r.cols, &r.rows, &r.maxval, &r.format);
     // Nothing may reach the output for an input shorter than its header
     // promises: refuse it now rather than after the signature and IHDR.
     if (!pnm_rasterpresent(r.input, r.cols, r.rows, r.maxval, r.format))
@@ -87,9 +89,20 @@ ImageFacts headerFacts(const RasterSource* r) {
     return f;
 }
 
+// The options that would take the alpha from elsewhere, refused for a PAM
+// that brings its own.
+void refuseSecondAlpha(const EncoderSettings* s, const RasterSource* r) {
+    if (!pnm_formathasalpha(r->format)) return;
+    if (s->alpha)
+        pm_error("-alpha cannot be used with a PAM image that has alpha (tuple type %s)", pnm_tupletype(r->format));
+    if (s->transparent > 0)
+        pm_error("-transparent cannot be used with a PAM image that has alpha (tuple type %s)",
+                 pnm_tupletype(r->format));
+}
+
 void reportImageKind(const ImageFacts* f, bool verbose) {
     if (!verbose) return;
-    // pnm_readpnminit accepts only the three families.
+    // The three families only: a PAM is named by the family of its colour.
     const char* kind = f->imageKind == KIND_PBM ? "PBM" : f->imageKind == KIND_PGM ? "PGM" : "PPM";
     pm_message("reading a %s file (maxval=%u)", kind, static_cast<unsigned>(f->maxval));
 }
@@ -112,9 +125,23 @@ void parseTransparentColor(const RunContext* run, ImageFacts* f) {
     f->transparentColor = parseImageColor(f, text);
 }
 
-// The mask's header is checked against the image before any row is read;
-// rows are then allocated as they arrive, so a short mask costs only what
-// it holds.
+// Row y of a mask of rows rows, allocated as it arrives: the row table
+// grows by doubling (from at most 1024), so a short mask costs only what it
+// holds.
+Sample* addMaskRow(AlphaMask* m, int y, int rows, int* room) {
+    if (y == *room) {
+        *room = *room == 0 ? (rows < 1024 ? rows : 1024) : (rows - *room < *room ? rows : *room * 2);
+        auto* grown = static_cast<Sample**>(realloc(m->rows, size_t(*room) * sizeof(Sample*)));
+        if (!grown) pm_error("out of memory reading the alpha mask");
+        m->rows = grown;
+    }
+    m->rows[y] = static_cast<Sample*>(malloc(size_t(m->cols > 0 ? m->cols : 1) * sizeof(Sample)));
+    if (!m->rows[y]) pm_error("out of memory reading the alpha mask");
+    m->rowCount = y + 1;
+    return m->rows[y];
+}
+
+// The mask's header is checked against the image before any row is read.
 void readMaskRows(FILE* stream, const RasterSource* raster, Xel* row, AlphaMask* m) {
     int cols = 0, rows = 0, format = 0;
     Sample maxval = 0;
@@ -125,24 +152,34 @@ void readMaskRows(FILE* stream, const RasterSource* raster, Xel* row, AlphaMask*
     m->maxval = maxval;
     int room = 0;
     for (int y = 0; y < rows; ++y) {
-        if (y == room) {
-            room = room == 0 ? (rows < 1024 ? rows : 1024) : (rows - room < room ? rows : room * 2);
-            auto* grown = static_cast<Sample**>(realloc(m->rows, size_t(room) * sizeof(Sample*)));
-            if (!grown) pm_error("out of memory reading the alpha mask");
-            m->rows = grown;
-        }
-        m->rows[y] = static_cast<Sample*>(malloc(size_t(cols > 0 ? cols : 1) * sizeof(Sample)));
-        if (!m->rows[y]) pm_error("out of memory reading the alpha mask");
-        m->rowCount = y + 1;
+        Sample* maskRow = addMaskRow(m, y, rows, &room);
         pnm_readpnmrow(stream, row, cols, maxval, format);
-        for (int x = 0; x < cols; ++x) m->rows[y][x] = row[x].b;
+        for (int x = 0; x < cols; ++x) maskRow[x] = row[x].b;
+    }
+}
+
+// A PAM with alpha carries its mask: the alpha samples, on the image's own
+// maxval, exactly as a separate mask of them would be read.
+void readAlphaSamples(const RasterSource* raster, Xel* row, AlphaMask* m) {
+    m->cols = raster->cols;
+    m->maxval = raster->maxval;
+    rewindRaster(raster);
+    int room = 0;
+    for (int y = 0; y < raster->rows; ++y) {
+        Sample* maskRow = addMaskRow(m, y, raster->rows, &room);
+        pnm_readpamrow(raster->input, row, maskRow, raster->cols, raster->maxval, raster->format);
     }
 }
 
 void readAlphaMask(const RunContext* run, const RasterSource* raster, Xel* row, AlphaMask* mask, ImageFacts* f) {
     if (!run->request.alpha) return;
-    if (run->verbose) pm_message("reading alpha-channel image...");
-    readMaskRows(run->streams->alpha, raster, row, mask);
+    if (pnm_formathasalpha(raster->format)) {
+        if (run->verbose) pm_message("reading the alpha channel of the PAM image...");
+        readAlphaSamples(raster, row, mask);
+    } else {
+        if (run->verbose) pm_message("reading alpha-channel image...");
+        readMaskRows(run->streams->alpha, raster, row, mask);
+    }
     f->maskMaxval = mask->maxval;
     MaskColorResult result = findMaskTransparentColor(raster, mask);
     f->maskIsOneColor = result.maskIsOneColor;
@@ -321,8 +358,9 @@ RowProducer rowProducer(RowSource* s) {
 }  // namespace
 
 int convertPnm(const EncoderSettings* settings, const ConversionStreams* streams) {
-    const RunContext run{settings, formRequest(settings), streams, settings->verbose};
     const RasterSource raster = readImageHeader(streams->input);
+    refuseSecondAlpha(settings, &raster);
+    const RunContext run{settings, formRequest(settings, &raster), streams, settings->verbose};
     ScopedRow row(raster.cols);
     ImageFacts facts = headerFacts(&raster);
     reportImageKind(&facts, run.verbose);

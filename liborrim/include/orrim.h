@@ -285,6 +285,15 @@ void pnm_writepnmrow(FILE* f, const Xel* row, int cols, Sample maxval, int forma
 void ppm_writeppminit(FILE* f, int cols, int rows, Sample maxval, int forceplain);
 void ppm_writeppmrow(FILE* f, const Pixel* row, int cols, Sample maxval, int forceplain);
 
+// Whether the two writers above write format in its plain form: forceplain
+// is nonzero or the program was given -plain, and format is no PAM code.
+bool pnm_writesplain(int format, int forceplain);
+// One row already in the raw layout of the format being written (samples of
+// 1 byte, or 2 big-endian above maxval 255, as PNG stores 8- and 16-bit
+// rows), written as it is: for a caller that need not build Xels. count is
+// the row's bytes; a failed write ends the run as in the row writers.
+void pnm_writerawrow(FILE* f, const void* bytes, size_t count);
+
 // The PAM header for format, a PAM code of any of the six tuple types:
 // P7, WIDTH, HEIGHT, DEPTH, MAXVAL, TUPLTYPE and ENDHDR lines. maxval must be
 // 1..65535, and 1 for the BLACKANDWHITE types; anything else ends the run.

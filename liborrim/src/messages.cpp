@@ -10,7 +10,10 @@
 
 namespace {
 
-const char* progName = "orrim";
+// A copy, not a pointer into argv: a caller that runs several command lines
+// in one process (a test) frees each argv when its run ends, and a later
+// line must not read it.
+char progName[256] = "orrim";
 bool quietRequested = false;
 bool plainRequested = false;
 void (*fatalHandler)() = nullptr;
@@ -63,7 +66,7 @@ void writeLine(const char* prefix, const char* format, va_list args) {
 }
 
 void initLibrary(int* argc, char** argv) {
-    if (*argc > 0 && argv[0] && argv[0][0]) progName = baseName(argv[0]);
+    if (*argc > 0 && argv[0] && argv[0][0]) snprintf(progName, sizeof progName, "%s", baseName(argv[0]));
     // Each initialisation reflects its own arguments: a test running several
     // command lines in one process must not inherit an earlier -quiet.
     quietRequested = false;

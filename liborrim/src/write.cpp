@@ -230,6 +230,10 @@ void pnm_writepnmrow(FILE* f, const Xel* row, int cols, Sample maxval, int forma
         writeRawSamples(f, row, cols, maxval, samplesPerPixel);
 }
 
+bool pnm_writesplain(int format, int forceplain) { return !pm_pamTupleType(format) && writesPlain(forceplain); }
+
+void pnm_writerawrow(FILE* f, const void* bytes, size_t count) { writeBytes(f, bytes, count); }
+
 void ppm_writeppminit(FILE* f, int cols, int rows, Sample maxval, int forceplain) {
     pnm_writepnminit(f, cols, rows, maxval, PPM_FORMAT, forceplain);
 }

@@ -22,7 +22,7 @@ RunResult run(const std::vector<std::string>& args, const std::string& input = "
 }
 
 const char* const USAGE =
-    "usage: rasterunpack [-verbose] [-alpha | -mix] [-background color] ...\n"
+    "usage: rasterunpack [-verbose] [-alpha | -mix | -pam] [-background color] ...\n"
     "             ... [-gamma value] [-text file] [-time] [pngfile]\n";
 
 std::string versionLine() {
