@@ -5,11 +5,10 @@
 // the converting path writes.
 #include "commandline.h"
 #include "decisions.h"
-#include "inprocess.h"
 #include "pixels.h"
 #include "pngbuilder.h"
 #include "pngtestkit.h"
-#include "program.h"
+#include "programs.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -22,9 +21,6 @@
 using namespace testkit;
 
 namespace {
-
-const InProcessProgram RASTERUNPACK{"rasterunpack", rasterunpack::runCommandLine};
-const InProcessProgram RASTERPACK{"rasterpack", rasterpack::runCommandLine};
 
 // Red, green, blue and alpha of every pixel on the scale 0..65535, which
 // every maxval of a whole number of bits below 16 divides.

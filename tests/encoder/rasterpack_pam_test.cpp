@@ -1,9 +1,8 @@
 // rasterpack on a PAM with alpha: the image and its mask in one stream give
 // byte for byte the PNG of the same image with -alpha and a separate mask,
 // whatever form the mask leads to; a second source of alpha is refused.
-#include "inprocess.h"
 #include "pngtestkit.h"
-#include "program.h"
+#include "programs.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -15,8 +14,6 @@
 using namespace testkit;
 
 namespace {
-
-const InProcessProgram RASTERPACK{"rasterpack", rasterpack::runCommandLine};
 
 // The colour samples (channels a pixel) and the alpha samples of one image.
 struct ImageWithAlpha {
