@@ -112,19 +112,6 @@ std::string outputLeftOpen(MemoryOutput& out) {
     return bytes;
 }
 
-// The library keeps a pointer to argv[0] as the program name, which a
-// program's argv outlives; the run's argv does not. After the run the name
-// points at the program's own (static) name again, and library options are
-// reset, so that later messages in the test process read sound text.
-struct LibraryNameKept {
-    const char* name;
-    ~LibraryNameKept() {
-        char* argv[] = {const_cast<char*>(name), nullptr};
-        int argc = 1;
-        pnm_init(&argc, argv);
-    }
-};
-
 int callEntry(const InProcessProgram& program, const std::vector<std::string>& args, FILE* in, FILE* out) {
     std::vector<std::string> words{program.name};
     words.insert(words.end(), args.begin(), args.end());
@@ -132,7 +119,6 @@ int callEntry(const InProcessProgram& program, const std::vector<std::string>& a
     for (std::string& w : words) argv.push_back(&w[0]);
     argv.push_back(nullptr);
     int argc = static_cast<int>(words.size());
-    LibraryNameKept keep{program.name};
     FatalHook hook;
     try {
         pnm_init(&argc, argv.data());

@@ -18,7 +18,7 @@ namespace testkit {
 using ProgramEntry = int (*)(int argc, char** argv, FILE* standardInput, FILE* standardOutput);
 
 struct InProcessProgram {
-    const char* name;  // argv[0], and the name in the program's lines: static storage
+    const char* name;  // argv[0], and the name in the program's lines
     ProgramEntry entry;
 };
 
