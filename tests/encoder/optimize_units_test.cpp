@@ -1,4 +1,7 @@
-// The optimising writer's parts: the whole-buffer coders' zlib streams.
+// The optimising writer's parts: the whole-buffer coders' zlib streams and
+// the per-row filter choices.
+#include "rowfilter.h"
+#include "rowplans.h"
 #include "wholedeflate.h"
 #include "zlibstream.h"
 
@@ -99,5 +102,70 @@ TEST(WholeDeflate, DeclaredWindowKeepsTheLevelHint) {
         EXPECT_EQ(header[1] & 0xc0, c.flg & 0xc0);
     }
 }
+
+// --- row choices -------------------------------------------------------------------
+
+TEST(RowPlans, HistogramBits) {
+    uint32_t counts[256] = {};
+    EXPECT_EQ(histogramBits(counts, 0), 0);
+    counts[7] = 100;
+    EXPECT_EQ(histogramBits(counts, 100), 0);
+    counts[9] = 100;
+    EXPECT_DOUBLE_EQ(histogramBits(counts, 200), 200);
+    for (uint32_t& c : counts) c = 1;
+    EXPECT_DOUBLE_EQ(histogramBits(counts, 256), 256 * 8);
+}
+
+struct RowChoiceCase {
+    const char* name;
+    std::vector<uint8_t> row, above;  // above empty: the first row of a pass
+    size_t stride;
+    int entropyType, trialType;
+};
+
+std::vector<uint8_t> ramp(size_t n, int step) {
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = uint8_t(i * step);
+    return v;
+}
+
+std::vector<uint8_t> plus(std::vector<uint8_t> v, int k) {
+    for (uint8_t& b : v) b = uint8_t(b + k);
+    return v;
+}
+
+std::vector<RowChoiceCase> rowChoiceCases() {
+    std::vector<uint8_t> noisy = mixedBytes(300, 11);
+    return {
+        // Every type leaves a constant row constant but the first byte: none wins the tie.
+        {"ConstantRow", std::vector<uint8_t>(200, 7), {}, 1, 0, 0},
+        // Sub turns a ramp into one repeated step; with nothing above, average
+        // and Paeth do worse or the same, so the lower type wins.
+        {"RampWithoutAbove", ramp(300, 3), {}, 1, 1, 1},
+        // The row above plus a constant: up leaves one repeated byte.
+        {"AboveShifted", plus(noisy, 5), noisy, 1, 2, 2},
+        // Three-byte pixels: sub works a pixel back.
+        {"RgbRamp", [] {
+             std::vector<uint8_t> v;
+             for (int i = 0; i < 100; ++i) v.insert(v.end(), {uint8_t(i), uint8_t(2 * i), uint8_t(90 - i)});
+             return v;
+         }(),
+         {}, 3, 1, 1},
+    };
+}
+
+class RowChoices : public testing::TestWithParam<RowChoiceCase> {};
+
+TEST_P(RowChoices, EntropyAndTrialPickTheObviousType) {
+    const RowChoiceCase& c = GetParam();
+    const uint8_t* above = c.above.empty() ? nullptr : c.above.data();
+    std::vector<uint8_t> scratch;
+    EXPECT_EQ(chooseEntropyFilter(c.row.data(), above, c.row.size(), c.stride, &scratch), c.entropyType);
+    TrialRowPlanner planner(3);
+    EXPECT_EQ(planner.choose(c.row.data(), above, c.row.size(), c.stride), c.trialType);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, RowChoices, testing::ValuesIn(rowChoiceCases()),
+                         [](const testing::TestParamInfo<RowChoiceCase>& info) { return info.param.name; });
 
 }  // namespace
