@@ -7,7 +7,6 @@
 #include <orrim.h>
 #include <zlib.h>
 
-#include <cstdio>
 #include <new>
 #include <thread>
 
@@ -28,6 +27,8 @@ DeflateChoice defaultDeflate(const ImageDataOptions* options, unsigned filterTyp
     d.windowBits = windowBitsFor(dataSize);
     return d;
 }
+
+void reportProgress(void*, const char* line) { pm_message("%s", line); }
 
 }  // namespace
 
@@ -59,8 +60,10 @@ ImageDataWriter* startImageDataWriter(const ImageDataLayout* layout, const Image
         s.filter = options->filter;
         s.level = options->compression;
         s.palette = options->palette;
+        s.exhaustive = options->exhaustive;
         s.defaultFilterTypes = filterTypes;
         s.defaultDeflate = deflate;
+        if (options->verbose) s.progress = reportProgress;
         w->optimizer = startOptimizeWriter(layout, &s, sink, error);
     } else {
         BandSettings s;
@@ -84,14 +87,10 @@ bool finishImageData(ImageDataWriter* w) {
     if (!w->optimizer) return finishBandWriter(w->bands);
     OptimizeResult result;
     if (!finishOptimizeWriter(w->optimizer, &result)) return false;
-    if (w->verbose) {
-        char level[16] = "default";  // the default output's own level may win
-        if (result.deflate.level != Z_DEFAULT_COMPRESSION) snprintf(level, sizeof level, "%d", result.deflate.level);
-        pm_message("-optimize: %d trials; best: filter %s, zlib level %s, strategy %s, memory level %d, "
-                   "window %d bits: %llu bytes of image data",
-                   result.trials, filterPlanName(result.filter), level, strategyName(result.deflate.strategy),
-                   result.deflate.memLevel, result.deflate.windowBits, static_cast<unsigned long long>(result.size));
-    }
+    if (w->verbose)
+        pm_message("-optimize: %d trials; best: filter %s, %s: %llu bytes of image data", result.trials,
+                   filterPlanName(result.filter), describeCoder(&result).c_str(),
+                   static_cast<unsigned long long>(result.size));
     return true;
 }
 

@@ -13,6 +13,7 @@
 struct ImageDataOptions {
     int threads = 1;       // 0: one per available core
     bool optimize = false;
+    bool exhaustive = false;  // with optimize: the slowest level (-optimizemax)
     int filter = -1;       // -filter, or -1
     int compression = -1;  // -compression, or -1
     bool palette = false;  // colour type 3

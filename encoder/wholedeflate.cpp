@@ -45,6 +45,12 @@ void zopfliZlibStream(const uint8_t* data, size_t size, int windowBits, int iter
     if (written >= 2) declareZlibWindow(out->data(), windowBits);
 }
 
+int smallestWindowBits(uint64_t size) {
+    int bits = 9;
+    while (bits < 15 && (uint64_t(1) << bits) < size) ++bits;
+    return bits;
+}
+
 void declareZlibWindow(uint8_t header[2], int windowBits) {
     unsigned cmf = (header[0] & 0x0fu) | unsigned(windowBits - 8) << 4;
     unsigned flg = header[1] & 0xe0u;  // level hint and preset-dictionary flag

@@ -51,4 +51,8 @@ void zopfliZlibStream(const uint8_t* data, size_t size, int windowBits, int iter
 // decoder less.
 void declareZlibWindow(uint8_t header[2], int windowBits);
 
+// The smallest window (9..15 bits) that a stream of size bytes can declare:
+// no distance reaches back past the start of the data.
+int smallestWindowBits(uint64_t size);
+
 #endif

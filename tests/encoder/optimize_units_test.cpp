@@ -1,9 +1,11 @@
-// The optimising writer's parts: the whole-buffer coders' zlib streams and
-// the per-row filter choices.
+// The optimising writer's parts: the whole-buffer coders' zlib streams, the
+// per-row filter choices, and whole images through the writer, whose
+// streams must inflate with exactly the window they declare.
+#include "optimize.h"
+#include "pngtestkit.h"
 #include "rowfilter.h"
 #include "rowplans.h"
 #include "wholedeflate.h"
-#include "zlibstream.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -65,10 +67,10 @@ TEST(WholeDeflate, StreamsInflateWithTheDeclaredWindowAtEverySize) {
         for (int level : {1, 6, WHOLE_DEFLATE_BEST_LEVEL}) {
             std::vector<uint8_t> data = mixedBytes(size, uint32_t(size)), stream;
             WholeDeflater deflater(level);
-            deflater.zlibStream(data.data(), data.size(), windowBitsFor(size), &stream);
+            deflater.zlibStream(data.data(), data.size(), smallestWindowBits(size), &stream);
             Inflated back = inflateStream(stream);
             EXPECT_EQ(back.failure, "") << size << " bytes, level " << level;
-            EXPECT_EQ(back.windowBits, windowBitsFor(size)) << size;
+            EXPECT_EQ(back.windowBits, smallestWindowBits(size)) << size;
             EXPECT_TRUE(back.data == data) << size << " bytes, level " << level;
             // The raw size is the stream less its header and trailer.
             EXPECT_EQ(deflater.deflatedSize(data.data(), data.size()) + 6, stream.size()) << size;
@@ -78,10 +80,10 @@ TEST(WholeDeflate, StreamsInflateWithTheDeclaredWindowAtEverySize) {
 TEST(WholeDeflate, ZopfliStreamsInflateWithTheDeclaredWindow) {
     for (size_t size : {size_t(1), size_t(700), size_t(40000)}) {
         std::vector<uint8_t> data = mixedBytes(size, 3), stream;
-        zopfliZlibStream(data.data(), data.size(), windowBitsFor(size), 1, &stream);
+        zopfliZlibStream(data.data(), data.size(), smallestWindowBits(size), 1, &stream);
         Inflated back = inflateStream(stream);
         EXPECT_EQ(back.failure, "") << size;
-        EXPECT_EQ(back.windowBits, windowBitsFor(size));
+        EXPECT_EQ(back.windowBits, smallestWindowBits(size));
         EXPECT_TRUE(back.data == data) << size;
     }
 }
@@ -167,5 +169,232 @@ TEST_P(RowChoices, EntropyAndTrialPickTheObviousType) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, RowChoices, testing::ValuesIn(rowChoiceCases()),
                          [](const testing::TestParamInfo<RowChoiceCase>& info) { return info.param.name; });
+
+// --- whole images through the writer ----------------------------------------------------
+
+struct Collected {
+    std::vector<uint8_t> stream;
+    int chunks = 0;
+};
+
+bool collect(void* context, const uint8_t* data, size_t size) {
+    Collected* c = static_cast<Collected*>(context);
+    c->stream.insert(c->stream.end(), data, data + size);
+    ++c->chunks;
+    return true;
+}
+
+struct ImageCase {
+    const char* name;
+    uint32_t width, height;
+    int depth, channels;
+    bool interlaced;
+    int filter;  // -1: every plan
+    int threads;
+};
+
+// Rows as png_write_row takes them: one sample a byte below depth 8.
+std::vector<uint8_t> imageRows(const ImageDataLayout& layout) {
+    size_t rowBytes = size_t(inputRowBytes(&layout));
+    std::vector<uint8_t> rows = mixedBytes(rowBytes * layout.height, layout.width * 31 + layout.height);
+    if (layout.depth < 8)
+        for (uint8_t& b : rows) b &= uint8_t((1 << layout.depth) - 1);
+    return rows;
+}
+
+// The filtered image data a decoder would see, from the pass rows.
+std::vector<uint8_t> expectedRows(const ImageDataLayout& layout, const std::vector<uint8_t>& rows) {
+    std::vector<uint8_t> out;
+    size_t rowBytes = size_t(inputRowBytes(&layout));
+    for (int p = 0; p < passCount(&layout); ++p) {
+        PassGeometry g = passGeometry(&layout, p);
+        for (uint32_t y = 0; y < layout.height; ++y) {
+            if (!passTakesRow(&g, y)) continue;
+            std::vector<uint8_t> packed(size_t(g.rowBytes));
+            extractPassRow(&layout, &g, rows.data() + y * rowBytes, packed.data());
+            out.insert(out.end(), packed.begin(), packed.end());
+        }
+    }
+    return out;
+}
+
+// Undoes the filters of inflated image data, pass row by pass row; types
+// gets each row's filter type.
+std::vector<uint8_t> unfilterAll(const ImageDataLayout& layout, const std::vector<uint8_t>& data, bool* ok,
+                                 std::vector<int>* types) {
+    std::vector<uint8_t> out;
+    size_t at = 0, stride = filterStride(&layout);
+    *ok = true;
+    for (int p = 0; p < passCount(&layout); ++p) {
+        PassGeometry g = passGeometry(&layout, p);
+        std::vector<uint8_t> above;
+        for (uint32_t y = 0; y < g.height; ++y) {
+            size_t n = size_t(g.rowBytes);
+            if (at + n + 1 > data.size() || data[at] > 4) return *ok = false, out;
+            types->push_back(data[at]);
+            std::vector<uint8_t> row(n);
+            for (size_t i = 0; i < n; ++i) {
+                int a = i >= stride ? row[i - stride] : 0, b = above.empty() ? 0 : above[i],
+                    c = !above.empty() && i >= stride ? above[i - stride] : 0;
+                int pp = a + b - c, pa = abs(pp - a), pb = abs(pp - b), pc = abs(pp - c);
+                int predicted = data[at] == 1   ? a
+                                : data[at] == 2 ? b
+                                : data[at] == 3 ? (a + b) / 2
+                                : data[at] == 4 ? (pa <= pb && pa <= pc ? a : pb <= pc ? b : c)
+                                                : 0;
+                row[i] = uint8_t(data[at + 1 + i] + predicted);
+            }
+            out.insert(out.end(), row.begin(), row.end());
+            above = row;
+            at += n + 1;
+        }
+    }
+    *ok = at == data.size();
+    return out;
+}
+
+// Runs the writer; the stream, or an empty one on failure.
+std::vector<uint8_t> optimizeImage(const ImageDataLayout& layout, const std::vector<uint8_t>& rows,
+                                   const OptimizeSettings& settings, OptimizeResult* result) {
+    Collected out;
+    ImageDataSink sink;
+    sink.writeChunk = collect;
+    sink.context = &out;
+    const char* error = "";
+    OptimizeWriter* w = startOptimizeWriter(&layout, &settings, sink, &error);
+    EXPECT_NE(w, nullptr) << error;
+    if (!w) return {};
+    size_t rowBytes = size_t(inputRowBytes(&layout));
+    bool ok = true;
+    for (int p = 0; ok && p < passCount(&layout); ++p)
+        for (uint32_t y = 0; ok && y < layout.height; ++y) ok = addOptimizeRow(w, rows.data() + y * rowBytes);
+    ok = ok && finishOptimizeWriter(w, result);
+    EXPECT_TRUE(ok) << optimizeWriterError(w);
+    destroyOptimizeWriter(w);
+    if (!ok) out.stream.clear();
+    return out.stream;
+}
+
+class OptimizedImages : public testing::TestWithParam<ImageCase> {};
+
+TEST_P(OptimizedImages, InflateToTheImageWithTheDeclaredWindow) {
+    const ImageCase& c = GetParam();
+    ImageDataLayout layout;
+    layout.width = c.width;
+    layout.height = c.height;
+    layout.depth = c.depth;
+    layout.channels = c.channels;
+    layout.interlaced = c.interlaced;
+    std::vector<uint8_t> rows = imageRows(layout);
+    OptimizeSettings s;
+    s.threads = c.threads;
+    s.filter = c.filter;
+    if (c.filter >= 0) s.defaultFilterTypes = 1u << c.filter;  // as the default path would
+    OptimizeResult result;
+    std::vector<uint8_t> stream = optimizeImage(layout, rows, s, &result);
+    ASSERT_FALSE(stream.empty());
+    EXPECT_EQ(result.size, stream.size());
+    Inflated back = inflateStream(stream);
+    ASSERT_EQ(back.failure, "");
+    EXPECT_EQ(back.windowBits, smallestWindowBits(filteredDataSize(&layout)));
+    bool ok = false;
+    std::vector<int> types;
+    EXPECT_TRUE(unfilterAll(layout, back.data, &ok, &types) == expectedRows(layout, rows));
+    EXPECT_TRUE(ok);
+    if (c.filter >= 0) {
+        EXPECT_EQ(result.filter, c.filter);
+        EXPECT_EQ(types, std::vector<int>(types.size(), c.filter));
+    }
+    // Threads change who runs a trial, never which trial wins.
+    OptimizeSettings one = s;
+    one.threads = 1;
+    OptimizeResult again;
+    EXPECT_TRUE(optimizeImage(layout, rows, one, &again) == stream);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, OptimizedImages,
+    testing::Values(ImageCase{"OnePixel", 1, 1, 8, 1, false, -1, 1}, ImageCase{"OnePixelInterlaced", 1, 1, 8, 3, true, -1, 2},
+                    ImageCase{"TallBitColumn", 1, 300, 1, 1, false, -1, 2},
+                    ImageCase{"FourBitInterlaced", 37, 21, 4, 1, true, -1, 3},
+                    ImageCase{"RgbKeptFilter", 40, 30, 8, 3, false, 4, 2},
+                    ImageCase{"GreyAlpha16", 61, 47, 16, 2, true, -1, 2},
+                    // More than one band of the threaded writer, and sampled one block in two.
+                    ImageCase{"RgbaLargerThanABand", 700, 400, 8, 4, false, -1, 2}),
+    [](const testing::TestParamInfo<ImageCase>& info) { return info.param.name; });
+
+// The default's settings stay a candidate: whatever the other trials find,
+// the result is never larger than what they give.
+TEST(OptimizedImages, NeverLargerThanTheDefaultSettings) {
+    ImageDataLayout layout;
+    layout.width = 1;
+    layout.height = 300;
+    layout.depth = 1;
+    std::vector<uint8_t> rows = imageRows(layout);
+    OptimizeSettings s;
+    s.defaultFilterTypes = 1;
+    s.defaultDeflate.level = Z_DEFAULT_COMPRESSION;
+    s.defaultDeflate.windowBits = windowBitsFor(filteredDataSize(&layout));
+    OptimizeResult result;
+    std::vector<uint8_t> stream = optimizeImage(layout, rows, s, &result);
+    // The same filtered data through zlib with those settings.
+    std::vector<uint8_t> data;
+    for (uint8_t v : expectedRows(layout, rows)) data.insert(data.end(), {0, v});
+    z_stream z = {};
+    ASSERT_EQ(deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, s.defaultDeflate.windowBits, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    std::vector<uint8_t> zlibOut(deflateBound(&z, uLong(data.size())));
+    z.next_in = data.data();
+    z.avail_in = uInt(data.size());
+    z.next_out = zlibOut.data();
+    z.avail_out = uInt(zlibOut.size());
+    ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    EXPECT_LE(stream.size(), zlibOut.size() - z.avail_out);
+    deflateEnd(&z);
+}
+
+void collectLine(void* context, const char* line) { static_cast<std::vector<std::string>*>(context)->push_back(line); }
+
+TEST(OptimizedImages, ProgressOnlyAfterTheDelay) {
+    ImageDataLayout layout;
+    layout.width = 200;
+    layout.height = 100;
+    layout.channels = 3;
+    std::vector<uint8_t> rows = imageRows(layout);
+    for (double delay : {0.0, 1000.0}) {
+        std::vector<std::string> lines;
+        OptimizeSettings s;
+        s.threads = 2;
+        s.progress = collectLine;
+        s.progressContext = &lines;
+        s.progressDelay = delay;
+        OptimizeResult result;
+        optimizeImage(layout, rows, s, &result);
+        if (delay > 0) {
+            EXPECT_TRUE(lines.empty());
+            continue;
+        }
+        ASSERT_FALSE(lines.empty());
+        for (const std::string& line : lines) EXPECT_EQ(line.rfind("-optimize: ", 0), 0u) << line;
+        EXPECT_NE(lines.back().find(" done after "), std::string::npos) << lines.back();
+    }
+}
+
+TEST(OptimizedImages, ExhaustivePassNeverLoses) {
+    ImageDataLayout layout;
+    layout.width = 90;
+    layout.height = 60;
+    layout.channels = 3;
+    std::vector<uint8_t> rows = imageRows(layout);
+    OptimizeSettings s;
+    OptimizeResult plain, exhaustive;
+    std::vector<uint8_t> a = optimizeImage(layout, rows, s, &plain);
+    s.exhaustive = true;
+    std::vector<uint8_t> b = optimizeImage(layout, rows, s, &exhaustive);
+    EXPECT_LE(b.size(), a.size());
+    EXPECT_EQ(exhaustive.trials, plain.trials + 1);
+    Inflated back = inflateStream(b);
+    EXPECT_EQ(back.failure, "");
+    EXPECT_NE(describeCoder(&exhaustive), "");
+}
 
 }  // namespace
