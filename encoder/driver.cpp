@@ -260,6 +260,7 @@ void setOptionChunks(Conversion* c) {
     o->compression = s->compression;
     o->threads = s->threads;
     o->optimize = s->optimize;
+    o->exhaustive = s->exhaustive;
     o->verbose = s->verbose;
 }
 

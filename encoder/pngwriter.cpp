@@ -165,6 +165,7 @@ void writeRowsThroughWriter(PngWriteJob* job, const ImageDataLayout* layout) {
     ImageDataOptions options;
     options.threads = o->threads;
     options.optimize = o->optimize;
+    options.exhaustive = o->exhaustive;
     options.filter = o->filter;
     options.compression = o->compression;
     options.palette = job->form->colormapped;

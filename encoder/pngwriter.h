@@ -34,6 +34,7 @@ struct PngChunkOptions {
     // threads or the optimising one (and their verbose report).
     int threads = 1;       // 0: one per available core
     bool optimize = false;
+    bool exhaustive = false;  // with optimize: the slowest level
     bool verbose = false;
 };
 

@@ -265,6 +265,23 @@ TEST(Optimize, IsNeverLargerThanTheDefaultAndKeepsThePixels) {
     }
 }
 
+// The slowest level (abbreviated here) keeps -optimize's result unless its
+// own is smaller, with the same pixels and chunks.
+TEST(Optimize, SlowestLevelNeverLosesAndKeepsThePixels) {
+    for (const std::string& image : {photoLike(), makePpm(40, 40, 255, fewColours(1600, 9)), makePbm(50, 20, bits(1000)),
+                                     makePbm(1, 300, bits(300)), makePgm(30, 20, 65535, ramp(600, 65535, 4099))}) {
+        RunResult plain = run({}, image), optimized = run({"-optimize"}, image), slowest = run({"-optimizem"}, image);
+        ASSERT_EQ(optimized.status, 0) << optimized.err;
+        ASSERT_EQ(slowest.status, 0) << slowest.err;
+        EXPECT_LE(optimized.out.size(), plain.out.size());
+        EXPECT_LE(slowest.out.size(), optimized.out.size());
+        EXPECT_EQ(decodePng(slowest.out).samples, decodePng(plain.out).samples);
+        std::vector<PngChunk> a = chunksBesideImageData(plain.out), b = chunksBesideImageData(slowest.out);
+        ASSERT_EQ(a.size(), b.size());
+        for (size_t i = 0; i < a.size(); ++i) EXPECT_EQ(a[i].data, b[i].data) << a[i].type;
+    }
+}
+
 struct KeptFilterCase {
     std::vector<std::string> args;
     int filter;
