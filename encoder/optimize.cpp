@@ -36,7 +36,10 @@ const size_t ZLIB_SLICE = size_t(1) << 30;
 // and gains least.
 const int ZOPFLI_ITERATIONS = 15;
 const int ZOPFLI_ITERATIONS_LARGE = 5;
-const uint64_t ZOPFLI_LARGE_BYTES = uint64_t(1) << 20;
+const uint64_t ZOPFLI_LARGE_BYTES = uint64_t(1) << 18;
+// On a sample it must beat the strongest whole-buffer level by this much to
+// go on: below it, the whole image often turns the other way.
+const double ZOPFLI_SAMPLE_GAIN = 0.99;
 
 using Clock = std::chrono::steady_clock;
 
@@ -370,11 +373,12 @@ void runZlibTrial(OptimizeWriter* w, size_t index) {
     offerStream(w, index, &out);
 }
 
-// A whole-buffer trial filters the whole image and compresses it in one call.
+// A whole-buffer trial filters the whole image (or its sample) and
+// compresses it in one call.
 void runWholeTrial(OptimizeWriter* w, size_t index) {
     Trial& trial = w->trials[index];
     std::vector<uint8_t> filtered, out;
-    filterRows(w, w->plans[trial.plan], false, &filtered);
+    filterRows(w, w->plans[trial.plan], trial.sampleOnly, &filtered);
     if (trial.coder == CODER_ZOPFLI) {
         zopfliZlibStream(filtered.data(), filtered.size(), trial.deflate.windowBits, trial.deflate.level, &out);
     } else {
@@ -385,7 +389,10 @@ void runWholeTrial(OptimizeWriter* w, size_t index) {
         recordFailure(w, "the image data could not be compressed");
         return;
     }
-    offerStream(w, index, &out);
+    if (trial.sampleOnly)
+        trial.size = out.size();
+    else
+        offerStream(w, index, &out);
 }
 
 void runTrials(OptimizeWriter* w, size_t first, const char* stage) {
@@ -457,12 +464,23 @@ void addDefaultTrial(OptimizeWriter* w) {
     w->trials.push_back(makeTrial(w->defaultPlan, CODER_ZLIB, w->settings.defaultDeflate));
 }
 
-// The exhaustive pass: zopfli on the winner's plan, kept when smaller.
+// The exhaustive pass: zopfli on the winner's plan, kept when smaller. On
+// smooth renders the strongest whole-buffer level often beats it; where
+// ranking sampled the rows, both compress the sample first, and the whole
+// pass runs only when zopfli wins there clearly.
 void runExhaustivePass(OptimizeWriter* w) {
-    int iterations = w->filteredBytes > ZOPFLI_LARGE_BYTES ? ZOPFLI_ITERATIONS_LARGE : ZOPFLI_ITERATIONS;
-    size_t plan = w->trials[w->bestTrial].plan;
+    const int iterations = w->filteredBytes > ZOPFLI_LARGE_BYTES ? ZOPFLI_ITERATIONS_LARGE : ZOPFLI_ITERATIONS;
+    const size_t plan = w->trials[w->bestTrial].plan;
+    const DeflateChoice zopfli = deflateChoice(iterations, 0, 0, w->windowBits);
     size_t first = w->trials.size();
-    w->trials.push_back(makeTrial(plan, CODER_ZOPFLI, deflateChoice(iterations, 0, 0, w->windowBits)));
+    if (w->sampleStep > 1) {
+        w->trials.push_back(makeTrial(plan, CODER_ZOPFLI, zopfli, true));
+        w->trials.push_back(makeTrial(plan, CODER_WHOLE, deflateChoice(WHOLE_DEFLATE_BEST_LEVEL, 0, 0, w->windowBits), true));
+        runTrials(w, first, "trying the exhaustive pass on a sample");
+        if (w->failed || double(w->trials[first].size) >= double(w->trials[first + 1].size) * ZOPFLI_SAMPLE_GAIN) return;
+        first = w->trials.size();
+    }
+    w->trials.push_back(makeTrial(plan, CODER_ZOPFLI, zopfli));
     runTrials(w, first, "exhaustive pass on the best plan");
 }
 
