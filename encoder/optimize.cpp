@@ -120,15 +120,14 @@ bool blockSampled(const OptimizeWriter* w, size_t block) { return block % w->sam
 // --- progress ------------------------------------------------------------------
 
 // A line for -verbose once the run has taken a while, then at most one a
-// second; the last task of a stage always reports once lines have begun.
+// second.
 void reportProgress(OptimizeWriter* w, const char* stage, size_t done, size_t count) {
     if (!w->settings.progress) return;
     std::lock_guard<std::mutex> lock(w->mutex);
     Clock::time_point now = Clock::now();
     double elapsed = std::chrono::duration<double>(now - w->started).count();
     if (elapsed < w->settings.progressDelay) return;
-    bool due = !w->reported || now - w->lastReport >= std::chrono::seconds(1) || (done == count && done > 0);
-    if (!due) return;
+    if (w->reported && now - w->lastReport < std::chrono::seconds(1)) return;
     char line[200];
     snprintf(line, sizeof line, "-optimize: %s: %zu of %zu done after %.1f s", stage, done, count, elapsed);
     w->settings.progress(w->settings.progressContext, line);
