@@ -436,19 +436,22 @@ std::vector<size_t> chooseFinalists(const OptimizeWriter* w, const std::vector<s
     return finalists;
 }
 
-// Run-length and Huffman-only coding win on some noisy images; screened on
-// the sample, they go on whole only where they beat the best plan's sample
-// at the ranking's fast level. The best plan and the adaptive one suit them
-// most. Returns the index of the first trial it adds to run whole.
+// zlib still wins on some images: its level 9 on some extremely repetitive
+// ones (a chessboard), run-length and Huffman-only coding on some noisy
+// ones. Screened on the sample, they go on whole only where they beat the
+// best plan's sample at the ranking's fast level. The best plan takes all
+// three, the adaptive one (which suits the cheap two) those two. Returns the
+// index of the first trial it adds to run whole.
 size_t screenCheapCoders(OptimizeWriter* w, const std::vector<size_t>& finalists) {
     std::vector<size_t> candidates = {finalists[0]};
     size_t adaptive = planWithFilter(w, FILTER_ADAPTIVE);
     if (adaptive != SIZE_MAX && adaptive != finalists[0]) candidates.push_back(adaptive);
     size_t first = w->trials.size();
     for (size_t p : candidates)
-        for (int strategy : {Z_RLE, Z_HUFFMAN_ONLY})
-            w->trials.push_back(makeTrial(p, CODER_ZLIB, deflateChoice(9, strategy, 9, w->zlibWindowBits), true));
-    runTrials(w, first, "screening run-length and Huffman-only coding");
+        for (int strategy : {Z_DEFAULT_STRATEGY, Z_RLE, Z_HUFFMAN_ONLY})
+            if (strategy != Z_DEFAULT_STRATEGY || p == finalists[0])
+                w->trials.push_back(makeTrial(p, CODER_ZLIB, deflateChoice(9, strategy, 9, w->zlibWindowBits), true));
+    runTrials(w, first, "screening zlib's coding on the sample");
     size_t end = w->trials.size();
     for (size_t i = first; i < end; ++i) {
         Trial screened = w->trials[i];
