@@ -5,7 +5,7 @@
 // on standard error.
 //   analysisbench in.pnm
 #include "analyses.h"
-#include "palette.h"
+#include "palettebuild.h"
 
 #include "benchclock.h"
 
@@ -13,6 +13,8 @@
 
 #include <cstdio>
 #include <ctime>
+
+using namespace rasterpack;
 
 int main(int argc, char** argv) {
     pnm_init(&argc, argv);

@@ -1,12 +1,14 @@
 #include "commandline.h"
 
-#include <optionvalues.h>
+#include "conversion.h"
+
+#include <optionscan.h>
 #include <orrim.h>
-#include <png.h>
+#include <runstreams.h>
 
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
+
+namespace rasterunpack {
 
 const char* const USAGE_SYNOPSIS =
     "[-verbose] [-alpha | -mix] [-background color] ...\n"
@@ -14,13 +16,15 @@ const char* const USAGE_SYNOPSIS =
 
 namespace {
 
+// An unknown option shows the version line, then the usage.
+const ProgramCommandLine RASTERUNPACK_COMMAND_LINE = {"rasterunpack", "2.37.4 (5 December 1999) +orrim",
+                                                      USAGE_SYNOPSIS, VERSION_ONE_LINE, true};
+
 // -1 is the same as no -gamma, and 0 leaves a PNG without gAMA uncorrected;
 // any other display gamma is a finite positive number.
 bool displayGammaAccepted(float gamma) {
     return gamma == -1.0f || gamma == 0.0f || (std::isfinite(gamma) && gamma > 0.0f);
 }
-
-const char* const RASTERUNPACK_VERSION = "2.37.4 (5 December 1999) +orrim";
 
 // Scans the option at argv[*index], consuming its value. False when it
 // matches no keyword.
@@ -51,20 +55,27 @@ bool scanOneOption(int argc, char** argv, int* index, DecoderSettings* s) {
 
 }  // namespace
 
-void reportVersion() {
-    fprintf(stderr, "rasterunpack version %s, compiled with libpng version %s\n", RASTERUNPACK_VERSION,
-            PNG_LIBPNG_VER_STRING);
+int scanOptions(int argc, char** argv, DecoderSettings* settings) {
+    return scanOptionWords(RASTERUNPACK_COMMAND_LINE, argc, argv, settings, scanOneOption);
 }
 
-int scanOptions(int argc, char** argv, DecoderSettings* settings) {
-    int index = 1;
-    // A lone "-" names standard input and ends the options like any file name.
-    while (index < argc && argv[index][0] == '-' && argv[index][1] != '\0') {
-        if (!scanOneOption(argc, argv, &index, settings)) {
-            reportVersion();
-            pm_usage(USAGE_SYNOPSIS);
-        }
-        ++index;
-    }
-    return index;
+int runCommandLine(int argc, char** argv, FILE* standardInput, FILE* standardOutput) {
+    DecoderSettings settings;
+    int index = scanOptions(argc, argv, &settings);
+
+    // An unreadable input file is reported before surplus arguments.
+    OpenedStream input = openInputNamed(takeInputName(argc, argv, &index), standardInput);
+    rejectSurplusArguments(RASTERUNPACK_COMMAND_LINE, argc, index);
+
+    // Opened before the PNG is read, so that the file exists even when the
+    // run fails; the conversion closes it once the dump is written.
+    OpenedStream textFile = settings.textFile ? openOutputNamed(settings.textFile, standardOutput) : OpenedStream();
+
+    int status = convertPng(settings, input.get(), settings.textFile ? &textFile : nullptr, standardOutput);
+
+    input.close();
+    finishOutput(standardOutput);
+    return status;
 }
+
+}  // namespace rasterunpack

@@ -1,6 +1,11 @@
-// rasterunpack's settings record and its command-line scan.
+// rasterunpack's settings record, its command-line scan, and the run the
+// command line asks for.
 #ifndef RASTERUNPACK_COMMANDLINE_H
 #define RASTERUNPACK_COMMANDLINE_H
+
+#include <cstdio>
+
+namespace rasterunpack {
 
 // What the output pixels hold: the colour, the alpha channel alone, or the
 // colour composited against a background.
@@ -23,7 +28,13 @@ extern const char* const USAGE_SYNOPSIS;
 // the usage; an unknown option with the version line and the usage.
 int scanOptions(int argc, char** argv, DecoderSettings* settings);
 
-// "rasterunpack version ..., compiled with libpng version ..." on standard error.
-void reportVersion();
+// One whole run: the options, the PNG named on the command line (none, or
+// "-", is standardInput), the -text file ("-" is standardOutput), the PNM on
+// standardOutput, which is flushed and checked but stays open. Returns the
+// exit status; every failure ends the run through pm_error, and what the run
+// opened or allocated is released when that unwinds.
+int runCommandLine(int argc, char** argv, FILE* standardInput, FILE* standardOutput);
+
+}  // namespace rasterunpack
 
 #endif

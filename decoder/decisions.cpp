@@ -6,6 +6,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+namespace rasterunpack {
+
 namespace {
 
 const int GREY = 0, TRUECOLOR = 2, PALETTE = 3, GREY_ALPHA = 4, TRUECOLOR_ALPHA = 6;
@@ -52,7 +54,7 @@ namespace {
 bool sbitUsable(const HeaderFacts& f) {
     int depth = f.colorType == PALETTE ? 8 : f.bitDepth;
     auto fits = [depth](int count) { return count >= 1 && count <= depth; };
-    const SignificantBits& s = f.sbit;
+    const SignificantBitCounts& s = f.sbit;
     bool ok = isGreyType(f.colorType) ? fits(s.grey) : fits(s.red) && fits(s.green) && fits(s.blue);
     if (hasAlphaChannel(f.colorType)) ok = ok && fits(s.alpha);
     return ok;
@@ -92,7 +94,7 @@ bool paletteHasPartialAlpha(const HeaderFacts& f) {
 }
 
 void planSignificantBits(const HeaderFacts& f, const DecoderSettings& s, DecodePlan* plan) {
-    const SignificantBits& bits = f.sbit;
+    const SignificantBitCounts& bits = f.sbit;
     int depth = f.bitDepth;
     if (s.alphaMode == ALPHA_ONLY) {
         if (hasAlphaChannel(f.colorType) && bits.alpha < depth) {
@@ -240,3 +242,5 @@ bool aspectWarning(const HeaderFacts& f, AspectWarning* warning) {
     *warning = ratio < 1.0 ? AspectWarning{'x', 1.0 / ratio} : AspectWarning{'y', ratio};
     return true;
 }
+
+}  // namespace rasterunpack

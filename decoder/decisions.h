@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+namespace rasterunpack {
+
 const int MAX_PALETTE_ENTRIES = 256;
 
 struct PaletteEntry {
@@ -20,7 +22,7 @@ struct Rgb16 {
 };
 
 // sBIT counts as stored in the file.
-struct SignificantBits {
+struct SignificantBitCounts {
     uint8_t red, green, blue, grey, alpha;
 };
 
@@ -49,7 +51,7 @@ struct HeaderFacts {
     float imageGamma = 0.0f;
 
     bool hasSbit = false;
-    SignificantBits sbit = {0, 0, 0, 0, 0};
+    SignificantBitCounts sbit = {0, 0, 0, 0, 0};
 
     bool hasPhys = false;
     uint32_t physX = 0, physY = 0;
@@ -121,5 +123,7 @@ struct AspectWarning {
     double value;
 };
 bool aspectWarning(const HeaderFacts& facts, AspectWarning* warning);
+
+}  // namespace rasterunpack
 
 #endif

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace rasterunpack {
+
 namespace {
 
 // The samples of a row as stored, one at a time: below 8 bits packed, the
@@ -166,3 +168,5 @@ bool convertRow(const PixelConversion& c, const uint8_t* row, uint32_t width, Xe
     }
     return true;
 }
+
+}  // namespace rasterunpack

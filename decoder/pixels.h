@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace rasterunpack {
+
 // What every pixel of one image is converted with.
 struct PixelConversion {
     int colorType = 0;
@@ -45,5 +47,7 @@ void storeXel(const PixelConversion& c, Xel* out, uint16_t red, uint16_t green, 
 // Converts width pixels of row into out. False for a colour type or bit
 // depth the PNG format does not have.
 bool convertRow(const PixelConversion& c, const uint8_t* row, uint32_t width, Xel* out);
+
+}  // namespace rasterunpack
 
 #endif

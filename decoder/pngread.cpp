@@ -11,11 +11,16 @@
 #include <cstring>
 #include <type_traits>
 
+namespace rasterunpack {
+
 namespace {
 
 // A libpng error jumps across the frames between the recovery point and
 // libpng: they may hold plain data only.
-static_assert(std::is_trivially_destructible<DecodedPng>::value, "the decoded image must be plain data");
+static_assert(std::is_trivially_destructible<PngReadSession>::value, "the read session must be plain data");
+static_assert(std::is_trivially_destructible<HeaderFacts>::value && std::is_trivially_destructible<DecodePlan>::value &&
+                  std::is_trivially_destructible<StoredRows>::value,
+              "what the read fills must be plain data");
 
 const size_t SIGNATURE_CHECKED = 4;
 // The tallest image taken: height x 4 bytes of row pointers must fit in 32 bits.
@@ -33,98 +38,85 @@ png_voidp boundedMalloc(png_structp, png_alloc_size_t size) {
 
 void boundedFree(png_structp, png_voidp p) { free(p); }
 
-// The conversion the recovery point releases.
-DecodedPng* activeDecode = nullptr;
+[[noreturn]] void failAllocation() { pm_error("couldn't allocate space for image"); }
 
-[[noreturn]] void failAllocation(DecodedPng* d) { abandonDecodedPng(d, "couldn't allocate space for image"); }
-
-void checkSignature(DecodedPng* d) {
+void checkSignature(FILE* input) {
     png_byte signature[SIGNATURE_CHECKED];
-    bool complete = fread(signature, 1, SIGNATURE_CHECKED, d->input) == SIGNATURE_CHECKED;
+    bool complete = fread(signature, 1, SIGNATURE_CHECKED, input) == SIGNATURE_CHECKED;
     if (complete && png_sig_cmp(signature, 0, SIGNATURE_CHECKED) == 0) return;
-    pm_closer(d->input);
-    d->input = nullptr;
     pm_error(complete ? "input file is not a PNG file" : "input file is empty or too short");
 }
 
-void createStructures(DecodedPng* d) {
-    d->recovery.program = "rasterunpack";
-    d->png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &d->recovery, reportLibpngError, reportLibpngWarning,
+// What is created here the image's release destroys, however far this got.
+void createStructures(PngReadSession* s) {
+    s->recovery.program = "rasterunpack";
+    s->png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &s->recovery, reportLibpngError, reportLibpngWarning,
                                       nullptr, boundedMalloc, boundedFree);
-    if (!d->png) {
-        pm_closer(d->input);
-        d->input = nullptr;
-        pm_error("cannot allocate main libpng structure (png_ptr)");
-    }
-    d->info = png_create_info_struct(d->png);
-    if (!d->info) {
-        png_destroy_read_struct(&d->png, nullptr, nullptr);
-        pm_closer(d->input);
-        d->input = nullptr;
-        pm_error("cannot allocate LIBPNG structures");
-    }
-    png_set_chunk_malloc_max(d->png, MAX_CHUNK_BYTES);
+    if (!s->png) pm_error("cannot allocate main libpng structure (png_ptr)");
+    s->info = png_create_info_struct(s->png);
+    if (!s->info) pm_error("cannot allocate LIBPNG structures");
+    png_set_chunk_malloc_max(s->png, MAX_CHUNK_BYTES);
 }
 
 // Keeps the last four bytes read, whatever the sizes of the reads.
-void rememberLastRead(DecodedPng* d, const png_byte* data, size_t length) {
-    if (length >= sizeof d->lastRead) {
-        memcpy(d->lastRead, data + length - sizeof d->lastRead, sizeof d->lastRead);
+void rememberLastRead(PngReadSession* s, const png_byte* data, size_t length) {
+    if (length >= sizeof s->lastRead) {
+        memcpy(s->lastRead, data + length - sizeof s->lastRead, sizeof s->lastRead);
         return;
     }
-    memmove(d->lastRead, d->lastRead + length, sizeof d->lastRead - length);
-    memcpy(d->lastRead + sizeof d->lastRead - length, data, length);
+    memmove(s->lastRead, s->lastRead + length, sizeof s->lastRead - length);
+    memcpy(s->lastRead + sizeof s->lastRead - length, data, length);
 }
 
 // libpng's reads come through here, so that a chunk's CRC is at hand.
 void readInput(png_structp png, png_bytep data, size_t length) {
-    DecodedPng* d = static_cast<DecodedPng*>(png_get_io_ptr(png));
-    if (fread(data, 1, length, d->input) != length) png_error(png, "Read Error");
-    rememberLastRead(d, data, length);
+    PngReadSession* s = static_cast<PngReadSession*>(png_get_io_ptr(png));
+    if (fread(data, 1, length, s->input) != length) png_error(png, "Read Error");
+    rememberLastRead(s, data, length);
 }
 
 // libpng warns of a wrong CRC in a chunk it hands to the callback, but hands
 // it over all the same: the CRC it has just read is checked here.
-bool crcMatches(const DecodedPng& d, const png_unknown_chunk& chunk) {
+bool crcMatches(const PngReadSession& s, const png_unknown_chunk& chunk) {
     uLong crc = crc32(0, chunk.name, 4);
     for (size_t done = 0; done < chunk.size;) {
         uInt part = uInt(std::min<size_t>(chunk.size - done, 1u << 30));
         crc = crc32(crc, chunk.data + done, part);
         done += part;
     }
-    const uint8_t* b = d.lastRead;
+    const uint8_t* b = s.lastRead;
     uint32_t stored = uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3];
     return crc == stored;
 }
 
-void keepTextChunk(DecodedPng* d, const char* type, const png_unknown_chunk& chunk) {
-    if (d->textChunksLeft == 0) {
-        if (!d->textChunksCut) pm_message("warning - text chunks after the first %d skipped", MAX_TEXT_CHUNKS);
-        d->textChunksCut = true;
+void keepTextChunk(PngReadSession* s, const char* type, const png_unknown_chunk& chunk) {
+    if (s->textChunksLeft == 0) {
+        if (!s->textChunksCut) pm_message("warning - text chunks after the first %d skipped", MAX_TEXT_CHUNKS);
+        s->textChunksCut = true;
         return;
     }
-    --d->textChunksLeft;
+    --s->textChunksLeft;
     DecodedText text;
-    TextChunkOutcome outcome = decodeTextChunk(type, chunk.data, chunk.size, d->textBytesLeft, &text);
+    TextChunkOutcome outcome = decodeTextChunk(type, chunk.data, chunk.size, s->textBytesLeft, &text);
     if (outcome != TEXT_KEPT) {
         pm_message("warning - %s chunk skipped: %s", type, textOutcomeReason(outcome));
         return;
     }
     // png_set_text copies the text; it may raise a libpng error, and the
-    // release frees what is pending then.
-    d->pendingText = text.buffer;
-    png_set_text(d->png, d->info, &text.entry, 1);
-    free(d->pendingText);
-    d->pendingText = nullptr;
-    d->textBytesLeft -= text.length;
+    // image's release frees what is pending then.
+    s->pendingText = text.buffer;
+    png_set_text(s->png, s->info, &text.entry, 1);
+    free(s->pendingText);
+    s->pendingText = nullptr;
+    s->textBytesLeft -= text.length;
 }
 
 // libpng hands every chunk it treats as unknown to this callback, which
 // keeps the text chunks. Each is handled (1): libpng keeps nothing itself.
 int collectTextChunk(png_structp png, png_unknown_chunkp chunk) {
-    DecodedPng* d = static_cast<DecodedPng*>(png_get_user_chunk_ptr(png));
+    PngReadSession* s = static_cast<PngReadSession*>(png_get_user_chunk_ptr(png));
     const char* type = reinterpret_cast<const char*>(chunk->name);
-    if (isTextChunk(type) && crcMatches(*d, *chunk)) keepTextChunk(d, type, *chunk);
+    if (isTextChunk(type) && crcMatches(*s, *chunk)) keepTextChunk(s, type, *chunk);
     return 1;
 }
 
@@ -133,13 +125,13 @@ int collectTextChunk(png_structp png, png_unknown_chunkp chunk) {
 // over the allocation limit. Without -text they are skipped unread; with it
 // they come to collectTextChunk (a chunk over the limit is skipped, with
 // libpng's warning).
-void chooseTextHandling(DecodedPng* d, bool wanted) {
+void chooseTextHandling(PngReadSession* s, bool wanted) {
     static const png_byte TEXT_CHUNK_NAMES[] = "tEXt\0zTXt\0iTXt";
-    png_set_keep_unknown_chunks(d->png, PNG_HANDLE_CHUNK_NEVER, TEXT_CHUNK_NAMES, 3);
+    png_set_keep_unknown_chunks(s->png, PNG_HANDLE_CHUNK_NEVER, TEXT_CHUNK_NAMES, 3);
     if (!wanted) return;
-    d->textBytesLeft = MAX_TEXT_BYTES;
-    d->textChunksLeft = MAX_TEXT_CHUNKS;
-    png_set_read_user_chunk_fn(d->png, d, collectTextChunk);
+    s->textBytesLeft = MAX_TEXT_BYTES;
+    s->textChunksLeft = MAX_TEXT_CHUNKS;
+    png_set_read_user_chunk_fn(s->png, s, collectTextChunk);
 }
 
 void readHeaderFacts(png_structp png, png_infop info, HeaderFacts* f) {
@@ -226,109 +218,109 @@ void printPlanNotes(const DecodePlan& plan, bool verbose) {
 // the first pass that touches it comes, so a file that claims a large image
 // but ends early has cost only the rows its data reached. The buffers start
 // zeroed: a later pass merges its pixels into bytes an earlier one wrote.
-void readImageRows(DecodedPng* d, size_t allocBytes) {
-    int passes = png_set_interlace_handling(d->png);
-    png_read_update_info(d->png, d->info);
-    size_t libpngRowBytes = png_get_rowbytes(d->png, d->info);
-    if (libpngRowBytes > allocBytes) allocBytes = libpngRowBytes;
-    uint32_t width = d->facts.width;
+void readImageRows(PngReadSession* s, const HeaderFacts& f, StoredRows* rows) {
+    int passes = png_set_interlace_handling(s->png);
+    png_read_update_info(s->png, s->info);
+    size_t allocBytes = std::max(rows->bytes, size_t(png_get_rowbytes(s->png, s->info)));
     for (int pass = 0; pass < passes; ++pass) {
         bool interlaced = passes > 1;
-        bool passHasColumns = !interlaced || PNG_PASS_COLS(width, pass) > 0;
-        for (uint32_t y = 0; y < d->facts.height; ++y) {
+        bool passHasColumns = !interlaced || PNG_PASS_COLS(f.width, pass) > 0;
+        for (uint32_t y = 0; y < f.height; ++y) {
             bool touched = passHasColumns && (!interlaced || PNG_ROW_IN_INTERLACE_PASS(y, pass));
-            if (touched && !d->rows[y]) {
-                d->rows[y] = static_cast<uint8_t*>(calloc(allocBytes ? allocBytes : 1, 1));
-                if (!d->rows[y]) failAllocation(d);
+            if (touched && !rows->rows[y]) {
+                rows->rows[y] = static_cast<uint8_t*>(calloc(allocBytes ? allocBytes : 1, 1));
+                if (!rows->rows[y]) failAllocation();
             }
-            png_read_row(d->png, d->rows[y], nullptr);
+            png_read_row(s->png, rows->rows[y], nullptr);
         }
     }
-    png_read_end(d->png, d->info);
+    png_read_end(s->png, s->info);
 }
 
-void decideConversion(DecodedPng* d, const DecoderSettings& settings) {
-    if (displayGammaRefused(d->facts, settings)) {
-        char message[NOTE_SIZE];
-        snprintf(message, sizeof message,
-                 "-gamma 0 applies only to a PNG without gAMA; this one has an image gamma of %.5g",
-                 double(d->facts.imageGamma));
-        abandonDecodedPng(d, message);
-    }
-    d->plan = planConversion(d->facts, settings);
-    printPlanNotes(d->plan, settings.verbose);
+// The table of row pointers, all null until the rows are read.
+void allocateRowTable(const HeaderFacts& f, StoredRows* rows) {
+    size_t rowBytes = 0;
+    if (f.height > MAX_HEIGHT || !storedRowBytes(f, &rowBytes)) failAllocation();
+    rows->bytes = rowBytes;
+    rows->rows = static_cast<uint8_t**>(calloc(f.height ? f.height : 1, sizeof(uint8_t*)));
+    if (!rows->rows) failAllocation();
+    rows->count = f.height;
+}
+
+void releaseRows(StoredRows* rows) {
+    if (!rows->rows) return;
+    for (uint32_t y = 0; y < rows->count; ++y) free(rows->rows[y]);
+    free(rows->rows);
+    *rows = StoredRows();
+}
+
+void decideConversion(PngImage* image, const DecoderSettings& settings) {
+    const HeaderFacts& f = image->facts;
+    if (displayGammaRefused(f, settings))
+        pm_error("-gamma 0 applies only to a PNG without gAMA; this one has an image gamma of %.5g",
+                 double(f.imageGamma));
+    image->plan = planConversion(f, settings);
+    printPlanNotes(image->plan, settings.verbose);
     if (settings.backgroundColor) {
-        Pixel p = ppm_parsecolor(settings.backgroundColor, d->plan.maxval);
-        overrideBackground(&d->plan, d->facts.colorType, p.r, p.g, p.b);
+        Pixel p = ppm_parsecolor(settings.backgroundColor, image->plan.maxval);
+        overrideBackground(&image->plan, f.colorType, p.r, p.g, p.b);
+    }
+}
+
+void readHeader(PngImage* image, const DecoderSettings& settings) {
+    PngReadSession* s = &image->session;
+    png_set_read_fn(s->png, s, readInput);
+    png_set_sig_bytes(s->png, SIGNATURE_CHECKED);
+    chooseTextHandling(s, settings.textFile != nullptr);
+    png_read_info(s->png, s->info);
+    readHeaderFacts(s->png, s->info, &image->facts);
+    if (settings.verbose) {
+        char description[2][NOTE_SIZE];
+        describeHeader(image->facts, description);
+        pm_message("%s", description[0]);
+        pm_message("%s", description[1]);
     }
 }
 
 }  // namespace
 
-void decodePng(FILE* input, const DecoderSettings& settings, DecodedPng* d) {
-    d->input = input;
-    checkSignature(d);
-    createStructures(d);
+void readPngImage(FILE* input, const DecoderSettings& settings, PngImage* image) {
+    PngReadSession* s = &image->session;
+    s->input = input;
+    checkSignature(input);
+    createStructures(s);
 
-    activeDecode = d;
-    d->recovery.armed = true;
-    if (setjmp(d->recovery.point)) abandonDecodedPng(activeDecode, "setjmp returns error condition");
+    // From here every libpng error comes back to this point, across frames
+    // that hold plain data only; what the image holds is released by its
+    // owner as the fatal line unwinds (or left to the exit).
+    s->recovery.armed = true;
+    if (setjmp(s->recovery.point)) pm_error("setjmp returns error condition");
 
-    png_set_read_fn(d->png, d, readInput);
-    png_set_sig_bytes(d->png, SIGNATURE_CHECKED);
-    chooseTextHandling(d, settings.textFile != nullptr);
-    png_read_info(d->png, d->info);
-    readHeaderFacts(d->png, d->info, &d->facts);
-
-    if (settings.verbose) {
-        char description[2][NOTE_SIZE];
-        describeHeader(d->facts, description);
-        pm_message("%s", description[0]);
-        pm_message("%s", description[1]);
-    }
-
-    size_t rowBytes = 0;
-    if (d->facts.height > MAX_HEIGHT || !storedRowBytes(d->facts, &rowBytes)) failAllocation(d);
-    d->rowBytes = rowBytes;
-    d->rows = static_cast<uint8_t**>(calloc(d->facts.height ? d->facts.height : 1, sizeof(uint8_t*)));
-    if (!d->rows) failAllocation(d);
-
-    decideConversion(d, settings);
-    readImageRows(d, rowBytes);
-    d->recovery.armed = false;
-    activeDecode = nullptr;
+    readHeader(image, settings);
+    allocateRowTable(image->facts, &image->rows);
+    decideConversion(image, settings);
+    readImageRows(s, image->facts, &image->rows);
+    s->recovery.armed = false;
 }
 
-const png_time* modificationTime(const DecodedPng& d) {
+PngImage::~PngImage() {
+    session.recovery.armed = false;
+    free(session.pendingText);
+    releaseRows(&rows);
+    if (session.png) png_destroy_read_struct(&session.png, session.info ? &session.info : nullptr, nullptr);
+}
+
+const png_time* modificationTime(const PngImage& image) {
     png_timep time = nullptr;
-    if (!png_get_tIME(d.png, d.info, &time)) return nullptr;
+    if (!png_get_tIME(image.session.png, image.session.info, &time)) return nullptr;
     return time;
 }
 
-int textChunks(const DecodedPng& d, png_text** texts) {
+int textChunks(const PngImage& image, png_text** texts) {
     int count = 0;
     *texts = nullptr;
-    png_get_text(d.png, d.info, texts, &count);
+    png_get_text(image.session.png, image.session.info, texts, &count);
     return *texts ? count : 0;
 }
 
-void releaseDecodedPng(DecodedPng* d) {
-    d->recovery.armed = false;
-    free(d->pendingText);
-    d->pendingText = nullptr;
-    if (d->rows) {
-        for (uint32_t y = 0; y < d->facts.height; ++y) free(d->rows[y]);
-        free(d->rows);
-        d->rows = nullptr;
-    }
-    if (d->png) png_destroy_read_struct(&d->png, d->info ? &d->info : nullptr, nullptr);
-    d->png = nullptr;
-    d->info = nullptr;
-}
-
-void abandonDecodedPng(DecodedPng* d, const char* message) {
-    releaseDecodedPng(d);
-    if (d->input) pm_closer(d->input);
-    d->input = nullptr;
-    pm_error("%s", message);
-}
+}  // namespace rasterunpack

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+namespace rasterunpack {
+
 namespace {
 const char* const MONTH_NAMES[13] = {"",     "January", "February",  "March",   "April",    "May",     "June",
                                      "July", "August",  "September", "October", "November", "December"};
@@ -46,3 +48,5 @@ void dumpTextChunks(const png_text* texts, int count, FILE* out) {
         putc('\n', out);
     }
 }
+
+}  // namespace rasterunpack

@@ -7,6 +7,8 @@
 
 #include <cstdio>
 
+namespace rasterunpack {
+
 // The month's English name for 1..12; empty for any other number.
 const char* monthName(int month);
 
@@ -17,5 +19,7 @@ void reportModTime(const png_time& time);
 // keyword holds a space), a space, and the text with 16 spaces after every
 // line feed, so that each inner line reads back as a continuation line.
 void dumpTextChunks(const png_text* texts, int count, FILE* out);
+
+}  // namespace rasterunpack
 
 #endif

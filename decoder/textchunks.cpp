@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace rasterunpack {
+
 namespace {
 
 const size_t MAX_KEYWORD = 79;
@@ -200,3 +202,5 @@ const char* textOutcomeReason(TextChunkOutcome outcome) {
     }
     return "";
 }
+
+}  // namespace rasterunpack

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace rasterunpack {
+
 // The most text the dump takes from one PNG, all chunks together, and the
 // most chunks: a few hundred kilobytes of zTXt can inflate to gigabytes.
 const size_t MAX_TEXT_BYTES = size_t(64) << 20;
@@ -44,5 +46,7 @@ TextChunkOutcome decodeTextChunk(const char* type, const uint8_t* data, size_t s
 
 // Why a chunk was not kept, for the warning.
 const char* textOutcomeReason(TextChunkOutcome outcome);
+
+}  // namespace rasterunpack
 
 #endif

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+namespace rasterpack {
+
 struct ColorAlphaNode {
     uint32_t red, green, blue;
     uint32_t alpha;  // mask units
@@ -135,3 +137,5 @@ void freeColorAlphaHash(ColorAlphaHash* table) {
     }
     free(table);
 }
+
+}  // namespace rasterpack

@@ -3,8 +3,10 @@
 #ifndef RASTERPACK_ALPHAPALETTE_H
 #define RASTERPACK_ALPHAPALETTE_H
 
-#include "palette.h"
+#include "paletteplacement.h"
 #include "raster.h"
+
+namespace rasterpack {
 
 const int COLOR_ALPHA_HASH_SIZE = 20023;
 
@@ -16,10 +18,14 @@ bool buildAlphaPalette(const RasterSource* raster, const AlphaMask* mask, const 
 
 unsigned colorAlphaHashValue(const Pixel& color);
 
+struct ColorAlphaHash;
+
 // The table over entries 0..paletteSize-1; free with freeColorAlphaHash.
 ColorAlphaHash* buildColorAlphaHash(const Colormap* colormap);
 // The index of the entry with this colour and alpha, or -1.
 int lookupColorAlpha(const ColorAlphaHash* table, Sample red, Sample green, Sample blue, Sample alpha);
 void freeColorAlphaHash(ColorAlphaHash* table);
+
+}  // namespace rasterpack
 
 #endif

@@ -1,5 +1,7 @@
 #include "analyses.h"
 
+namespace rasterpack {
+
 namespace {
 
 // One pass over the raster that stops at the first pixel the test refuses.
@@ -89,3 +91,5 @@ MaskColorResult findMaskTransparentColor(const RasterSource* raster, const Alpha
     });
     return result;
 }
+
+}  // namespace rasterpack

@@ -7,6 +7,8 @@
 
 #include "raster.h"
 
+namespace rasterpack {
+
 struct MaskColorResult {
     bool maskIsOneColor = false;
     Pixel maskColor = {0, 0, 0};  // in image units; grey in all three samples
@@ -29,5 +31,7 @@ void readEveryRow(const RasterSource* raster);
 // Whether every pixel is either fully transparent with one colour or fully
 // opaque with another, so the mask can become a single transparent colour.
 MaskColorResult findMaskTransparentColor(const RasterSource* raster, const AlphaMask* mask);
+
+}  // namespace rasterpack
 
 #endif

@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+namespace rasterpack {
+
 namespace {
 
 // deflate reaches back at most this far: a band needs no more of the data before it.
@@ -352,3 +354,5 @@ void destroyBandWriter(BandWriter* w) {
     for (std::thread& t : w->workers) t.join();
     delete w;
 }
+
+}  // namespace rasterpack

@@ -12,6 +12,8 @@
 
 #include <cstdint>
 
+namespace rasterpack {
+
 struct BandSettings {
     int threads = 2;                // workers, 1 or more
     unsigned filterTypes = 1;       // the types rows choose from (rowfilter.h): one, or adaptively
@@ -32,5 +34,7 @@ bool finishBandWriter(BandWriter* writer);
 const char* bandWriterError(const BandWriter* writer);
 // Stops the workers and frees everything; null is fine.
 void destroyBandWriter(BandWriter* writer);
+
+}  // namespace rasterpack
 
 #endif

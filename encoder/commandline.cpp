@@ -1,15 +1,15 @@
 #include "commandline.h"
 
-#include <optionvalues.h>
+#include <optionscan.h>
 #include <orrim.h>
-#include <png.h>
-#include <zlib.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+namespace rasterpack {
 
 const char* const USAGE_SYNOPSIS =
     "[-verbose] [-downscale] [-interlace] [-force] [-alpha file] ...\n"
@@ -23,7 +23,9 @@ namespace {
 
 const int MAX_THREADS = 256;
 
-const char* const RASTERPACK_VERSION = "2.37.6 (21 July 2001) +orrim";
+// An unknown option only shows the version report; the scan goes on.
+const ProgramCommandLine RASTERPACK_COMMAND_LINE = {"rasterpack", "2.37.6 (21 July 2001) +orrim", USAGE_SYNOPSIS,
+                                                    VERSION_WITH_LIBRARIES, false};
 
 // As readFloat for an int. A number beyond int is clamped to INT_MIN or
 // INT_MAX, so that it fails a range test instead of wrapping into it; the
@@ -138,21 +140,8 @@ bool scanOneOption(int argc, char** argv, int* index, EncoderSettings* s) {
 
 }  // namespace
 
-void reportVersion() {
-    fprintf(stderr, "rasterpack version %s.\n", RASTERPACK_VERSION);
-    fprintf(stderr, "   Compiled with libpng %s.\n", PNG_LIBPNG_VER_STRING);
-    fprintf(stderr, "   Compiled with zlib %s; using zlib %s.\n", ZLIB_VERSION, zlibVersion());
-    fprintf(stderr, "   Compiled with %d-bit orrim support (PPM_OVERALLMAXVAL = %d).\n",
-            pm_maxvaltobits(PPM_OVERALLMAXVAL), static_cast<int>(PPM_OVERALLMAXVAL));
-    fprintf(stderr, "\n");
+int scanOptions(int argc, char** argv, EncoderSettings* settings) {
+    return scanOptionWords(RASTERPACK_COMMAND_LINE, argc, argv, settings, scanOneOption);
 }
 
-int scanOptions(int argc, char** argv, EncoderSettings* settings) {
-    int index = 1;
-    // A lone "-" names standard input and ends the options like any file name.
-    while (index < argc && argv[index][0] == '-' && argv[index][1] != '\0') {
-        if (!scanOneOption(argc, argv, &index, settings)) reportVersion();
-        ++index;
-    }
-    return index;
-}
+}  // namespace rasterpack

@@ -2,6 +2,8 @@
 #ifndef RASTERPACK_COMMANDLINE_H
 #define RASTERPACK_COMMANDLINE_H
 
+namespace rasterpack {
+
 // Filled once by the option scan and only read afterwards: it stays what the
 // user asked. What the conversion decides (a mask reduced to one transparent
 // colour, say) lives in its own records.
@@ -40,10 +42,10 @@ extern const char* const USAGE_SYNOPSIS;
 
 // Scans the options from argv[1] on into settings and returns the index of
 // the first argument that is not an option. Missing values and out-of-range
-// filter or compression values end the run with the usage message.
+// filter or compression values end the run with the usage message; an
+// unknown option shows the version report.
 int scanOptions(int argc, char** argv, EncoderSettings* settings);
 
-// The version report on standard error, written for an unknown option.
-void reportVersion();
+}  // namespace rasterpack
 
 #endif

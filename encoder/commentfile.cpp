@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace rasterpack {
+
 namespace {
 
 const int COMMENT_ARRAY_START = 256;
@@ -151,7 +153,7 @@ void continueEntry(CommentEntry* entry, const char* line, size_t length, int lin
 
 void readCommentFile(FILE* comment, bool ztxt, bool verbose, CommentList* list) {
     // The list holds every entry as soon as it is started: a run ended
-    // part-way leaves them for freeCommentList.
+    // part-way leaves them for its destructor.
     int room = COMMENT_ARRAY_START;
     list->entries = static_cast<CommentEntry*>(malloc(size_t(room) * sizeof(CommentEntry)));
     list->count = 0;
@@ -176,12 +178,12 @@ void readCommentFile(FILE* comment, bool ztxt, bool verbose, CommentList* list) 
     if (verbose) pm_message("%d comments placed in text chunk", list->count);
 }
 
-void freeCommentList(CommentList* list) {
-    for (int i = 0; i < list->count; ++i) {
-        free(list->entries[i].key);
-        free(list->entries[i].text);
+CommentList::~CommentList() {
+    for (int i = 0; i < count; ++i) {
+        free(entries[i].key);
+        free(entries[i].text);
     }
-    free(list->entries);
-    list->entries = nullptr;
-    list->count = 0;
+    free(entries);
 }
+
+}  // namespace rasterpack

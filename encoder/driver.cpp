@@ -4,150 +4,123 @@
 #include "commentfile.h"
 #include "form.h"
 #include "modtime.h"
-#include "palette.h"
+#include "palettebuild.h"
+#include "paletteindex.h"
 #include "pngwriter.h"
 #include "raster.h"
 #include "rows.h"
 
 #include <orrim.h>
 
-#include <cstdarg>
 #include <cstdlib>
+#include <memory>
+
+namespace rasterpack {
 
 namespace {
 
-// Everything one conversion holds, at file scope so that the failure path
-// can release it from anywhere.
-struct Conversion {
-    const EncoderSettings* settings = nullptr;
-    FILE* alphaStream = nullptr;
-    FILE* paletteStream = nullptr;
-    FILE* commentStream = nullptr;
+// A block from malloc, given back however the run ends.
+struct FreeMemory {
+    void operator()(void* p) const { free(p); }
+};
+template <typename T>
+using Owned = std::unique_ptr<T, FreeMemory>;
 
-    RasterSource raster;
+// The alpha mask, read whole: its rows are given back however the run ends
+// (pm_error may unwind through a caller's fatal hook instead of exiting).
+struct MaskHolder {
     AlphaMask mask;  // rows stay null without -alpha
-    HistogramCache histogram;
-    ImageFacts facts;
-    PngForm form;
-    PngChunkOptions chunks;
-    CommentList comments;
 
-    PaletteLookup paletteLookup;
-    RowEncoding encoding;
-    Xel* xelRow = nullptr;
-    uint8_t* pngRow = nullptr;
-    uint16_t* sampleTable = nullptr;
-    uint16_t* alphaTable = nullptr;
+    MaskHolder() = default;
+    MaskHolder(const MaskHolder&) = delete;
+    MaskHolder& operator=(const MaskHolder&) = delete;
+    ~MaskHolder() {
+        for (int y = 0; y < mask.rowCount; ++y) free(mask.rows[y]);
+        free(mask.rows);
+    }
 };
 
-Conversion conversion;
+// What every step of one conversion reads.
+struct RunContext {
+    const EncoderSettings* settings;
+    FormRequest request;
+    const ConversionStreams* streams;
+    bool verbose;
+};
 
-void freeAlphaMask(AlphaMask* m) {
-    if (m->rows) {
-        for (int y = 0; y < m->rowCount; ++y) free(m->rows[y]);
-        free(m->rows);
-    }
-    m->rows = nullptr;
-    m->rowCount = 0;
+FormRequest formRequest(const EncoderSettings* s) {
+    FormRequest r;
+    r.alpha = s->alpha;
+    r.force = s->force;
+    r.transparent = s->transparent == 1;
+    r.background = s->background == 1;
+    r.hist = s->hist;
+    r.interlace = s->interlace;
+    r.orderedPalette = s->paletteFile != nullptr;
+    return r;
 }
-
-// Releases everything the conversion holds but libpng's structures.
-void releaseConversion(Conversion* c) {
-    if (c->xelRow) pm_freerow(c->xelRow);
-    c->xelRow = nullptr;
-    free(c->pngRow);
-    c->pngRow = nullptr;
-    free(c->sampleTable);
-    c->sampleTable = nullptr;
-    free(c->alphaTable);
-    c->alphaTable = nullptr;
-    freeAlphaMask(&c->mask);
-    releaseHistogram(&c->histogram);
-    freeIndexLookup(&c->paletteLookup);
-    freeCommentList(&c->comments);
-}
-
-// Ends the run: releases the conversion and libpng's structures, closes the
-// input and reports.
-[[noreturn]] void endConversion(void* context, const char* message) {
-    auto* c = static_cast<Conversion*>(context);
-    releasePngWriter();
-    releaseConversion(c);
-    if (c->raster.input) pm_closer(c->raster.input);
-    c->raster.input = nullptr;
-    pm_error("%s", message);
-}
-
-[[noreturn]] __attribute__((format(printf, 2, 3))) void abandonConversion(Conversion* c, const char* format, ...) {
-    char message[1024];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(message, sizeof message, format, args);
-    va_end(args);
-    endConversion(c, message);
-}
-
-bool verbose(const Conversion* c) { return c->settings->verbose; }
 
 // --- reading the facts ---------------------------------------------------------
 
-void readImageHeader(Conversion* c) {
-    RasterSource* r = &c->raster;
-    pnm_readpnminit(r->input, &r->cols, &r->rows, &r->maxval, &r->format);
-    // Nothing may reach standard output for an input shorter than its header
+RasterSource readImageHeader(FILE* input) {
+    RasterSource r;
+    r.input = input;
+    pnm_readpnminit(r.input, &r.cols, &r.rows, &r.maxval, &r.format);
+    // Nothing may reach the output for an input shorter than its header
     // promises: refuse it now rather than after the signature and IHDR.
-    if (!pnm_rasterpresent(r->input, r->cols, r->rows, r->maxval, r->format))
-        abandonConversion(c, "premature end of file in the raster (the header promises %d x %d pixels)", r->cols,
-                          r->rows);
-    pm_tell2(r->input, &r->rasterPosition, sizeof r->rasterPosition);
+    if (!pnm_rasterpresent(r.input, r.cols, r.rows, r.maxval, r.format))
+        pm_error("premature end of file in the raster (the header promises %d x %d pixels)", r.cols, r.rows);
+    pm_tell2(r.input, &r.rasterPosition, sizeof r.rasterPosition);
     // Nor for one the row reader refuses part way (a stray character, a
     // sample above maxval): the analyses may stop before they reach it.
-    if (rasterReadCanFail(r)) readEveryRow(r);
-    ImageFacts* f = &c->facts;
-    f->cols = r->cols;
-    f->rows = r->rows;
-    f->maxval = r->maxval;
-    f->format = r->format;
-    f->imageKind = pnm_formattype(r->format);
-    c->xelRow = pnm_allocrow(r->cols);
+    if (rasterReadCanFail(&r)) readEveryRow(&r);
+    return r;
+}
+
+ImageFacts headerFacts(const RasterSource* r) {
+    ImageFacts f;
+    f.cols = r->cols;
+    f.rows = r->rows;
+    f.maxval = r->maxval;
+    f.format = r->format;
+    f.imageKind = pnm_formattype(r->format);
+    return f;
+}
+
+void reportImageKind(const ImageFacts* f, bool verbose) {
+    if (!verbose) return;
     // pnm_readpnminit accepts only the three families.
-    if (verbose(c)) {
-        const char* kind = f->imageKind == KIND_PBM ? "PBM" : f->imageKind == KIND_PGM ? "PGM" : "PPM";
-        pm_message("reading a %s file (maxval=%u)", kind, static_cast<unsigned>(r->maxval));
-    }
+    const char* kind = f->imageKind == KIND_PBM ? "PBM" : f->imageKind == KIND_PGM ? "PGM" : "PPM";
+    pm_message("reading a %s file (maxval=%u)", kind, static_cast<unsigned>(f->maxval));
 }
 
 // A colour text parsed at 16 bits (8 for a bit image), in image units.
-Pixel parseImageColor(const Conversion* c, const char* text) {
-    int kind = c->facts.imageKind;
-    Sample scale = (kind == KIND_PGM || kind == KIND_PPM) ? 65535 : 255;
+Pixel parseImageColor(const ImageFacts* f, const char* text) {
+    Sample scale = (f->imageKind == KIND_PGM || f->imageKind == KIND_PPM) ? 65535 : 255;
     Pixel p = ppm_parsecolor(text, scale);
-    Sample maxval = c->raster.maxval;
-    return Pixel{pm_rescalesample(p.r, scale, maxval), pm_rescalesample(p.g, scale, maxval),
-                 pm_rescalesample(p.b, scale, maxval)};
+    return Pixel{pm_rescalesample(p.r, scale, f->maxval), pm_rescalesample(p.g, scale, f->maxval),
+                 pm_rescalesample(p.b, scale, f->maxval)};
 }
 
-void parseTransparentColor(Conversion* c) {
-    if (c->settings->transparent != 1) return;
-    const char* text = c->settings->transparentColor;
+void parseTransparentColor(const RunContext* run, ImageFacts* f) {
+    if (!run->request.transparent) return;
+    const char* text = run->settings->transparentColor;
     if (text[0] == '=') {
-        c->facts.exactTransparent = true;
+        f->exactTransparent = true;
         ++text;
     }
-    c->facts.transparentColor = parseImageColor(c, text);
+    f->transparentColor = parseImageColor(f, text);
 }
 
 // The mask's header is checked against the image before any row is read;
 // rows are then allocated as they arrive, so a short mask costs only what
 // it holds.
-void readMaskRows(Conversion* c) {
-    AlphaMask* m = &c->mask;
+void readMaskRows(FILE* stream, const RasterSource* raster, Xel* row, AlphaMask* m) {
     int cols = 0, rows = 0, format = 0;
     Sample maxval = 0;
-    pnm_readpnminit(c->alphaStream, &cols, &rows, &maxval, &format);
+    pnm_readpnminit(stream, &cols, &rows, &maxval, &format);
     if (pnm_formattype(format) == PPM_FORMAT) pm_error("the input is a PPM image; a PBM or PGM image is needed");
-    if (cols != c->raster.cols || rows != c->raster.rows)
-        abandonConversion(c, "dimensions for image and alpha mask do not agree");
+    if (cols != raster->cols || rows != raster->rows) pm_error("dimensions for image and alpha mask do not agree");
     m->cols = cols;
     m->maxval = maxval;
     int room = 0;
@@ -155,204 +128,215 @@ void readMaskRows(Conversion* c) {
         if (y == room) {
             room = room == 0 ? (rows < 1024 ? rows : 1024) : (rows - room < room ? rows : room * 2);
             auto* grown = static_cast<Sample**>(realloc(m->rows, size_t(room) * sizeof(Sample*)));
-            if (!grown) abandonConversion(c, "out of memory reading the alpha mask");
+            if (!grown) pm_error("out of memory reading the alpha mask");
             m->rows = grown;
         }
         m->rows[y] = static_cast<Sample*>(malloc(size_t(cols > 0 ? cols : 1) * sizeof(Sample)));
-        if (!m->rows[y]) abandonConversion(c, "out of memory reading the alpha mask");
+        if (!m->rows[y]) pm_error("out of memory reading the alpha mask");
         m->rowCount = y + 1;
-        pnm_readpnmrow(c->alphaStream, c->xelRow, cols, maxval, format);
-        for (int x = 0; x < cols; ++x) m->rows[y][x] = c->xelRow[x].b;
+        pnm_readpnmrow(stream, row, cols, maxval, format);
+        for (int x = 0; x < cols; ++x) m->rows[y][x] = row[x].b;
     }
 }
 
-void readAlphaMask(Conversion* c) {
-    const EncoderSettings* s = c->settings;
-    if (!s->alpha) return;
-    if (verbose(c)) pm_message("reading alpha-channel image...");
-    readMaskRows(c);
-    c->facts.maskMaxval = c->mask.maxval;
-    MaskColorResult result = findMaskTransparentColor(&c->raster, &c->mask);
-    c->facts.maskIsOneColor = result.maskIsOneColor;
-    c->facts.maskColor = result.maskColor;
-    if (result.maskIsOneColor && !s->force && verbose(c)) pm_message("converting alpha mask to transparency index");
+void readAlphaMask(const RunContext* run, const RasterSource* raster, Xel* row, AlphaMask* mask, ImageFacts* f) {
+    if (!run->request.alpha) return;
+    if (run->verbose) pm_message("reading alpha-channel image...");
+    readMaskRows(run->streams->alpha, raster, row, mask);
+    f->maskMaxval = mask->maxval;
+    MaskColorResult result = findMaskTransparentColor(raster, mask);
+    f->maskIsOneColor = result.maskIsOneColor;
+    f->maskColor = result.maskColor;
+    if (maskReduced(f, &run->request) && run->verbose) pm_message("converting alpha mask to transparency index");
 }
 
-void parseBackgroundColor(Conversion* c) {
-    if (c->settings->background == 1) c->facts.backgroundColor = parseImageColor(c, c->settings->backgroundColor);
+void parseBackgroundColor(const RunContext* run, ImageFacts* f) {
+    if (run->request.background) f->backgroundColor = parseImageColor(f, run->settings->backgroundColor);
 }
 
-void scanForColor(Conversion* c) {
-    if (c->facts.imageKind == KIND_PPM && !c->settings->force && allPixelsGrey(&c->raster))
-        c->facts.imageKind = KIND_PGM;
+void scanForColor(const RunContext* run, const RasterSource* raster, ImageFacts* f) {
+    if (greyScanWanted(f, &run->request)) f->allGrey = allPixelsGrey(raster);
 }
 
-void checkMaxval(Conversion* c) {
-    if (c->raster.maxval > PPM_OVERALLMAXVAL && !c->settings->downscale)
-        abandonConversion(c, "can only handle files up to 16-bit (use -downscale to override");
+void checkMaxval(const RunContext* run, const RasterSource* raster) {
+    if (raster->maxval > PPM_OVERALLMAXVAL && !run->settings->downscale)
+        pm_error("can only handle files up to 16-bit (use -downscale to override");
 }
 
-void findSignificantBits(Conversion* c) {
-    const EncoderSettings* s = c->settings;
-    int family = pnm_formattype(c->raster.format);
-    int fromMaxval = pm_maxvaltobits(c->raster.maxval);
+void findSignificantBits(const RunContext* run, const RasterSource* raster, ImageFacts* f) {
+    int fromMaxval = pm_maxvaltobits(raster->maxval);
     int bits = fromMaxval;
-    if (family == PPM_FORMAT && !s->force)
-        bits = findColorSigBits(&c->raster);
-    else if (family == PGM_FORMAT && !s->alpha && !s->force)
-        bits = findGraySigBits(&c->raster);
-    c->facts.significantBits = bits;
-    if (verbose(c) && bits != fromMaxval)
+    switch (significantBitsScan(f, &run->request)) {
+    case SBIT_SCAN_COLOR: bits = findColorSigBits(raster); break;
+    case SBIT_SCAN_GREY: bits = findGraySigBits(raster); break;
+    case SBIT_SCAN_NONE: break;
+    }
+    f->significantBits = bits;
+    if (run->verbose && bits != fromMaxval)
         pm_message("Using only %d rightmost bits of input samples.  The rest are just copies of those.", bits);
 }
 
-void tryColormap(Conversion* c) {
-    if (!paletteTried(&c->facts, c->settings)) return;
+void tryColormap(const RunContext* run, const RasterSource* raster, const AlphaMask* mask,
+                 HistogramCache* histogram, ImageFacts* f) {
+    if (!paletteTried(f, &run->request)) return;
     PaletteRequest request;
-    request.raster = &c->raster;
-    request.imageKind = c->facts.imageKind;
-    request.mask = maskInForce(&c->facts, c->settings) ? &c->mask : nullptr;
-    request.paletteFile = c->paletteStream;
-    request.verbose = verbose(c);
-    attemptColormap(&request, &c->histogram, &c->facts.palette);
-    c->facts.histogram = &c->histogram;
+    request.raster = raster;
+    request.mask = maskInForce(f, &run->request) ? mask : nullptr;
+    request.paletteFile = run->streams->palette;
+    request.verbose = run->verbose;
+    countPaletteColors(&request, histogram, &f->palette);
+    if (paletteWorthBuilding(f, &run->request)) buildPalette(&request, histogram, &f->palette);
+}
+
+// The passes over the input in their order, the decision and its report.
+// The histogram lives only until the decision has taken the hIST counts.
+PngForm decideForm(const RunContext* run, const RasterSource* raster, Xel* row, AlphaMask* mask, ImageFacts* f) {
+    parseTransparentColor(run, f);
+    readAlphaMask(run, raster, row, mask, f);
+    parseBackgroundColor(run, f);
+    scanForColor(run, raster, f);
+    checkMaxval(run, raster);
+    findSignificantBits(run, raster, f);
+    HistogramCache histogram;
+    tryColormap(run, raster, mask, &histogram, f);
+    f->histogram = &histogram;
+    PngForm form = decidePngForm(f, &run->request);
+    f->histogram = nullptr;
+    reportPngForm(&form, run->verbose);
+    return form;
 }
 
 // --- chunk options -------------------------------------------------------------
 
-void setOptionChunks(Conversion* c) {
-    const EncoderSettings* s = c->settings;
-    PngChunkOptions* o = &c->chunks;
+void setPhysChunk(const EncoderSettings* s, PngChunkOptions* o) {
+    if (s->phys[2] == -1) return;
+    // PNG sizes stop at 2^31 - 1; a negative count would wrap to a huge one.
+    if (s->phys[0] < 0 || s->phys[1] < 0)
+        pm_error("-phys: pixels per unit must not be negative (%d, %d)", s->phys[0], s->phys[1]);
+    o->hasPhys = true;
+    o->physX = uint32_t(s->phys[0]);
+    o->physY = uint32_t(s->phys[1]);
+    o->physUnit = s->phys[2] & 0xff;
+}
+
+void setTimeChunk(const EncoderSettings* s, PngChunkOptions* o) {
+    if (!s->time) return;
+    switch (parseModificationTime(s->timeDate, s->timeOfDay, &o->time)) {
+    case TIME_UNPARSABLE:
+        pm_error("-time '%s' '%s' is not a date and time of the form [yy]yy-mm-dd hh:mm:ss",
+                 pm_escapetext(s->timeDate).c_str(), pm_escapetext(s->timeOfDay).c_str());
+    case TIME_OUT_OF_RANGE:
+        pm_error("-time '%s' '%s' is out of range for a PNG modification time", pm_escapetext(s->timeDate).c_str(),
+                 pm_escapetext(s->timeOfDay).c_str());
+    case TIME_OK: break;
+    }
+    o->hasTime = true;
+}
+
+// The chunks the options ask for; the text entries are read into comments,
+// which must outlive the write.
+PngChunkOptions chunkOptions(const RunContext* run, CommentList* comments) {
+    const EncoderSettings* s = run->settings;
+    PngChunkOptions o;
     if (s->gamma != -1.0f) {
-        o->hasGamma = true;
-        o->gamma = s->gamma;
+        o.hasGamma = true;
+        o.gamma = s->gamma;
     }
     if (s->chroma[0] != -1.0f) {
-        o->hasChroma = true;
-        for (int i = 0; i < 8; ++i) o->chroma[i] = s->chroma[i];
+        o.hasChroma = true;
+        for (int i = 0; i < 8; ++i) o.chroma[i] = s->chroma[i];
     }
-    if (s->phys[2] != -1) {
-        // PNG sizes stop at 2^31 - 1; a negative count would wrap to a huge one.
-        if (s->phys[0] < 0 || s->phys[1] < 0)
-            abandonConversion(c, "-phys: pixels per unit must not be negative (%d, %d)", s->phys[0], s->phys[1]);
-        o->hasPhys = true;
-        o->physX = uint32_t(s->phys[0]);
-        o->physY = uint32_t(s->phys[1]);
-        o->physUnit = s->phys[2] & 0xff;
-    }
+    setPhysChunk(s, &o);
     if (s->text || s->ztxt) {
-        readCommentFile(c->commentStream, s->ztxt, s->verbose, &c->comments);
-        o->comments = &c->comments;
+        readCommentFile(run->streams->comments, s->ztxt, s->verbose, comments);
+        o.comments = comments;
     }
-    if (s->time) {
-        switch (parseModificationTime(s->timeDate, s->timeOfDay, &o->time)) {
-        case TIME_UNPARSABLE:
-            abandonConversion(c, "-time '%s' '%s' is not a date and time of the form [yy]yy-mm-dd hh:mm:ss",
-                              pm_escapetext(s->timeDate).c_str(), pm_escapetext(s->timeOfDay).c_str());
-        case TIME_OUT_OF_RANGE:
-            abandonConversion(c, "-time '%s' '%s' is out of range for a PNG modification time",
-                              pm_escapetext(s->timeDate).c_str(), pm_escapetext(s->timeOfDay).c_str());
-        case TIME_OK: break;
-        }
-        o->hasTime = true;
-    }
-    o->filter = s->filter;
-    o->compression = s->compression;
-    o->threads = s->threads;
-    o->optimize = s->optimize;
-    o->exhaustive = s->exhaustive;
-    o->verbose = s->verbose;
+    setTimeChunk(s, &o);
+    o.filter = s->filter;
+    o.compression = s->compression;
+    o.threads = s->threads;
+    o.optimize = s->optimize;
+    o.exhaustive = s->exhaustive;
+    o.verbose = s->verbose;
+    return o;
 }
 
 // --- rows ----------------------------------------------------------------------
 
-void startPass(void* context) { rewindRaster(&static_cast<Conversion*>(context)->raster); }
+// Everything that turns input rows into PNG rows, given back however the
+// run ends.
+struct RowSource {
+    const RasterSource* raster = nullptr;
+    Xel* xelRow = nullptr;  // the conversion's
+    Owned<uint8_t> pngRow;
+    Owned<uint16_t> sampleTable, alphaTable;
+    PaletteLookup paletteLookup;
+    RowEncoding encoding;
+};
+
+void startPass(void* context) { rewindRaster(static_cast<RowSource*>(context)->raster); }
 
 const uint8_t* produceRow(void* context, int y, bool encode) {
-    auto* c = static_cast<Conversion*>(context);
-    const RasterSource* r = &c->raster;
-    pnm_readpnmrow(r->input, c->xelRow, r->cols, r->maxval, r->format);
-    if (encode) encodePngRow(&c->encoding, c->xelRow, r->cols, y, c->pngRow);
-    return c->pngRow;
+    auto* s = static_cast<RowSource*>(context);
+    const RasterSource* r = s->raster;
+    pnm_readpnmrow(r->input, s->xelRow, r->cols, r->maxval, r->format);
+    if (encode) encodePngRow(&s->encoding, s->xelRow, r->cols, y, s->pngRow.get());
+    return s->pngRow.get();
 }
 
-void prepareRows(Conversion* c) {
-    const PngForm* form = &c->form;
-    bool failed = false;
-    c->pngRow = static_cast<uint8_t*>(malloc(pngRowBufferSize(c->raster.cols)));
-    if (!c->pngRow) abandonConversion(c, "out of memory allocating PNG row buffer");
-    RowEncoding* e = &c->encoding;
+void prepareRows(const RasterSource* raster, Xel* row, const PngForm* form, const AlphaMask* mask, RowSource* s) {
+    s->raster = raster;
+    s->xelRow = row;
+    s->pngRow.reset(static_cast<uint8_t*>(malloc(pngRowBufferSize(raster->cols))));
+    if (!s->pngRow) pm_error("out of memory allocating PNG row buffer");
+    RowEncoding* e = &s->encoding;
     e->colorType = form->colorType;
     e->depth = form->depth;
-    e->maxval = c->raster.maxval;
+    e->maxval = raster->maxval;
     e->pngMaxval = form->pngMaxval;
-    e->mask = form->maskInForce ? &c->mask : nullptr;
+    e->mask = form->maskInForce ? mask : nullptr;
     if (form->colormapped) {
-        buildIndexLookup(&form->colormap, form->maskInForce, &c->paletteLookup);
-        e->palette = &c->paletteLookup;
+        buildIndexLookup(&form->colormap, form->maskInForce, &s->paletteLookup);
+        e->palette = &s->paletteLookup;
         return;
     }
-    c->sampleTable = makeSampleTable(c->raster.maxval, form->pngMaxval, &failed);
-    if (failed) abandonConversion(c, "out of memory allocating the sample rescaling table");
+    bool failed = false;
+    s->sampleTable.reset(makeSampleTable(raster->maxval, form->pngMaxval, &failed));
+    if (failed) pm_error("out of memory allocating the sample rescaling table");
     if (form->maskInForce) {
-        c->alphaTable = makeSampleTable(c->mask.maxval, form->pngMaxval, &failed);
-        if (failed) abandonConversion(c, "out of memory allocating the alpha rescaling table");
+        s->alphaTable.reset(makeSampleTable(mask->maxval, form->pngMaxval, &failed));
+        if (failed) pm_error("out of memory allocating the alpha rescaling table");
     }
-    e->sampleTable = c->sampleTable;
-    e->alphaTable = c->alphaTable;
+    e->sampleTable = s->sampleTable.get();
+    e->alphaTable = s->alphaTable.get();
 }
 
-// Everything before the first byte of output: the passes, the decision, the
-// chunk values and the row set-up.
-void prepareConversion(PngWriteJob* job) {
-    auto* c = static_cast<Conversion*>(job->context);
-    readImageHeader(c);
-    parseTransparentColor(c);
-    readAlphaMask(c);
-    parseBackgroundColor(c);
-    scanForColor(c);
-    checkMaxval(c);
-    findSignificantBits(c);
-    tryColormap(c);
-    c->form = decidePngForm(&c->facts, c->settings);
-    reportPngForm(&c->form, &c->facts, verbose(c));
-    releaseHistogram(&c->histogram);
-    c->facts.histogram = nullptr;
-    setOptionChunks(c);
-    prepareRows(c);
-    job->form = &c->form;
-    job->chunks = &c->chunks;
-    job->rows.context = c;
-    job->rows.startPass = startPass;
-    job->rows.produceRow = produceRow;
+RowProducer rowProducer(RowSource* s) {
+    RowProducer p;
+    p.context = s;
+    p.startPass = startPass;
+    p.produceRow = produceRow;
+    return p;
 }
 
 }  // namespace
 
-int convertPnm(const EncoderSettings* settings, FILE* input, FILE* alphaStream, FILE* paletteStream,
-               FILE* commentStream) {
-    Conversion* c = &conversion;
-    *c = Conversion();
-    c->settings = settings;
-    c->raster.input = input;
-    c->alphaStream = alphaStream;
-    c->paletteStream = paletteStream;
-    c->commentStream = commentStream;
+int convertPnm(const EncoderSettings* settings, const ConversionStreams* streams) {
+    const RunContext run{settings, formRequest(settings), streams, settings->verbose};
+    const RasterSource raster = readImageHeader(streams->input);
+    ScopedRow row(raster.cols);
+    ImageFacts facts = headerFacts(&raster);
+    reportImageKind(&facts, run.verbose);
 
-    PngWriteJob job;
-    job.context = c;
-    job.prepare = prepareConversion;
-    job.abandon = endConversion;
-    runPngConversion(&job);
-
-    releaseConversion(c);
+    MaskHolder mask;
+    const PngForm form = decideForm(&run, &raster, row.row, &mask.mask, &facts);
+    CommentList comments;
+    const PngChunkOptions chunks = chunkOptions(&run, &comments);
+    RowSource rows;
+    prepareRows(&raster, row.row, &form, &mask.mask, &rows);
+    const RowProducer producer = rowProducer(&rows);
+    writePng(&form, &chunks, &producer, streams->output);
     return 0;
 }
 
-void releasePnmConversion() {
-    Conversion* c = &conversion;
-    releasePngWriter();
-    releaseConversion(c);
-    if (c->raster.input) pm_closer(c->raster.input);
-    c->raster.input = nullptr;
-}
+}  // namespace rasterpack

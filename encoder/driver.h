@@ -1,4 +1,4 @@
-// rasterpack's conversion: PNM on input, PNG on standard output.
+// rasterpack's conversion: PNM on input, PNG on output.
 #ifndef RASTERPACK_DRIVER_H
 #define RASTERPACK_DRIVER_H
 
@@ -6,16 +6,23 @@
 
 #include <cstdio>
 
-// Converts the image on input (seekable) to PNG on standard output. The side
-// streams are null when not given; all streams stay open. Returns the exit
-// status, 0; every failure ends the process with a message.
-int convertPnm(const EncoderSettings* settings, FILE* input, FILE* alphaStream, FILE* paletteStream,
-               FILE* commentStream);
+namespace rasterpack {
 
-// Releases what a conversion holds: libpng's structures, its memory, and the
-// input (closed here if the conversion has not closed it). For a caller that
-// ends a run through pm_setfatalhandler and goes on (a fuzz harness); the
-// program itself never needs it.
-void releasePnmConversion();
+// The streams of one conversion; the caller opens and closes them all.
+struct ConversionStreams {
+    FILE* input = nullptr;     // seekable: every pass rewinds it to the raster
+    FILE* alpha = nullptr;     // -alpha mask, or null
+    FILE* palette = nullptr;   // -palette file, or null
+    FILE* comments = nullptr;  // -text or -ztxt file, or null
+    FILE* output = nullptr;
+};
+
+// Converts the image on streams->input to PNG on streams->output. Returns
+// the exit status, 0; every failure ends the run through pm_error. The
+// conversion owns everything it allocates: should pm_error unwind through a
+// caller's fatal hook, it is all given back.
+int convertPnm(const EncoderSettings* settings, const ConversionStreams* streams);
+
+}  // namespace rasterpack
 
 #endif

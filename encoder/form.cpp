@@ -1,5 +1,7 @@
 #include "form.h"
 
+namespace rasterpack {
+
 namespace {
 
 PngColor pngColorAt(Pixel p, Sample maxval, Sample pngMaxval) {
@@ -18,15 +20,37 @@ int bitsAtDepth(Sample maxval, int depth) {
     return bits > depth ? depth : bits;
 }
 
-void decidePaletteForm(const ImageFacts* f, const EncoderSettings* s, PngForm* form) {
+// A grey image whose palette indexes would need more than half the bits of
+// its samples is smaller written as grey. The order of a -palette file
+// overrides the rule.
+bool greyIndexTooWide(const ImageFacts* f, const FormRequest* r) {
+    if (r->orderedPalette || !imageIsGrey(f, r)) return false;
+    int count = f->palette.colorCount;
+    if (count == 0) return true;
+    return pm_maxvaltobits(Sample(count - 1)) > pm_maxvaltobits(f->maxval) / 2;
+}
+
+PaletteVerdict paletteVerdict(const ImageFacts* f, const FormRequest* r) {
+    if (!paletteTried(f, r)) return PALETTE_NOT_CONSIDERED;
+    switch (f->palette.outcome) {
+    case PALETTE_TOO_MANY_COLORS: return PALETTE_REFUSED_TOO_MANY_COLORS;
+    case PALETTE_NOT_TRIED: return PALETTE_NOT_CONSIDERED;  // the colours were not counted
+    default: break;
+    }
+    if (greyIndexTooWide(f, r)) return PALETTE_REFUSED_GREY_INDEX_TOO_WIDE;
+    if (f->palette.outcome == PALETTE_TOO_MANY_PAIRS) return PALETTE_REFUSED_TOO_MANY_PAIRS;
+    return f->palette.outcome == PALETTE_BUILT ? PALETTE_USED : PALETTE_NOT_CONSIDERED;
+}
+
+void decidePaletteForm(const ImageFacts* f, const FormRequest* r, PngForm* form) {
     Colormap* cm = &form->colormap;
     *cm = f->palette.base;
-    if (!form->maskInForce && transparentInForce(f, s)) {
-        bool fromMask = s->transparent != 1;
+    if (!form->maskInForce && transparentInForce(f, r)) {
+        bool fromMask = !r->transparent;
         Pixel color = fromMask ? f->maskColor : f->transparentColor;
         form->transparentPlacement = makePaletteColorTransparent(cm, color, fromMask ? false : f->exactTransparent);
     }
-    if (s->background == 1) {
+    if (r->background) {
         form->backgroundPlacement = placeBackgroundInPalette(f->backgroundColor, cm);
         form->hasBackground = true;
         form->backgroundIndex = cm->backgroundIndex;
@@ -42,14 +66,14 @@ void decidePaletteForm(const ImageFacts* f, const EncoderSettings* s, PngForm* f
     }
     for (int i = 0; i < cm->transSize; ++i)
         form->trns[i] = uint8_t(pm_rescalesample(cm->paletteAlpha[i], f->maskMaxval, 255));
-    if (s->hist && f->histogram) {
+    if (r->hist && f->histogram) {
         form->hasHist = true;
         histogramCounts(f->histogram, cm, form->hist);
     }
 }
 
-void decideDirectForm(const ImageFacts* f, const EncoderSettings* s, PngForm* form) {
-    const bool grey = f->imageKind != KIND_PPM;
+void decideDirectForm(const ImageFacts* f, const FormRequest* r, PngForm* form) {
+    const bool grey = imageIsGrey(f, r);
     const bool alpha = form->maskInForce;
     const int bits = f->significantBits;
     if (grey && !alpha)
@@ -60,12 +84,12 @@ void decideDirectForm(const ImageFacts* f, const EncoderSettings* s, PngForm* fo
     form->colorType = (grey ? 0 : 2) | (alpha ? 4 : 0);
     form->pngMaxval = pm_bitstomaxval(form->depth);
 
-    if (!alpha && transparentInForce(f, s)) {
+    if (!alpha && transparentInForce(f, r)) {
         form->hasTransparentColor = true;
-        Pixel color = s->transparent == 1 ? f->transparentColor : f->maskColor;
+        Pixel color = r->transparent ? f->transparentColor : f->maskColor;
         form->transparentColor = pngColorAt(color, f->maxval, form->pngMaxval);
     }
-    if (s->background == 1) {
+    if (r->background) {
         form->hasBackground = true;
         form->backgroundColor = pngColorAt(f->backgroundColor, f->maxval, form->pngMaxval);
     }
@@ -84,36 +108,82 @@ void decideDirectForm(const ImageFacts* f, const EncoderSettings* s, PngForm* fo
 
 }  // namespace
 
-bool maskInForce(const ImageFacts* facts, const EncoderSettings* settings) {
-    return settings->alpha && !(facts->maskIsOneColor && !settings->force);
+bool maskInForce(const ImageFacts* facts, const FormRequest* request) {
+    return request->alpha && !maskReduced(facts, request);
 }
 
-bool transparentInForce(const ImageFacts* facts, const EncoderSettings* settings) {
-    if (settings->transparent == 1) return true;
-    return settings->alpha && facts->maskIsOneColor && !settings->force;
+bool maskReduced(const ImageFacts* facts, const FormRequest* request) {
+    return request->alpha && facts->maskIsOneColor && !request->force;
 }
 
-bool paletteTried(const ImageFacts* facts, const EncoderSettings* settings) {
-    return !settings->force && facts->imageKind != KIND_PBM && facts->maxval <= 255;
+bool transparentInForce(const ImageFacts* facts, const FormRequest* request) {
+    return request->transparent || maskReduced(facts, request);
 }
 
-PngForm decidePngForm(const ImageFacts* facts, const EncoderSettings* settings) {
+bool imageIsGrey(const ImageFacts* facts, const FormRequest* request) {
+    return facts->imageKind != KIND_PPM || (facts->allGrey && !request->force);
+}
+
+bool greyScanWanted(const ImageFacts* facts, const FormRequest* request) {
+    return facts->imageKind == KIND_PPM && !request->force;
+}
+
+SignificantBitsScan significantBitsScan(const ImageFacts* facts, const FormRequest* request) {
+    if (request->force) return SBIT_SCAN_NONE;
+    // The file's family decides, not the grey scan: a grey colour file keeps
+    // the colour test. A grey image with a mask keeps its bits.
+    if (facts->imageKind == KIND_PPM) return SBIT_SCAN_COLOR;
+    if (facts->imageKind == KIND_PGM && !request->alpha) return SBIT_SCAN_GREY;
+    return SBIT_SCAN_NONE;
+}
+
+bool paletteTried(const ImageFacts* facts, const FormRequest* request) {
+    return !request->force && facts->imageKind != KIND_PBM && facts->maxval <= 255;
+}
+
+bool paletteWorthBuilding(const ImageFacts* facts, const FormRequest* request) {
+    return paletteTried(facts, request) && facts->palette.outcome == PALETTE_COUNTED &&
+           !greyIndexTooWide(facts, request);
+}
+
+PngForm decidePngForm(const ImageFacts* facts, const FormRequest* request) {
     PngForm form;
     form.width = facts->cols;
     form.height = facts->rows;
-    form.maskInForce = maskInForce(facts, settings);
-    form.interlace = settings->interlace;
-    form.colormapped = paletteTried(facts, settings) && facts->palette.outcome == PALETTE_BUILT;
+    form.maskInForce = maskInForce(facts, request);
+    form.interlace = request->interlace;
+    form.paletteVerdict = paletteVerdict(facts, request);
+    form.colormapped = form.paletteVerdict == PALETTE_USED;
     if (form.colormapped)
-        decidePaletteForm(facts, settings, &form);
+        decidePaletteForm(facts, request, &form);
     else
-        decideDirectForm(facts, settings, &form);
+        decideDirectForm(facts, request, &form);
     form.pngMaxval = pm_bitstomaxval(form.depth);
     return form;
 }
 
-void reportPngForm(const PngForm* form, const ImageFacts* facts, bool verbose) {
+namespace {
+
+void reportPaletteRefusal(PaletteVerdict verdict) {
+    switch (verdict) {
+    case PALETTE_REFUSED_TOO_MANY_COLORS:
+        pm_message("More than %d colors found -- too many for a colormapped PNG", MAX_PALETTE_COLORS);
+        break;
+    case PALETTE_REFUSED_GREY_INDEX_TOO_WIDE:
+        pm_message("palette index would be larger than the indexed value, so not doing colormap");
+        break;
+    case PALETTE_REFUSED_TOO_MANY_PAIRS:
+        pm_message("too many color/transparency pairs, writing a non-mapped file");
+        break;
+    default: break;
+    }
+}
+
+}  // namespace
+
+void reportPngForm(const PngForm* form, bool verbose) {
     const Colormap* cm = &form->colormap;
+    if (verbose) reportPaletteRefusal(form->paletteVerdict);
     if (form->colormapped) {
         if (form->transparentPlacement == TRANSPARENT_NOT_PRESENT)
             pm_message("specified transparent color not present in palette; ignoring -transparent");
@@ -136,7 +206,7 @@ void reportPngForm(const PngForm* form, const ImageFacts* facts, bool verbose) {
     }
     if (!verbose) return;
     if (!form->colormapped) pm_message("Writing %d bits per component per pixel", form->depth);
-    const char* kind = form->colormapped ? "palette" : facts->imageKind == KIND_PPM ? "RGB" : "gray";
+    const char* kind = form->colormapped ? "palette" : (form->colorType & 2) ? "RGB" : "gray";
     const char* extra = !form->maskInForce ? "" : form->colormapped ? "+transparency" : "+alpha";
     pm_message("writing a%s %d-bit %s%s file%s", form->pixelSize == 8 ? "n" : "", form->pixelSize, kind, extra,
                form->interlace ? " (interlaced)" : "");
@@ -156,3 +226,5 @@ void reportPngForm(const PngForm* form, const ImageFacts* facts, bool verbose) {
     }
     if (form->hasSignificantBits) pm_message("Writing sBIT chunk with sbitval = %d", form->sbitValue);
 }
+
+}  // namespace rasterpack

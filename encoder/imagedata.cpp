@@ -10,6 +10,8 @@
 #include <new>
 #include <thread>
 
+namespace rasterpack {
+
 struct ImageDataWriter {
     BandWriter* bands = nullptr;
     OptimizeWriter* optimizer = nullptr;
@@ -104,3 +106,5 @@ void destroyImageDataWriter(ImageDataWriter* w) {
     destroyOptimizeWriter(w->optimizer);
     delete w;
 }
+
+}  // namespace rasterpack

@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+namespace rasterpack {
+
 struct ImageDataOptions {
     int threads = 1;       // 0: one per available core
     bool optimize = false;
@@ -38,5 +40,7 @@ bool finishImageData(ImageDataWriter* writer);
 const char* imageDataError(const ImageDataWriter* writer);
 // Stops any threads and frees; null is fine.
 void destroyImageDataWriter(ImageDataWriter* writer);
+
+}  // namespace rasterpack
 
 #endif

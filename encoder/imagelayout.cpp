@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace rasterpack {
+
 namespace {
 
 const uint32_t ADAM7_X_START[ADAM7_PASSES] = {0, 4, 0, 2, 0, 1, 0};
@@ -109,3 +111,5 @@ void advanceRowCursor(const ImageDataLayout* layout, RowCursor* cursor) {
     if (cursor->pass < passCount(layout)) cursor->geometry = passGeometry(layout, cursor->pass);
     cursor->firstOfPass = true;
 }
+
+}  // namespace rasterpack

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace rasterpack {
+
 struct ImageDataLayout {
     uint32_t width = 0;
     uint32_t height = 0;
@@ -58,5 +60,7 @@ inline void cursorStoredRow(RowCursor* cursor) { cursor->firstOfPass = false; }
 
 // The pass's pixels of one input row, packed into out (pass->rowBytes bytes).
 void extractPassRow(const ImageDataLayout* layout, const PassGeometry* pass, const uint8_t* row, uint8_t* out);
+
+}  // namespace rasterpack
 
 #endif

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace rasterpack {
+
 namespace {
 
 // One run of 1 to 9 decimal digits at *text, leaving *text behind it.
@@ -46,3 +48,5 @@ TimeParseResult parseModificationTime(const char* date, const char* timeOfDay, p
     result->second = static_cast<png_byte>(second);
     return TIME_OK;
 }
+
+}  // namespace rasterpack

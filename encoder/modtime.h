@@ -4,6 +4,8 @@
 
 #include <png.h>
 
+namespace rasterpack {
+
 enum TimeParseResult { TIME_OK, TIME_UNPARSABLE, TIME_OUT_OF_RANGE };
 
 // date is [yy]yy-mm-dd, timeOfDay hh:mm:ss, each wholly numeric. A year of
@@ -11,5 +13,7 @@ enum TimeParseResult { TIME_OK, TIME_UNPARSABLE, TIME_OUT_OF_RANGE };
 // Every field must fit the tIME chunk: year 0..65535, month 1..12, day 1..31,
 // hour 0..23, minute 0..59, second 0..60 (a leap second).
 TimeParseResult parseModificationTime(const char* date, const char* timeOfDay, png_time* result);
+
+}  // namespace rasterpack
 
 #endif

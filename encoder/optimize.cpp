@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+namespace rasterpack {
+
 namespace {
 
 // Ranking compresses one block of rows in every few, about this much of the
@@ -638,3 +640,5 @@ std::string describeCoder(const OptimizeResult* r) {
                  strategyName(r->deflate.strategy), r->deflate.memLevel, r->deflate.windowBits);
     return text;
 }
+
+}  // namespace rasterpack

@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <string>
 
+namespace rasterpack {
+
 // Filter plans beyond the five single types and FILTER_ADAPTIVE: each row
 // takes the type whose output compresses smallest after the rows chosen
 // before it (FILTER_TRIAL), or whose output has the least entropy
@@ -73,5 +75,7 @@ const char* filterPlanName(int filter);
 // The coder and its settings for messages, e.g. "zlib level 9, strategy
 // filtered, memory level 9, window 15 bits".
 std::string describeCoder(const OptimizeResult* result);
+
+}  // namespace rasterpack
 
 #endif

@@ -1,5 +1,9 @@
 #include "orderedpalette.h"
 
+#include "raster.h"
+
+namespace rasterpack {
+
 void readOrderedPalette(FILE* stream, bool verbose, OrderedPalette* ordered) {
     if (verbose) pm_message("reading ordered palette (colormap)...");
     int cols = 0, rows = 0, format = 0;
@@ -36,3 +40,5 @@ void orderPalette(const ColorHist hist, int count, const OrderedPalette* ordered
     colormap->paletteSize = ordered->count;
     colormap->transSize = 0;
 }
+
+}  // namespace rasterpack

@@ -3,9 +3,11 @@
 #ifndef RASTERPACK_ORDEREDPALETTE_H
 #define RASTERPACK_ORDEREDPALETTE_H
 
-#include "palette.h"
+#include "paletteplacement.h"
 
 #include <cstdio>
+
+namespace rasterpack {
 
 struct OrderedPalette {
     Pixel entries[MAX_PALETTE_COLORS];  // the file's samples, unchanged
@@ -19,5 +21,7 @@ void readOrderedPalette(FILE* stream, bool verbose, OrderedPalette* ordered);
 // The palette in the file's order, after checking that the file holds
 // exactly the image's colours; a mismatch ends the run.
 void orderPalette(const ColorHist hist, int count, const OrderedPalette* ordered, Colormap* colormap);
+
+}  // namespace rasterpack
 
 #endif

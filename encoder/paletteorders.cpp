@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <numeric>
 
+namespace rasterpack {
+
 namespace {
 
 // The identity, to be sorted within its two groups by less(a, b) on old
@@ -99,3 +101,5 @@ void remapIndexes(const PaletteOrder& order, uint8_t* indexes, size_t count) {
     for (size_t i = 0; i < order.size(); ++i) place[order[i]] = uint8_t(i);
     for (size_t i = 0; i < count; ++i) indexes[i] = place[indexes[i]];
 }
+
+}  // namespace rasterpack

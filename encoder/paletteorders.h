@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace rasterpack {
+
 struct PaletteColour {
     unsigned r = 0, g = 0, b = 0;  // image sample units
     unsigned alpha = 0;            // mask units; compared only with other entries'
@@ -44,5 +46,7 @@ std::vector<PaletteOrder> candidatePaletteOrders(const std::vector<PaletteColour
 
 // Rewrites indexes under an order (old index -> its new place).
 void remapIndexes(const PaletteOrder& order, uint8_t* indexes, size_t count);
+
+}  // namespace rasterpack
 
 #endif

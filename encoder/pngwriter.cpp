@@ -3,6 +3,7 @@
 #include "imagedata.h"
 #include "imagelayout.h"
 
+#include <orrim.h>
 #include <pngrecovery.h>
 
 #include <csetjmp>
@@ -10,46 +11,62 @@
 #include <cstdlib>
 #include <type_traits>
 
+namespace rasterpack {
+
 namespace {
 
-// libpng's structures live at file scope, intact after a jump back to a
-// recovery point. Every frame between a recovery point and a libpng call
-// (the functions of this file) holds plain data only: the jump skips them.
-struct PngWriter {
+// One PNG write: libpng's structures, the image data writer while it runs,
+// and the recovery point libpng holds as its error pointer. It lives in the
+// frame that arms the point or above it, so no jump crosses it, and its
+// destructor gives everything back however the run ends: after a jump back,
+// on the writer's failure, or when pm_error unwinds through a caller's fatal
+// hook.
+struct PngSession {
+    PngRecovery recovery;
     png_structp png = nullptr;
     png_infop info = nullptr;
-    ImageDataWriter* imageData = nullptr;  // -threads, -optimize: its threads end on release
-    PngRecovery recovery;                  // libpng's error pointer
+    ImageDataWriter* imageData = nullptr;  // -threads, -optimize: its threads end with the session
+
+    PngSession() = default;
+    PngSession(const PngSession&) = delete;
+    PngSession& operator=(const PngSession&) = delete;
+    ~PngSession() {
+        recovery.armed = false;
+        destroyImageDataWriter(imageData);
+        if (png) png_destroy_write_struct(&png, info ? &info : nullptr);
+    }
 };
 
-PngWriter writer;
+// Why a write failed, copied out of the session before it goes.
+struct WriteFailure {
+    char message[256] = "";
+};
 
+// Every frame between the recovery point and a libpng call (the functions
+// below) holds plain data only: the jump skips them.
 static_assert(std::is_trivially_destructible<PngForm>::value, "the form must be plain data");
 static_assert(std::is_trivially_destructible<PngChunkOptions>::value, "chunk options must be plain data");
 static_assert(std::is_trivially_destructible<RowProducer>::value, "the row producer must be plain data");
 static_assert(std::is_trivially_destructible<ImageDataLayout>::value, "the layout must be plain data");
 static_assert(std::is_trivially_destructible<ImageDataOptions>::value, "the writer options must be plain data");
 static_assert(std::is_trivially_destructible<ImageDataSink>::value, "the sink must be plain data");
+static_assert(std::is_trivially_destructible<WriteFailure>::value, "the failure must be plain data");
 
 const png_byte IDAT_NAME[5] = "IDAT";
 const png_byte IEND_NAME[5] = "IEND";
 
-[[noreturn]] void fail(PngWriteJob* job, const char* message) {
-    releasePngWriter();
-    job->abandon(job->context, message);
-    abort();  // abandon never returns; a function pointer cannot say so
-}
+const char* const LIBPNG_FAILURE = "setjmp returns error condition (2)";
 
-void createStructures(PngWriteJob* job) {
-    writer.recovery.program = "rasterpack";
-    writer.png =
-        png_create_write_struct(PNG_LIBPNG_VER_STRING, &writer.recovery, reportLibpngError, reportLibpngWarning);
-    if (!writer.png) fail(job, "cannot allocate main libpng structure (png_ptr)");
-    writer.info = png_create_info_struct(writer.png);
-    if (!writer.info) fail(job, "cannot allocate libpng info structure (info_ptr)");
+void createStructures(PngSession* session) {
+    session->recovery.program = "rasterpack";
+    session->png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &session->recovery, reportLibpngError,
+                                           reportLibpngWarning);
+    if (!session->png) pm_error("cannot allocate main libpng structure (png_ptr)");
+    session->info = png_create_info_struct(session->png);
+    if (!session->info) pm_error("cannot allocate libpng info structure (info_ptr)");
     // libpng's default cap on width and height is meant for reading untrusted
     // files; any size the PNG format allows can be written.
-    png_set_user_limits(writer.png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
+    png_set_user_limits(session->png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
 }
 
 png_color_16 pngColor16(const PngColor& c) {
@@ -160,68 +177,97 @@ void writeRowsThroughLibpng(png_structp png, const ImageDataLayout* layout, cons
 
 // The same rows through the band or optimising writer, which sends the
 // stream back as IDAT chunks. Its message is copied before the writer goes.
-void writeRowsThroughWriter(PngWriteJob* job, const ImageDataLayout* layout) {
-    const PngChunkOptions* o = job->chunks;
+bool writeRowsThroughWriter(PngSession* session, const PngForm* form, const PngChunkOptions* o,
+                            const ImageDataLayout* layout, const RowProducer* rows, WriteFailure* failure) {
     ImageDataOptions options;
     options.threads = o->threads;
     options.optimize = o->optimize;
     options.exhaustive = o->exhaustive;
     options.filter = o->filter;
     options.compression = o->compression;
-    options.palette = job->form->colormapped;
+    options.palette = form->colormapped;
     options.verbose = o->verbose;
     ImageDataSink sink;
     sink.writeChunk = writeIdatChunk;
-    sink.context = writer.png;
-    sink.failureMessage = "setjmp returns error condition (2)";  // as when libpng writes the rows
+    sink.context = session->png;
+    sink.failureMessage = LIBPNG_FAILURE;  // as when libpng writes the rows
     const char* error = "";
-    writer.imageData = startImageDataWriter(layout, &options, sink, &error);
-    if (!writer.imageData) fail(job, error);
-    const RowProducer* rows = &job->rows;
+    session->imageData = startImageDataWriter(layout, &options, sink, &error);
+    if (!session->imageData) {
+        snprintf(failure->message, sizeof failure->message, "%s", error);
+        return false;
+    }
     bool ok = true;
     for (int pass = 0; ok && pass < passCount(layout); ++pass) {
         PassGeometry geometry = passGeometry(layout, pass);
         rows->startPass(rows->context);
         for (uint32_t y = 0; ok && y < layout->height; ++y)
-            ok = addImageDataRow(writer.imageData,
+            ok = addImageDataRow(session->imageData,
                                  rows->produceRow(rows->context, int(y), passTakesRow(&geometry, y)));
     }
-    if (!ok || !finishImageData(writer.imageData)) {
-        char message[256];
-        snprintf(message, sizeof message, "%s", imageDataError(writer.imageData));
-        fail(job, message);
+    if (!ok || !finishImageData(session->imageData)) {
+        snprintf(failure->message, sizeof failure->message, "%s", imageDataError(session->imageData));
+        return false;
     }
-    destroyImageDataWriter(writer.imageData);
-    writer.imageData = nullptr;
+    destroyImageDataWriter(session->imageData);
+    session->imageData = nullptr;
+    return true;
 }
 
 // All image data, and the end of the file. The one place rows reach libpng.
-void writeImageData(PngWriteJob* job) {
-    png_structp png = writer.png;
-    ImageDataLayout layout = imageDataLayout(job->form);
-    if (usesImageDataWriter(job->chunks->threads, job->chunks->optimize)) {
-        writeRowsThroughWriter(job, &layout);
+bool writeImageData(PngSession* session, const PngForm* form, const PngChunkOptions* chunks,
+                    const RowProducer* rows, WriteFailure* failure) {
+    png_structp png = session->png;
+    ImageDataLayout layout = imageDataLayout(form);
+    if (usesImageDataWriter(chunks->threads, chunks->optimize)) {
+        if (!writeRowsThroughWriter(session, form, chunks, &layout, rows, failure)) return false;
         // png_write_end refuses to end a file whose image data it did not see.
         png_write_chunk(png, IEND_NAME, nullptr, 0);
-        return;
+        return true;
     }
-    writeRowsThroughLibpng(png, &layout, &job->rows);
+    writeRowsThroughLibpng(png, &layout, rows);
     // Without the info structure libpng writes nothing but IEND here: the
     // text and time chunks went out ahead of the image data.
     png_write_end(png, nullptr);
+    return true;
 }
 
-void writePng(PngWriteJob* job) {
-    png_structp png = writer.png;
-    png_infop info = writer.info;
-    png_init_io(png, stdout);
-    setFormChunks(png, info, job->form);
-    setOptionChunks(png, info, job->chunks);
+bool writeFile(PngSession* session, const PngForm* form, const PngChunkOptions* chunks, const RowProducer* rows,
+               FILE* output, WriteFailure* failure) {
+    png_structp png = session->png;
+    png_infop info = session->info;
+    png_init_io(png, output);
+    setFormChunks(png, info, form);
+    setOptionChunks(png, info, chunks);
     png_write_info(png, info);
     // Rows below depth 8 come with one sample a byte.
     png_set_packing(png);
     png_set_interlace_handling(png);
-    writeImageData(job);
+    return writeImageData(session, form, chunks, rows, failure);
+}
+
+// The file under the session's recovery point: a libpng error comes back
+// here (its line already printed) and ends as false.
+bool writeUnderRecovery(PngSession* session, const PngForm* form, const PngChunkOptions* chunks,
+                        const RowProducer* rows, FILE* output, WriteFailure* failure) {
+    session->recovery.armed = true;
+    if (setjmp(session->recovery.point)) {
+        session->recovery.armed = false;
+        snprintf(failure->message, sizeof failure->message, "%s", LIBPNG_FAILURE);
+        return false;
+    }
+    bool written = writeFile(session, form, chunks, rows, output, failure);
+    session->recovery.armed = false;
+    return written;
+}
+
+// The session, start to end; false with the failure's message once it is
+// released.
+bool writeInSession(const PngForm* form, const PngChunkOptions* chunks, const RowProducer* rows, FILE* output,
+                    WriteFailure* failure) {
+    PngSession session;
+    createStructures(&session);
+    return writeUnderRecovery(&session, form, chunks, rows, output, failure);
 }
 
 }  // namespace
@@ -246,22 +292,10 @@ bool writeIdatChunk(void* context, const uint8_t* data, size_t size) {
     return true;
 }
 
-void runPngConversion(PngWriteJob* job) {
-    createStructures(job);
-    writer.recovery.armed = true;
-    if (setjmp(writer.recovery.point)) fail(job, "setjmp returns error condition (1)");
-    job->prepare(job);
-
-    if (setjmp(writer.recovery.point)) fail(job, "setjmp returns error condition (2)");
-    writePng(job);
-    releasePngWriter();
+void writePng(const PngForm* form, const PngChunkOptions* chunks, const RowProducer* rows, FILE* output) {
+    // The session is gone, its writer's threads ended, before the run ends.
+    WriteFailure failure;
+    if (!writeInSession(form, chunks, rows, output, &failure)) pm_error("%s", failure.message);
 }
 
-void releasePngWriter() {
-    writer.recovery.armed = false;
-    destroyImageDataWriter(writer.imageData);
-    writer.imageData = nullptr;
-    if (writer.png) png_destroy_write_struct(&writer.png, writer.info ? &writer.info : nullptr);
-    writer.png = nullptr;
-    writer.info = nullptr;
-}
+}  // namespace rasterpack

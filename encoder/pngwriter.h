@@ -1,10 +1,11 @@
 // rasterpack's one contact with libpng's write side: the structures, the
-// recovery points and every call that sets or writes a chunk or a row. It
-// is fed plain records (the decided form, the chunk options, a producer of
-// rows), so no other encoder file runs under a recovery point. With -threads
-// or -optimize the rows go to the image data writer instead of libpng, and
-// its stream comes back here as IDAT chunks, each written under a recovery
-// point of its own, so no jump crosses the writer's frames.
+// recovery point and every call that sets or writes a chunk or a row. It is
+// fed plain records (the decided form, the chunk options, a producer of
+// rows) and an output stream, and owns its libpng session for the one call,
+// so no other encoder file runs under a recovery point. With -threads or
+// -optimize the rows go to the image data writer instead of libpng, and its
+// stream comes back here as IDAT chunks, each written under a recovery point
+// of its own, so no jump crosses the writer's frames.
 #ifndef RASTERPACK_PNGWRITER_H
 #define RASTERPACK_PNGWRITER_H
 
@@ -14,6 +15,9 @@
 #include <png.h>
 
 #include <cstdint>
+#include <cstdio>
+
+namespace rasterpack {
 
 // The ancillary chunks the options ask for, besides those of the form, and
 // how the image data is filtered and compressed.
@@ -48,24 +52,12 @@ struct RowProducer {
     const uint8_t* (*produceRow)(void* context, int y, bool encode) = nullptr;
 };
 
-// One conversion. prepare runs once libpng's structures exist, under the
-// first recovery point: it reads the input, decides the form and fills form,
-// chunks and rows. No libpng call runs inside it, so it may hold anything.
-// abandon releases the caller's resources, closes the input and ends the run
-// with the message; it must not return.
-struct PngWriteJob {
-    void* context = nullptr;
-    void (*prepare)(PngWriteJob* job) = nullptr;
-    void (*abandon)(void* context, const char* message) = nullptr;  // never returns
-    const PngForm* form = nullptr;
-    const PngChunkOptions* chunks = nullptr;
-    RowProducer rows;
-};
-
-// Creates the structures, runs prepare, writes the PNG to standard output
-// and releases the structures. A libpng failure ends in job->abandon with
-// the message of the recovery point it returned to.
-void runPngConversion(PngWriteJob* job);
+// Writes the PNG to output: the form's and the options' chunks, then every
+// row of every pass from rows. A libpng failure ends the run with
+// "setjmp returns error condition (2)" after libpng's own line, a failure of
+// the image data writer with its message. libpng's structures and the
+// writer's threads are released however the run ends.
+void writePng(const PngForm* form, const PngChunkOptions* chunks, const RowProducer* rows, FILE* output);
 
 // The image data writer's sink (context: the write structure): one IDAT
 // chunk. A libpng error while it runs ends as false, its line printed; the
@@ -73,8 +65,6 @@ void runPngConversion(PngWriteJob* job);
 // afterwards.
 bool writeIdatChunk(void* context, const uint8_t* data, size_t size);
 
-// Destroys libpng's structures if they exist, and the image data writer
-// with its threads (for the caller's abandon).
-void releasePngWriter();
+}  // namespace rasterpack
 
 #endif

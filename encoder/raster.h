@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace rasterpack {
+
 enum ImageKind { KIND_UNKNOWN = -1, KIND_PBM = PBM_FORMAT, KIND_PGM = PGM_FORMAT, KIND_PPM = PPM_FORMAT };
 
 struct RasterSource {
@@ -43,5 +45,7 @@ struct ScopedRow {
 inline void rewindRaster(const RasterSource* raster) {
     pm_seek2(raster->input, &raster->rasterPosition, sizeof raster->rasterPosition);
 }
+
+}  // namespace rasterpack
 
 #endif

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace rasterpack {
+
 namespace {
 
 inline uint8_t paethPredictor(int a, int b, int c) {
@@ -120,3 +122,5 @@ unsigned libpngFilterTypes(int filter, uint32_t width, uint32_t height) {
     if (height == 1) types &= ~(UP | AVERAGE | PAETH);
     return types != 0 ? types : 1u;
 }
+
+}  // namespace rasterpack

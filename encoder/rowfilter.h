@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace rasterpack {
+
 const int ROW_FILTER_TYPES = 5;  // none, sub, up, average, Paeth
 // Not a filter type: choose per row the type whose output has the least sum
 // of absolute values (bytes taken as signed).
@@ -36,5 +38,7 @@ int defaultFilterChoice(bool palette, int depth);
 // for an image one pixel wide and up, average and Paeth for one a row high,
 // and filters nothing when no type is left.
 unsigned libpngFilterTypes(int filter, uint32_t width, uint32_t height);
+
+}  // namespace rasterpack
 
 #endif

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 
+namespace rasterpack {
+
 namespace {
 
 // Bytes of the rows already chosen that a trial keeps in front of the
@@ -64,3 +66,5 @@ int TrialRowPlanner::choose(const uint8_t* row, const uint8_t* previous, size_t 
     context_.assign(trial_.end() - keep, trial_.end());
     return best;
 }
+
+}  // namespace rasterpack

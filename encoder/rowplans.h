@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace rasterpack {
+
 // The type whose filtered row has the least Shannon entropy of its byte
 // values (counted over the row alone); ties go to the lower type. scratch
 // holds a filtered row between calls.
@@ -37,5 +39,7 @@ private:
     std::vector<uint8_t> context_;  // the last filtered rows chosen, filter bytes included
     std::vector<uint8_t> trial_;
 };
+
+}  // namespace rasterpack
 
 #endif

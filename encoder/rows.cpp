@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+namespace rasterpack {
+
 namespace {
 
 // Tables above this many entries cost more to fill than they save.
@@ -67,3 +69,5 @@ void encodePngRow(const RowEncoding* e, const Xel* row, int cols, int y, uint8_t
             out = putSample(out, rescaleToPng(maskRow[x], e->alphaTable, e->mask->maxval, e->pngMaxval), wide);
     }
 }
+
+}  // namespace rasterpack

@@ -2,11 +2,13 @@
 #ifndef RASTERPACK_ROWS_H
 #define RASTERPACK_ROWS_H
 
-#include "palette.h"
+#include "paletteindex.h"
 #include "raster.h"
 
 #include <cstddef>
 #include <cstdint>
+
+namespace rasterpack {
 
 // How each row is built: colour type and depth of the IHDR and the tables
 // that bring samples to the PNG depth.
@@ -34,5 +36,7 @@ size_t pngRowBufferSize(int cols);
 // samples; y is its row number, for the mask). Below depth 8 each sample
 // takes a byte of its own.
 void encodePngRow(const RowEncoding* encoding, const Xel* row, int cols, int y, uint8_t* out);
+
+}  // namespace rasterpack
 
 #endif

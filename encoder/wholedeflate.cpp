@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <new>
 
+namespace rasterpack {
+
 WholeDeflater::WholeDeflater(int level) : level_(level) {
     compressor_ = libdeflate_alloc_compressor(level);
     if (!compressor_) throw std::bad_alloc();
@@ -58,3 +60,5 @@ void declareZlibWindow(uint8_t header[2], int windowBits) {
     header[0] = static_cast<uint8_t>(cmf);
     header[1] = static_cast<uint8_t>(flg);
 }
+
+}  // namespace rasterpack

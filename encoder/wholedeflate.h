@@ -13,6 +13,8 @@
 
 struct libdeflate_compressor;
 
+namespace rasterpack {
+
 // The strongest level and the one that ranks filter plans: fast, and its
 // sizes follow the strongest level's closely.
 const int WHOLE_DEFLATE_BEST_LEVEL = 12;
@@ -54,5 +56,7 @@ void declareZlibWindow(uint8_t header[2], int windowBits);
 // The smallest window (9..15 bits) that a stream of size bytes can declare:
 // no distance reaches back past the start of the data.
 int smallestWindowBits(uint64_t size);
+
+}  // namespace rasterpack
 
 #endif

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+namespace rasterpack {
+
 int windowBitsFor(uint64_t size) {
     // deflate keeps its look-ahead (262 bytes) inside the window, so a
     // window reaches back over size bytes only when it holds that much more.
@@ -57,3 +59,5 @@ const char* strategyName(int strategy) {
     default: return "default";
     }
 }
+
+}  // namespace rasterpack

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace rasterpack {
+
 // The zlib settings of one stream.
 struct DeflateChoice {
     int level = 6;
@@ -47,5 +49,7 @@ bool flushStreamBytes(ChunkedOutput* out);
 
 // Name of a zlib strategy for messages.
 const char* strategyName(int strategy);
+
+}  // namespace rasterpack
 
 #endif

@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 
+using namespace rasterpack;
+
 namespace {
 
 bool keywordHoldable(const char* key) {
@@ -38,6 +40,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         } catch (const FatalInput&) {
         }
     }
-    freeCommentList(&list);
     return 0;
 }

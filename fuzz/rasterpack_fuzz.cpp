@@ -2,11 +2,13 @@
 // pick the options and their values; then come an -alpha mask, a -palette
 // file and a comment file, each a piece with its length ahead of it; the
 // rest is the PNM image. A fatal line, the program's own or one through
-// libpng's recovery point, returns here; the run must leave nothing held.
+// libpng's recovery point, returns here as an exception; the run must leave
+// nothing held, with no release function to call.
 #include "../encoder/commandline.h"
 #include "../encoder/driver.h"
 #include "fuzzsupport.h"
 
+using namespace rasterpack;
 
 namespace {
 
@@ -98,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (headerTooLarge(image) || (alpha && headerTooLarge(mask)) || (palette && headerTooLarge(paletteFile)))
         return 0;
     char** argv = args.finish();
-    StreamGuard maskStream, paletteStream, commentStream;
+    StreamGuard input, maskStream, paletteStream, commentStream;
     try {
         EncoderSettings settings;
         int index = scanOptions(args.count(), argv, &settings);
@@ -106,13 +108,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (settings.alpha) maskStream.f = streamOver(mask);
         if (settings.paletteFile) paletteStream.f = streamOver(paletteFile);
         if (settings.text || settings.ztxt) commentStream.f = streamOver(commentFile);
-        FILE* input = streamOver(image);
-        if (!input) return 0;
-        // The conversion owns the input from here: it closes it on a failure,
-        // releasePnmConversion otherwise.
-        convertPnm(&settings, input, maskStream.f, paletteStream.f, commentStream.f);
+        input.f = streamOver(image);
+        if (!input.f) return 0;
+        ConversionStreams streams;
+        streams.input = input.f;
+        streams.alpha = maskStream.f;
+        streams.palette = paletteStream.f;
+        streams.comments = commentStream.f;
+        streams.output = stdout;
+        convertPnm(&settings, &streams);
     } catch (const FatalInput&) {
+        // the conversion gave back what it held as the exception passed
     }
-    releasePnmConversion();
     return 0;
 }

@@ -1,12 +1,10 @@
-// Fuzzes rasterunpack's whole conversion, PNG to PNM. The first two bytes
-// pick the options (-alpha or -mix, -gamma, -text, -time, -background,
-// -verbose); the rest is the PNG. A fatal line, the program's own or one
-// through libpng's recovery point, returns here; the run must leave nothing
-// held.
+// Fuzzes rasterunpack's whole run, PNG to PNM. The first two bytes pick the
+// options (-alpha or -mix, -gamma, -text, -time, -background, -verbose); the
+// rest is the PNG, on the run's standard input. A fatal line, the program's
+// own or one through libpng's recovery point, returns here; the run must
+// leave nothing held.
 #include "../decoder/commandline.h"
-#include "../decoder/conversion.h"
 #include "fuzzsupport.h"
-
 
 namespace {
 
@@ -44,20 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     addOptions(&in, &args);
     std::string png = in.rest();
     char** argv = args.finish();
-    StreamGuard text;
+    StreamGuard input{streamOver(png)};
+    if (!input.f) return 0;
     try {
-        DecoderSettings settings;
-        scanOptions(args.count(), argv, &settings);
-        if (settings.textFile) text.f = fopen(settings.textFile, "wb");
-        FILE* input = streamOver(png);
-        if (!input) return 0;
-        // The conversion owns the input and the text stream from here: it
-        // closes them, or releasePngConversion does.
-        FILE* textStream = text.f;
-        text.f = nullptr;
-        convertPng(&settings, input, textStream);
+        rasterunpack::runCommandLine(args.count(), argv, input.f, stdout);
     } catch (const FatalInput&) {
     }
-    releasePngConversion();
     return 0;
 }

@@ -5,17 +5,20 @@
 #include <cstring>
 #include <utility>
 
+namespace huecut {
+
 void initColorMapping(ColorMapping* mapping, const ColorHistEntry* map, int mapSize, int searchSize, Sample maxval) {
     mapping->map = map;
     mapping->mapSize = mapSize;
     mapping->maxval = maxval;
     mapping->search = buildColorSearch(map, searchSize < mapSize ? searchSize : mapSize, maxval);
-    mapping->hash = ppm_alloccolorhash();
+    mapping->hash.reset(ppm_alloccolorhash());
     mapping->useHash = true;
-    mapping->direct = nullptr;
+    mapping->direct.reset();
+    mapping->recent.clear();
     if (maxval <= DIRECT_ANSWERS_MAX_MAXVAL) {
         const size_t side = static_cast<size_t>(maxval) + 1;
-        mapping->direct = static_cast<uint16_t*>(calloc(side * side * side, sizeof(uint16_t)));
+        mapping->direct.reset(static_cast<uint16_t*>(calloc(side * side * side, sizeof(uint16_t))));
     }
     if (!mapping->direct) {
         mapping->recent.assign(static_cast<size_t>(1) << RECENT_COLORS_BITS,
@@ -23,33 +26,23 @@ void initColorMapping(ColorMapping* mapping, const ColorHistEntry* map, int mapS
     }
 }
 
-void freeColorMapping(ColorMapping* mapping) {
-    ppm_freecolorhash(mapping->hash);
-    mapping->hash = nullptr;
-    freeColorSearch(mapping->search);
-    mapping->search = nullptr;
-    free(mapping->direct);
-    mapping->direct = nullptr;
+namespace {
+
+OwnedRow<int32_t> allocateErrorRow(int width) {
+    return OwnedRow<int32_t>(static_cast<int32_t*>(pm_allocrow(width, sizeof(int32_t))));
 }
 
-void freeDitherState(DitherState* dither) {
-    int32_t** rows[] = {&dither->thisRed,   &dither->nextRed,  &dither->thisGreen,
-                        &dither->nextGreen, &dither->thisBlue, &dither->nextBlue};
-    for (int32_t** row : rows) {
-        pm_freerow(*row);
-        *row = nullptr;
-    }
-}
+}  // namespace
 
 void initDitherState(DitherState* dither, int cols, unsigned int seed) {
     if (cols > INT_MAX - 2) pm_error("image too wide to dither: %d columns", cols);
     const int width = cols + 2;
-    dither->thisRed = static_cast<int32_t*>(pm_allocrow(width, sizeof(int32_t)));
-    dither->nextRed = static_cast<int32_t*>(pm_allocrow(width, sizeof(int32_t)));
-    dither->thisGreen = static_cast<int32_t*>(pm_allocrow(width, sizeof(int32_t)));
-    dither->nextGreen = static_cast<int32_t*>(pm_allocrow(width, sizeof(int32_t)));
-    dither->thisBlue = static_cast<int32_t*>(pm_allocrow(width, sizeof(int32_t)));
-    dither->nextBlue = static_cast<int32_t*>(pm_allocrow(width, sizeof(int32_t)));
+    dither->thisRed = allocateErrorRow(width);
+    dither->nextRed = allocateErrorRow(width);
+    dither->thisGreen = allocateErrorRow(width);
+    dither->nextGreen = allocateErrorRow(width);
+    dither->thisBlue = allocateErrorRow(width);
+    dither->nextBlue = allocateErrorRow(width);
     srandom(seed);
     for (int x = 0; x < width; ++x) {
         dither->thisRed[x] = static_cast<int32_t>(random() % (2 * DITHER_SCALE)) - DITHER_SCALE;
@@ -60,8 +53,8 @@ void initDitherState(DitherState* dither, int cols, unsigned int seed) {
 }
 
 int findNearestColor(ColorMapping* mapping, const Pixel& pixel) {
-    const int answer = searchNearestColor(mapping->search, pixel);
-    if (mapping->useHash && ppm_addtocolorhash(mapping->hash, &pixel, answer) < 0) {
+    const int answer = searchNearestColor(mapping->search.get(), pixel);
+    if (mapping->useHash && ppm_addtocolorhash(mapping->hash.get(), &pixel, answer) < 0) {
         pm_message("out of memory adding to hash table; proceeding without it");
         mapping->useHash = false;
     }
@@ -109,12 +102,12 @@ inline int lookUpOrSearch(ColorMapping* mapping, const Pixel& pixel) {
     if (mapping->direct) {
         const size_t side = static_cast<size_t>(mapping->maxval) + 1;
         uint16_t& answer = mapping->direct[(pixel.r * side + pixel.g) * side + pixel.b];
-        if (answer == 0) answer = static_cast<uint16_t>(searchNearestColor(mapping->search, pixel) + 1);
+        if (answer == 0) answer = static_cast<uint16_t>(searchNearestColor(mapping->search.get(), pixel) + 1);
         return answer - 1;
     }
     RecentColor& recent = mapping->recent[recentSlot(pixel)];
     if (recent.color == pixel) return recent.index;
-    int index = ppm_lookupcolor(mapping->hash, &pixel);
+    int index = ppm_lookupcolor(mapping->hash.get(), &pixel);
     if (index == -1) index = findNearestColor(mapping, pixel);
     recent.color = pixel;
     recent.index = index;
@@ -124,9 +117,9 @@ inline int lookUpOrSearch(ColorMapping* mapping, const Pixel& pixel) {
 }  // namespace
 
 void diffuseError(DitherState* dither, int x, const Pixel& adjusted, const Pixel& chosen) {
-    spreadComponent(dither->thisRed, dither->nextRed, x, dither->leftToRight, adjusted.r, chosen.r);
-    spreadComponent(dither->thisGreen, dither->nextGreen, x, dither->leftToRight, adjusted.g, chosen.g);
-    spreadComponent(dither->thisBlue, dither->nextBlue, x, dither->leftToRight, adjusted.b, chosen.b);
+    spreadComponent(dither->thisRed.get(), dither->nextRed.get(), x, dither->leftToRight, adjusted.r, chosen.r);
+    spreadComponent(dither->thisGreen.get(), dither->nextGreen.get(), x, dither->leftToRight, adjusted.g, chosen.g);
+    spreadComponent(dither->thisBlue.get(), dither->nextBlue.get(), x, dither->leftToRight, adjusted.b, chosen.b);
 }
 
 namespace {
@@ -152,8 +145,8 @@ inline void spreadAlongPath(int32_t* thisRow, int32_t* nextRow, int x, Sample ad
 // instead of at every pixel.
 template <bool LEFT_TO_RIGHT>
 void ditherRow(Pixel* row, int cols, ColorMapping* mapping, DitherState* d) {
-    int32_t *thisRed = d->thisRed, *thisGreen = d->thisGreen, *thisBlue = d->thisBlue;
-    int32_t *nextRed = d->nextRed, *nextGreen = d->nextGreen, *nextBlue = d->nextBlue;
+    int32_t *thisRed = d->thisRed.get(), *thisGreen = d->thisGreen.get(), *thisBlue = d->thisBlue.get();
+    int32_t *nextRed = d->nextRed.get(), *nextGreen = d->nextGreen.get(), *nextBlue = d->nextBlue.get();
     const Sample maxval = mapping->maxval;
     const ColorHistEntry* map = mapping->map;
     for (int i = 0; i < cols; ++i) {
@@ -172,9 +165,9 @@ void ditherRow(Pixel* row, int cols, ColorMapping* mapping, DitherState* d) {
 
 void mapRowDithered(Pixel* row, int cols, ColorMapping* mapping, DitherState* d) {
     const size_t bytes = static_cast<size_t>(cols + 2) * sizeof(int32_t);
-    memset(d->nextRed, 0, bytes);
-    memset(d->nextGreen, 0, bytes);
-    memset(d->nextBlue, 0, bytes);
+    memset(d->nextRed.get(), 0, bytes);
+    memset(d->nextGreen.get(), 0, bytes);
+    memset(d->nextBlue.get(), 0, bytes);
     if (d->leftToRight)
         ditherRow<true>(row, cols, mapping, d);
     else
@@ -194,14 +187,9 @@ void mapRow(Pixel* row, int cols, ColorMapping* mapping, unsigned int floyd, Dit
         mapRowPlain(row, cols, mapping);
 }
 
-std::vector<int> findNearestColors(ColorMapping* mapping, const std::vector<ColorCount>& colors) {
-    std::vector<int> nearest;
-    nearest.reserve(colors.size());
-    for (const ColorCount& c : colors) nearest.push_back(searchNearestColor(mapping->search, Pixel{c.r, c.g, c.b}));
-    return nearest;
-}
-
 void mapRowByColorList(Pixel* row, int cols, const ColorMapping* mapping, const uint32_t* colorOfPixel,
                        const std::vector<int>& nearest) {
     for (int x = 0; x < cols; ++x) row[x] = mapping->map[nearest[colorOfPixel[x]]].color;
 }
+
+}  // namespace huecut

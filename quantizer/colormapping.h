@@ -5,11 +5,14 @@
 
 #include "colorsearch.h"
 #include "histogram.h"
+#include "owners.h"
 
 #include <orrim.h>
 
 #include <cstdint>
 #include <vector>
+
+namespace huecut {
 
 // Dithering errors are in units of 1/DITHER_SCALE of a sample step.
 const int DITHER_SCALE = 1024;
@@ -18,12 +21,12 @@ const int DITHER_SCALE = 1024;
 // x + 1 belongs to column x; entries 0 and cols + 1 catch what is pushed past
 // the edges.
 struct DitherState {
-    int32_t* thisRed;
-    int32_t* nextRed;
-    int32_t* thisGreen;
-    int32_t* nextGreen;
-    int32_t* thisBlue;
-    int32_t* nextBlue;
+    OwnedRow<int32_t> thisRed;
+    OwnedRow<int32_t> nextRed;
+    OwnedRow<int32_t> thisGreen;
+    OwnedRow<int32_t> nextGreen;
+    OwnedRow<int32_t> thisBlue;
+    OwnedRow<int32_t> nextBlue;
     bool leftToRight;
 };
 
@@ -51,30 +54,26 @@ static_assert(MAX_HIST_COLORS < UINT16_MAX, "map indices must fit the direct ans
 struct ColorMapping {
     const ColorHistEntry* map;
     int mapSize;
-    Sample maxval;        // the output maxval
-    ColorSearch* search;  // over map[0..searchSize-1]; owned
-    ColorHash hash;       // pixel colour -> map index
-    bool useHash;         // false once the hash could not grow
+    Sample maxval;            // the output maxval
+    OwnedColorSearch search;  // over map[0..searchSize-1]
+    OwnedColorHash hash;      // pixel colour -> map index
+    bool useHash;             // false once the hash could not grow
     std::vector<RecentColor> recent;
-    // Per colour: its answer plus 1, 0 until searched; owned, from calloc so
-    // that untouched pages cost nothing. Null above DIRECT_ANSWERS_MAX_MAXVAL
-    // (or when it could not be had: the memo and hash serve then). Answers
-    // fit: no map has more than MAX_HIST_COLORS + 1 entries that can be one.
-    uint16_t* direct;
+    // Per colour: its answer plus 1, 0 until searched; from calloc so that
+    // untouched pages cost nothing. Null above DIRECT_ANSWERS_MAX_MAXVAL (or
+    // when it could not be had: the memo and hash serve then). Answers fit:
+    // no map has more than MAX_HIST_COLORS + 1 entries that can be one.
+    MallocBlock<uint16_t> direct;
 };
 
-// Sets up the hash and the search. Only map[0..searchSize-1] can ever be
-// the answer (the entries after it repeat earlier colours); pass mapSize
-// when unsure.
-// The mapping borrows map; freeColorMapping releases what init allocated.
+// Sets up the hash and the search, replacing whatever mapping held. Only
+// map[0..searchSize-1] can ever be the answer (the entries after it repeat
+// earlier colours); pass mapSize when unsure. The mapping borrows map.
 void initColorMapping(ColorMapping* mapping, const ColorHistEntry* map, int mapSize, int searchSize, Sample maxval);
-void freeColorMapping(ColorMapping* mapping);
 
 // Allocates the error rows and fills this row's errors with random values in
 // [-DITHER_SCALE, DITHER_SCALE) drawn from random() after srandom(seed).
-// freeDitherState releases the rows.
 void initDitherState(DitherState* dither, int cols, unsigned int seed);
-void freeDitherState(DitherState* dither);
 
 // The nearest map entry to pixel (lowest index on ties); remembers the
 // answer in the hash while it can grow.
@@ -88,15 +87,13 @@ void diffuseError(DitherState* dither, int x, const Pixel& adjusted, const Pixel
 // when floyd is nonzero.
 void mapRow(Pixel* row, int cols, ColorMapping* mapping, unsigned int floyd, DitherState* dither);
 
-// The nearest map entry for each colour of a list, by the same rule as
-// findNearestColor (without touching the hash).
-std::vector<int> findNearestColors(ColorMapping* mapping, const std::vector<ColorCount>& colors);
-
 // Maps one row without dithering when each pixel's colour is known by its
 // position in a colour list (colorOfPixel, the row's part of it) and each
-// listed colour's nearest entry (nearest, from findNearestColors): the same
+// listed colour's nearest entry (nearest, by findNearestColor's rule): the same
 // result as mapRow without dithering.
 void mapRowByColorList(Pixel* row, int cols, const ColorMapping* mapping, const uint32_t* colorOfPixel,
                        const std::vector<int>& nearest);
+
+}  // namespace huecut
 
 #endif

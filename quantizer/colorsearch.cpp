@@ -3,26 +3,25 @@
 #include <algorithm>
 #include <unordered_set>
 
+namespace huecut {
+
 namespace {
 
 const int MAX_CELLS_PER_AXIS = 16;
 
-// One component's share of the distance. It only grows with the difference,
-// and truncating each square on its own keeps every share a lower bound of
-// the whole distance: the bounds of both searches hold under the coarse rule
-// as well.
-inline uint32_t componentTerm(Sample x, Sample y, bool coarse) {
-    const uint32_t d = x > y ? x - y : y - x;
-    const uint32_t sq = d * d;
-    return coarse ? sq / 16 : sq;
+// One component's share of the distance: the exact square, in 64 bits so
+// that three squares of 16-bit differences add up without overflow.
+inline uint64_t componentTerm(Sample x, Sample y) {
+    const uint64_t d = x > y ? x - y : y - x;
+    return d * d;
 }
 
 inline Sample component(const SearchEntry& e, int axis) { return axis == 0 ? e.r : axis == 1 ? e.g : e.b; }
 
 uint64_t colorKey(const Pixel& p) { return static_cast<uint64_t>(p.r) << 32 ^ static_cast<uint64_t>(p.g) << 16 ^ p.b; }
 
-inline uint32_t entryDistance(const SearchEntry& e, const Pixel& p, bool coarse) {
-    return componentTerm(e.r, p.r, coarse) + componentTerm(e.g, p.g, coarse) + componentTerm(e.b, p.b, coarse);
+inline uint64_t entryDistance(const SearchEntry& e, const Pixel& p) {
+    return componentTerm(e.r, p.r) + componentTerm(e.g, p.g) + componentTerm(e.b, p.b);
 }
 
 // Cell of a sample along one axis, and the samples a cell spans.
@@ -35,32 +34,31 @@ Sample cellLow(int c, int cells, Sample maxval) {
 Sample cellHigh(int c, int cells, Sample maxval) { return cellLow(c + 1, cells, maxval) - 1; }
 
 // Least and greatest share of one component over the samples lo..hi.
-inline uint32_t leastTerm(Sample s, Sample lo, Sample hi, bool coarse) {
-    return s < lo ? componentTerm(s, lo, coarse) : s > hi ? componentTerm(s, hi, coarse) : 0;
+inline uint64_t leastTerm(Sample s, Sample lo, Sample hi) {
+    return s < lo ? componentTerm(s, lo) : s > hi ? componentTerm(s, hi) : 0;
 }
-inline uint32_t greatestTerm(Sample s, Sample lo, Sample hi, bool coarse) {
-    return std::max(componentTerm(s, lo, coarse), componentTerm(s, hi, coarse));
+inline uint64_t greatestTerm(Sample s, Sample lo, Sample hi) {
+    return std::max(componentTerm(s, lo), componentTerm(s, hi));
 }
 
 int searchTree(const ColorSearch& search, const Pixel& pixel);
 
 void buildCell(ColorSearch& search, int cell) {
     const int n = search.cellsPerAxis;
-    const bool coarse = search.maxval > 255;
     const int cr = cell / (n * n), cg = cell / n % n, cb = cell % n;
     const Sample rLo = cellLow(cr, n, search.maxval), rHi = cellHigh(cr, n, search.maxval);
     const Sample gLo = cellLow(cg, n, search.maxval), gHi = cellHigh(cg, n, search.maxval);
     const Sample bLo = cellLow(cb, n, search.maxval), bHi = cellHigh(cb, n, search.maxval);
-    uint32_t bound = UINT32_MAX;
+    uint64_t bound = UINT64_MAX;
     for (const SearchEntry& e : search.distinct) {
-        const uint32_t greatest = greatestTerm(e.r, rLo, rHi, coarse) + greatestTerm(e.g, gLo, gHi, coarse) +
-                                  greatestTerm(e.b, bLo, bHi, coarse);
+        const uint64_t greatest = greatestTerm(e.r, rLo, rHi) + greatestTerm(e.g, gLo, gHi) +
+                                  greatestTerm(e.b, bLo, bHi);
         bound = std::min(bound, greatest);
     }
     const size_t start = search.candidates.size();
     for (const SearchEntry& e : search.distinct) {
-        const uint32_t least =
-            leastTerm(e.r, rLo, rHi, coarse) + leastTerm(e.g, gLo, gHi, coarse) + leastTerm(e.b, bLo, bHi, coarse);
+        const uint64_t least =
+            leastTerm(e.r, rLo, rHi) + leastTerm(e.g, gLo, gHi) + leastTerm(e.b, bLo, bHi);
         if (least <= bound) search.candidates.push_back(e);
     }
     search.cellStart[cell] = static_cast<int32_t>(start);
@@ -77,14 +75,13 @@ int searchGrid(ColorSearch& search, const Pixel& pixel) {
                      cellOf(pixel.b, n, search.maxval);
     if (search.cellStart[cell] < 0) buildCell(search, cell);
     if (search.cellCount[cell] < 0) return searchTree(search, pixel);
-    const bool coarse = search.maxval > 255;
     const SearchEntry* e = search.candidates.data() + search.cellStart[cell];
     const int count = search.cellCount[cell];
     // The candidates are in map order: the first of equally near ones wins.
-    uint32_t best = UINT32_MAX;
+    uint64_t best = UINT64_MAX;
     int answer = 0;
     for (int i = 0; i < count; ++i) {
-        const uint32_t d = entryDistance(e[i], pixel, coarse);
+        const uint64_t d = entryDistance(e[i], pixel);
         if (d < best) {
             best = d;
             answer = e[i].index;
@@ -130,28 +127,27 @@ int buildKdNode(ColorSearch& search, int begin, int end) {
 }
 
 // Least possible distance from the pixel to any colour in the node's box.
-inline uint32_t boxBound(const KdNode& node, const Pixel& p, bool coarse) {
-    return leastTerm(p.r, node.lo[0], node.hi[0], coarse) + leastTerm(p.g, node.lo[1], node.hi[1], coarse) +
-           leastTerm(p.b, node.lo[2], node.hi[2], coarse);
+inline uint64_t boxBound(const KdNode& node, const Pixel& p) {
+    return leastTerm(p.r, node.lo[0], node.hi[0]) + leastTerm(p.g, node.lo[1], node.hi[1]) +
+           leastTerm(p.b, node.lo[2], node.hi[2]);
 }
 
 // Branch and bound. A box is skipped only when its least distance exceeds
 // the best found; an equal one may still hold an equally near entry with a
 // lower map index, which wins as in a scan in map order.
 int searchTree(const ColorSearch& search, const Pixel& pixel) {
-    const bool coarse = search.maxval > 255;
-    uint32_t best = UINT32_MAX;
+    uint64_t best = UINT64_MAX;
     int answer = 0;
     int stack[64];
     int depth = 0;
     stack[depth++] = 0;
     while (depth > 0) {
         const KdNode& node = search.nodes[stack[--depth]];
-        if (boxBound(node, pixel, coarse) > best) continue;
+        if (boxBound(node, pixel) > best) continue;
         if (node.left < 0) {
             for (int i = node.begin; i < node.end; ++i) {
                 const SearchEntry& e = search.treeEntries[i];
-                const uint32_t d = entryDistance(e, pixel, coarse);
+                const uint64_t d = entryDistance(e, pixel);
                 if (d < best || (d == best && e.index < answer)) {
                     best = d;
                     answer = e.index;
@@ -160,8 +156,8 @@ int searchTree(const ColorSearch& search, const Pixel& pixel) {
             continue;
         }
         // The nearer child goes on top, so it is searched first.
-        const uint32_t leftBound = boxBound(search.nodes[node.left], pixel, coarse);
-        const uint32_t rightBound = boxBound(search.nodes[node.right], pixel, coarse);
+        const uint64_t leftBound = boxBound(search.nodes[node.left], pixel);
+        const uint64_t rightBound = boxBound(search.nodes[node.right], pixel);
         if (leftBound <= rightBound) {
             stack[depth++] = node.right;
             stack[depth++] = node.left;
@@ -175,16 +171,15 @@ int searchTree(const ColorSearch& search, const Pixel& pixel) {
 
 }  // namespace
 
-uint32_t colorDistance(const Pixel& a, const Pixel& b, Sample maxval) {
-    const bool coarse = maxval > 255;
-    return componentTerm(a.r, b.r, coarse) + componentTerm(a.g, b.g, coarse) + componentTerm(a.b, b.b, coarse);
+uint64_t colorDistance(const Pixel& a, const Pixel& b) {
+    return componentTerm(a.r, b.r) + componentTerm(a.g, b.g) + componentTerm(a.b, b.b);
 }
 
-int scanNearestColor(const ColorHistEntry* map, int mapSize, const Pixel& pixel, Sample maxval) {
-    uint32_t best = UINT32_MAX;
+int scanNearestColor(const ColorHistEntry* map, int mapSize, const Pixel& pixel) {
+    uint64_t best = UINT64_MAX;
     int answer = 0;
     for (int i = 0; i < mapSize; ++i) {
-        const uint32_t d = colorDistance(pixel, map[i].color, maxval);
+        const uint64_t d = colorDistance(pixel, map[i].color);
         if (d < best) {
             best = d;
             answer = i;
@@ -193,8 +188,8 @@ int scanNearestColor(const ColorHistEntry* map, int mapSize, const Pixel& pixel,
     return answer;
 }
 
-ColorSearch* buildColorSearch(const ColorHistEntry* map, int mapSize, Sample maxval) {
-    ColorSearch* search = new ColorSearch;
+OwnedColorSearch buildColorSearch(const ColorHistEntry* map, int mapSize, Sample maxval) {
+    OwnedColorSearch search(new ColorSearch);
     search->maxval = maxval;
     std::unordered_set<uint64_t> seen;
     for (int i = 0; i < mapSize; ++i) {
@@ -213,8 +208,10 @@ ColorSearch* buildColorSearch(const ColorHistEntry* map, int mapSize, Sample max
     return search;
 }
 
-void freeColorSearch(ColorSearch* search) { delete search; }
+void ColorSearchRelease::operator()(ColorSearch* search) const { delete search; }
 
 int searchNearestColor(ColorSearch* search, const Pixel& pixel) {
     return search->useGrid ? searchGrid(*search, pixel) : searchTree(*search, pixel);
 }
+
+}  // namespace huecut

@@ -6,25 +6,33 @@
 #include <orrim.h>
 
 #include <cstdint>
+#include <memory>
 
-// Distance between two colours: the sum of squared sample differences, each
-// square divided by 16 (truncating) above maxval 255.
-uint32_t colorDistance(const Pixel& a, const Pixel& b, Sample maxval);
+namespace huecut {
+
+// Distance between two colours: the sum of squared sample differences,
+// exact at every maxval (a colour of the map is always nearest to itself).
+uint64_t colorDistance(const Pixel& a, const Pixel& b);
 
 // The index of the nearest of map[0..mapSize-1]; the lowest index among
 // equally near entries. mapSize must be at least 1.
-int scanNearestColor(const ColorHistEntry* map, int mapSize, const Pixel& pixel, Sample maxval);
+int scanNearestColor(const ColorHistEntry* map, int mapSize, const Pixel& pixel);
 
 // The map's distinct colours prepared for a fast exact search; its inner
 // workings (a grid of candidate lists, a k-d tree) are private to the search.
 struct ColorSearch;
 
-// Builds the search over map[0..mapSize-1]. The caller owns the result and
-// releases it with freeColorSearch.
-ColorSearch* buildColorSearch(const ColorHistEntry* map, int mapSize, Sample maxval);
-void freeColorSearch(ColorSearch* search);
+struct ColorSearchRelease {
+    void operator()(ColorSearch* search) const;
+};
+typedef std::unique_ptr<ColorSearch, ColorSearchRelease> OwnedColorSearch;
+
+// Builds the search over map[0..mapSize-1].
+OwnedColorSearch buildColorSearch(const ColorHistEntry* map, int mapSize, Sample maxval);
 
 // Same result as scanNearestColor on the map the search was built from.
 int searchNearestColor(ColorSearch* search, const Pixel& pixel);
+
+}  // namespace huecut
 
 #endif

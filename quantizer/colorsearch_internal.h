@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace huecut {
+
 // A map colour with its position in the map.
 struct SearchEntry {
     Sample r, g, b;
@@ -50,5 +52,7 @@ struct ColorSearch {
     std::vector<KdNode> nodes;
     std::vector<SearchEntry> treeEntries;  // reordered so that each node covers a run
 };
+
+}  // namespace huecut
 
 #endif

@@ -8,6 +8,8 @@
 #include <climits>
 #include <cstdlib>
 
+namespace huecut {
+
 const char* const USAGE_SYNOPSIS =
     "[-floyd|-fs|-nofloyd|-nofs] [-randomseed n] {[-refine passes] ncolors | -mapfile mapfile} [ppmfile]";
 
@@ -115,3 +117,5 @@ void parseCommandLine(int argc, char** argv, QuantCmdline* cmdline) {
     if (cmdline->randomSeedGiven) cmdline->randomSeed = parseRandomSeed(seedText);
     if (refineGiven) cmdline->refinePasses = parseRefinePasses(refineText);
 }
+
+}  // namespace huecut

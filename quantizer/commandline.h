@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace huecut {
+
 struct QuantCmdline {
     const char* inputFileName;  // "-" means standard input
     const char* mapFileName;    // null when -mapfile is not given
@@ -22,5 +24,7 @@ extern const char* const USAGE_SYNOPSIS;
 // unknown or malformed option with the usage line after it).
 // argv is modified: the options are taken out of it.
 void parseCommandLine(int argc, char** argv, QuantCmdline* cmdline);
+
+}  // namespace huecut
 
 #endif

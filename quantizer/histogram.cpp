@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstdint>
 
+namespace huecut {
+
 void rescalePixels(Pixel** pixels, int cols, int rows, Sample oldMaxval, Sample newMaxval) {
     // One division per possible sample value instead of three per pixel.
     std::vector<Sample> table(static_cast<size_t>(oldMaxval) + 1);
@@ -268,3 +270,5 @@ std::vector<ColorHistEntry> histogramFromColors(const std::vector<ColorCount>& c
     *newMaxval = maxval;
     return hist;
 }
+
+}  // namespace huecut

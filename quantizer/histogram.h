@@ -8,11 +8,10 @@
 #include <cstdint>
 #include <vector>
 
+namespace huecut {
+
 // The most distinct colours a histogram (or a map file) may hold.
 const int MAX_HIST_COLORS = 32767;
-
-// The candidate colours; only each entry's colour is used.
-typedef ColorHistEntry* QuantColormap;
 
 // Brings every sample from oldMaxval to newMaxval in place:
 // s = (s * newMaxval + oldMaxval / 2) / oldMaxval. Both maxvals at most 65535.
@@ -46,5 +45,7 @@ std::vector<ColorHistEntry> computeHistogram(Pixel** pixels, int cols, int rows,
 // *newMaxval receives the maxval of the histogram's colours.
 std::vector<ColorHistEntry> histogramFromColors(const std::vector<ColorCount>& colors, Sample maxval,
                                                 Sample* newMaxval);
+
+}  // namespace huecut
 
 #endif

@@ -1,19 +1,18 @@
 #include "mapfile.h"
 
 #include "commandline.h"
+#include "owners.h"
 
-QuantColormap loadMapFile(const char* mapFileName, Pixel** pixels, int cols, int rows, Sample maxval, int* mapSize,
-                          Sample* outMaxval) {
+namespace huecut {
+
+std::vector<ColorHistEntry> loadMapFile(const char* mapFileName, FILE* standardInput, Pixel** pixels, int cols,
+                                        int rows, Sample maxval, Sample* outMaxval) {
     // Only the map's distinct colours matter: they are counted straight from
     // the file, row by row, so that the header is checked before any of the
     // raster is read and a map of too many colours is refused as soon as it
     // shows them, without ever holding the map image.
-    // Closed however the run ends (a fatal hook may unwind through here).
-    struct StreamGuard {
-        FILE* f;
-        ~StreamGuard() { pm_closer(f); }
-    } guard{pm_openr(mapFileName)};
-    FILE* f = guard.f;
+    const ReadStream map(mapFileName, standardInput);
+    FILE* f = map.get();
     int mapCols = 0, mapRows = 0, format = 0;
     Sample mapMaxval = 0;
     pnm_readpaminit(f, &mapCols, &mapRows, &mapMaxval, &format);
@@ -28,7 +27,7 @@ QuantColormap loadMapFile(const char* mapFileName, Pixel** pixels, int cols, int
         pm_error("colormap in file '%s' has maxval %u; at most %u is supported", name.c_str(), mapMaxval,
                  PPM_OVERALLMAXVAL);
     int count = 0;
-    ColorHist hist = ppm_computecolorhist2(f, mapCols, mapRows, mapMaxval, format, MAX_HIST_COLORS, &count);
+    const OwnedColorHist hist(ppm_computecolorhist2(f, mapCols, mapRows, mapMaxval, format, MAX_HIST_COLORS, &count));
 
     if (mapMaxval != maxval) {
         pm_message("rescaling input image to match colormap maxval");
@@ -38,7 +37,8 @@ QuantColormap loadMapFile(const char* mapFileName, Pixel** pixels, int cols, int
     if (!hist) pm_error("too many colors in colormap!");
     pm_message("%d colors found in colormap", count);
 
-    *mapSize = count;
     *outMaxval = mapMaxval;
-    return hist;
+    return std::vector<ColorHistEntry>(hist.get(), hist.get() + count);
 }
+
+}  // namespace huecut

@@ -6,12 +6,19 @@
 
 #include <orrim.h>
 
-// Reads the map image, brings the input image (in place) to the map's maxval
-// when it differs, and returns the map's distinct colours. *mapSize and
-// *outMaxval receive their number and the map's maxval. An empty map, one of
-// more than MAX_HIST_COLORS colours, or one whose maxval is above 65535 ends
-// the run. The caller owns the map and releases it with ppm_freecolorhist.
-QuantColormap loadMapFile(const char* mapFileName, Pixel** pixels, int cols, int rows, Sample maxval, int* mapSize,
-                          Sample* outMaxval);
+#include <cstdio>
+#include <vector>
+
+namespace huecut {
+
+// Reads the map image (from standardInput when mapFileName is "-"), brings
+// the input image (in place) to the map's maxval when it differs, and
+// returns the map's distinct colours, in the library's histogram order.
+// *outMaxval receives the map's maxval. An empty map, one of more than
+// MAX_HIST_COLORS colours, or one whose maxval is above 65535 ends the run.
+std::vector<ColorHistEntry> loadMapFile(const char* mapFileName, FILE* standardInput, Pixel** pixels, int cols,
+                                        int rows, Sample maxval, Sample* outMaxval);
+
+}  // namespace huecut
 
 #endif

@@ -1,8 +1,10 @@
 #include "mediancut.h"
 
 #include <algorithm>
-#include <cstdlib>
+#include <new>
 #include <vector>
+
+namespace huecut {
 
 int chooseSplitAxis(Sample redSpan, Sample greenSpan, Sample blueSpan) {
     // Each weighted span is deliberately kept in single precision: that
@@ -85,8 +87,17 @@ Pixel boxRepresentative(const ColorHistEntry* entries, int colors, Sample maxval
                  static_cast<Sample>(std::min<uint64_t>(b / total, maxval))};
 }
 
-// Whether count elements of size bytes fit the 32-bit size limit of the tables.
-bool fitsTableLimit(int64_t count, size_t size) { return static_cast<uint64_t>(count) * size <= UINT32_MAX; }
+// A table of count zeroed entries; its bytes must fit the 32-bit size limit
+// of the tables.
+template <typename T>
+std::vector<T> allocateTable(int64_t count) {
+    if (static_cast<uint64_t>(count) * sizeof(T) > UINT32_MAX) pm_error("out of memory");
+    try {
+        return std::vector<T>(static_cast<size_t>(count));
+    } catch (const std::bad_alloc&) {
+        pm_error("out of memory");
+    }
+}
 
 }  // namespace
 
@@ -111,32 +122,30 @@ void reorderBoxesAfterSplit(ColorBox* boxes, int count, int split) {
     boxes[pos] = added;
 }
 
-QuantColormap medianCut(ColorHist hist, int colors, int64_t pixelTotal, Sample maxval, int requestedColors,
-                        int* boxCount, int* mapSize) {
+std::vector<ColorHistEntry> medianCut(ColorHist hist, int colors, int64_t pixelTotal, Sample maxval,
+                                      int requestedColors, int* boxCount) {
     // Splitting stops once every box holds one colour, so no more boxes than
     // colours are ever needed, and a map needs no more than one black entry
     // after them: later ones could never be the nearest colour.
     const int maxBoxes = std::max(1, std::min(requestedColors, colors));
     const int maxEntries = std::min<int64_t>(requestedColors, static_cast<int64_t>(maxBoxes) + 1);
-    if (!fitsTableLimit(maxEntries, sizeof(ColorHistEntry)) || !fitsTableLimit(maxBoxes, sizeof(ColorBox)))
-        pm_error("out of memory");
-    // calloc: every entry starts black.
-    QuantColormap map = static_cast<QuantColormap>(calloc(static_cast<size_t>(maxEntries), sizeof(ColorHistEntry)));
-    ColorBox* boxes = static_cast<ColorBox*>(malloc(static_cast<size_t>(maxBoxes) * sizeof(ColorBox)));
-    if (!map || !boxes) pm_error("out of memory");
+    // Every entry starts black.
+    std::vector<ColorHistEntry> map = allocateTable<ColorHistEntry>(maxEntries);
+    std::vector<ColorBox> boxes = allocateTable<ColorBox>(maxBoxes);
 
     int count = 1;
     boxes[0] = ColorBox{0, colors, pixelTotal};
     while (count < requestedColors) {
-        const int which = findSplittableBox(boxes, count);
+        const int which = findSplittableBox(boxes.data(), count);
         if (which < 0) break;
-        splitBox(hist, boxes, &count, which);
+        splitBox(hist, boxes.data(), &count, which);
     }
     for (int j = 0; j < count; ++j) {
         if (boxes[j].colors > 0) map[j].color = boxRepresentative(hist + boxes[j].index, boxes[j].colors, maxval);
     }
     *boxCount = count;
-    *mapSize = std::min(requestedColors, count + 1);
-    free(boxes);
+    map.resize(std::min(requestedColors, count + 1));
     return map;
 }
+
+}  // namespace huecut

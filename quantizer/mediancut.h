@@ -8,6 +8,9 @@
 #include <orrim.h>
 
 #include <cstdint>
+#include <vector>
+
+namespace huecut {
 
 // One box of the median cut: a run of consecutive histogram entries.
 struct ColorBox {
@@ -29,10 +32,11 @@ void reorderBoxesAfterSplit(ColorBox* boxes, int count, int split);
 // boxes and returns the map: box j's representative in entry j, then, when
 // there are fewer boxes than asked, one black entry (a map of requestedColors
 // entries would repeat it to the end; the repeats can never be the nearest
-// colour, so they are not made). *boxCount and *mapSize receive the number of
-// boxes and of map entries. Fails with "out of memory" when the map or the
-// box list cannot be had. The caller owns the map and releases it with free().
-QuantColormap medianCut(ColorHist hist, int colors, int64_t pixelTotal, Sample maxval, int requestedColors,
-                        int* boxCount, int* mapSize);
+// colour, so they are not made). *boxCount receives the number of boxes.
+// Fails with "out of memory" when the map or the box list cannot be had.
+std::vector<ColorHistEntry> medianCut(ColorHist hist, int colors, int64_t pixelTotal, Sample maxval,
+                                      int requestedColors, int* boxCount);
+
+}  // namespace huecut
 
 #endif

@@ -151,12 +151,20 @@ FILE* pm_openw(const char* name);
 // an image followed by endless data is read and the run ends. The stream
 // returned for "-" need not be stdin, and has no file descriptor of its own.
 FILE* pm_openr_seekable(const char* name);
+// pm_openr_seekable for a stream already open, such as a caller's standard
+// input: f itself when it can be rewound (a regular file, or a stream in
+// memory), else a rewindable stream over it as above. That one is the
+// caller's to close with pm_closer; closing it leaves f open.
+FILE* pm_seekable(FILE* f);
 
 // Standard input is never closed; standard output is flushed and checked but
 // left open, so that later messages and writes still work.
 void pm_close(FILE* f);   // closes any stream; a write error ends the run
 void pm_closer(FILE* f);
 void pm_closew(FILE* f);  // flushes; a write error (disk full, closed pipe) ends the run
+// Flushes f and checks it as pm_closew does, with the same message, but
+// leaves it open: for an output stream the caller owns.
+void pm_flushw(FILE* f);
 
 // File position token. size is the token's size in bytes: 4 or 8. A position
 // that does not fit the token ends the run.
@@ -218,11 +226,12 @@ void pnm_readpaminit(FILE* f, int* cols, int* rows, Sample* maxval, int* format)
 // pnm_readpnminit without reading or allocating anything: false when f, from
 // its position on, holds fewer bytes than such a raster takes (the exact size
 // for raw formats, the least size for plain ones: one character a pixel for
-// PBM, a digit and a separator a sample otherwise). A regular file is judged
-// by its size; a pipe opened by pm_openr_seekable is pulled into its kept
-// copy as far as the raster reaches (disk, not memory, holds it), and
-// keeps its position; any other stream, which cannot tell, gives true. A
-// program can so refuse a truncated input before writing anything.
+// PBM, a digit and a separator a sample otherwise). A regular file or a
+// stream in memory is judged by its size; a pipe opened by pm_openr_seekable
+// or pm_seekable is pulled into its kept copy as far as the raster reaches
+// (disk, not memory, holds it), and keeps its position; any other stream,
+// which cannot tell, gives true. A program can so refuse a truncated input
+// before writing anything.
 bool pnm_rasterpresent(FILE* f, int cols, int rows, Sample maxval, int format);
 
 // Header and plain-raster limits: more than 1048576 bytes of comments and

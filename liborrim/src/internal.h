@@ -40,8 +40,9 @@ void pm_failOnReadError(FILE* f);
 // A stream over source (a pipe or terminal, stdin or opened by name) that
 // can be rewound: it reads source only when a read needs bytes not yet seen
 // and keeps them in an anonymous temporary file. Closing it closes source
-// too, unless source is stdin. description names source in messages.
-FILE* pm_openLazySeekable(FILE* source, const char* description);
+// too, unless source is stdin or keepSource is set (a caller's stream).
+// description names source in messages.
+FILE* pm_openLazySeekable(FILE* source, const char* description, bool keepSource = false);
 // For a stream from pm_openLazySeekable: pulls from its pipe until the bytes
 // before position end are kept or the pipe ends, and returns how many of
 // them the stream holds. -1 when f is another kind of stream. A failed read

@@ -162,14 +162,14 @@ LazySource* findSource(FILE* f) {
 
 }  // namespace
 
-FILE* pm_openLazySeekable(FILE* source, const char* description) {
+FILE* pm_openLazySeekable(FILE* source, const char* description, bool keepSource) {
     FILE* cache = tmpfile();
     if (!cache) pm_error("cannot create a temporary file to hold %s: %s", description, strerror(errno));
     LazySource* s = static_cast<LazySource*>(calloc(1, sizeof(LazySource)));
     char* buffer = static_cast<char*>(malloc(LAZY_BUFFER));
     if (!s || !buffer) pm_error("out of memory allocating a buffer for %s", description);
     s->fd = fileno(source);
-    s->owned = source == stdin ? nullptr : source;
+    s->owned = source == stdin || keepSource ? nullptr : source;
     s->cache = cache;
     s->buffer = buffer;
     cookie_io_functions_t io = {readLazy, nullptr, seekLazy, closeLazy};

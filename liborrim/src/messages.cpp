@@ -64,6 +64,10 @@ void writeLine(const char* prefix, const char* format, va_list args) {
 
 void initLibrary(int* argc, char** argv) {
     if (*argc > 0 && argv[0] && argv[0][0]) progName = baseName(argv[0]);
+    // Each initialisation reflects its own arguments: a test running several
+    // command lines in one process must not inherit an earlier -quiet.
+    quietRequested = false;
+    plainRequested = false;
     int kept = 1;
     bool optionsEnded = false;
     for (int i = 1; i < *argc; ++i) {

@@ -31,9 +31,19 @@ uint64_t minimumRasterBytes(int cols, int rows, Sample maxval, int format) {
 
 enum RasterPresence { RASTER_PRESENT, RASTER_SHORT, RASTER_UNKNOWN };
 
+// The size of a stream held in memory (no descriptor, but seekable), found
+// by seeking to its end and back; -1 when f is no such stream.
+off_t memoryStreamSize(FILE* f, off_t pos) {
+    if (fileno(f) >= 0 || fseeko(f, 0, SEEK_END) != 0) return -1;
+    off_t size = ftello(f);
+    if (fseeko(f, pos, SEEK_SET) != 0) pm_error("cannot return to file position %lld", static_cast<long long>(pos));
+    return size;
+}
+
 // Whether f holds, from its position on, the least number of bytes the raster
-// can take. Known for a regular file (its size) and for a rewindable pipe
-// (pulled into its kept copy, on disk); not for a plain pipe.
+// can take. Known for a regular file and a stream in memory (their sizes) and
+// for a rewindable pipe (pulled into its kept copy, on disk); not for a plain
+// pipe.
 RasterPresence rasterPresence(FILE* f, int cols, int rows, Sample maxval, int format) {
     uint64_t need = minimumRasterBytes(cols, rows, maxval, format);
     if (need == 0) return RASTER_PRESENT;
@@ -42,9 +52,11 @@ RasterPresence rasterPresence(FILE* f, int cols, int rows, Sample maxval, int fo
     uint64_t end = uint64_t(pos) + need;  // need < 2^58: no overflow
     int64_t held = pm_lazyStreamFill(f, end);
     if (held >= 0) return uint64_t(held) >= end ? RASTER_PRESENT : RASTER_SHORT;
+    off_t size = memoryStreamSize(f, pos);
     struct stat st;
-    if (fileno(f) < 0 || fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) return RASTER_UNKNOWN;
-    return st.st_size >= pos && uint64_t(st.st_size - pos) >= need ? RASTER_PRESENT : RASTER_SHORT;
+    if (size < 0 && fileno(f) >= 0 && fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode)) size = st.st_size;
+    if (size < 0) return RASTER_UNKNOWN;
+    return size >= pos && uint64_t(size - pos) >= need ? RASTER_PRESENT : RASTER_SHORT;
 }
 
 // Rows are read this many pixels at a time where no row-wide memory is to

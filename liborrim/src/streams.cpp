@@ -22,6 +22,10 @@ bool isRegularFile(FILE* f) {
     return fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && ftello(f) >= 0;
 }
 
+// A stream with no descriptor that still knows its position is held in
+// memory (fmemopen) and rewinds as a file does.
+bool isMemoryStream(FILE* f) { return fileno(f) < 0 && ftello(f) >= 0; }
+
 }  // namespace
 
 void pm_failOnReadError(FILE* f) {
@@ -53,14 +57,24 @@ FILE* pm_openr_seekable(const char* name) {
     return pm_openLazySeekable(f, pm_escapetext(describeName(name)).c_str());
 }
 
+FILE* pm_seekable(FILE* f) {
+    if (isRegularFile(f) || isMemoryStream(f)) return f;
+    return pm_openLazySeekable(f, streamName(f), true);
+}
+
 void pm_closer(FILE* f) {
     if (!f || f == stdin) return;
     fclose(f);
 }
 
-void pm_closew(FILE* f) {
+void pm_flushw(FILE* f) {
     if (!f) return;
     if (fflush(f) != 0 || ferror(f)) pm_error("error writing the output: %s", strerror(errno ? errno : EIO));
+}
+
+void pm_closew(FILE* f) {
+    if (!f) return;
+    pm_flushw(f);
     if (f == stdout || f == stderr) return;
     if (fclose(f) != 0) pm_error("error writing the output: %s", strerror(errno));
 }

@@ -12,6 +12,8 @@
 
 #include <random>
 
+using namespace testkit;
+
 namespace {
 
 RunResult run(const std::vector<std::string>& args, const std::string& input = "") {

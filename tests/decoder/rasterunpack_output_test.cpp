@@ -7,6 +7,8 @@
 
 #include <zlib.h>
 
+using namespace testkit;
+
 namespace {
 
 RunResult run(const std::vector<std::string>& args, const std::string& png) {

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <random>
 
+using namespace testkit;
+
 namespace {
 
 struct Pnm {

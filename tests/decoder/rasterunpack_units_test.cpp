@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <string>
 
+using namespace rasterunpack;
+
 namespace {
 
 // --- the plan --------------------------------------------------------------------
@@ -26,7 +28,7 @@ HeaderFacts facts(int colorType, int depth) {
     return f;
 }
 
-HeaderFacts withSbit(HeaderFacts f, SignificantBits bits) {
+HeaderFacts withSbit(HeaderFacts f, SignificantBitCounts bits) {
     f.hasSbit = true;
     f.sbit = bits;
     return f;

@@ -13,6 +13,10 @@
 #include <ostream>
 #include <vector>
 
+using namespace testkit;
+
+using namespace rasterpack;
+
 namespace {
 
 // The decoder's side of each filter type.

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+using namespace rasterpack;
+
 namespace {
 
 // Runs of repeated and slowly changing bytes with some noise: compressible,

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <vector>
 
+using namespace rasterpack;
+
 namespace {
 
 // Five entries, the first two non-opaque: dark grey, white (both

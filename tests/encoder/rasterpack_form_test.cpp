@@ -1,14 +1,19 @@
 // rasterpack's decisions in-process: the analyses over a raster held in a
-// temporary file, the palette steps, and the form that facts and settings give.
+// temporary file, the palette steps, and the form that facts and the request
+// give.
 #include "alphapalette.h"
 #include "analyses.h"
 #include "form.h"
-#include "palette.h"
+#include "palettebuild.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
 
 #include <ostream>
+
+using namespace testkit;
+
+using namespace rasterpack;
 
 namespace {
 
@@ -235,6 +240,7 @@ ImageFacts factsFor(int imageKind, Sample maxval, int significantBits) {
 
 ImageFacts withPalette(ImageFacts f, int size, int transSize = 0) {
     f.palette.outcome = PALETTE_BUILT;
+    f.palette.colorCount = size;
     Colormap& cm = f.palette.base;
     for (int i = 0; i < size; ++i) {
         cm.palette[i] = Pixel{Sample(i), Sample(i / 2), 7};
@@ -248,21 +254,41 @@ ImageFacts withPalette(ImageFacts f, int size, int transSize = 0) {
 struct FormCase {
     const char* name;
     ImageFacts facts;
-    EncoderSettings settings;
+    FormRequest request;
     int colorType, depth;
     int sbitGray = -1, sbitColour = -1, sbitAlpha = -1;  // -1: no sBIT
 };
 
-EncoderSettings ask(std::initializer_list<const char*> flags) {
-    EncoderSettings s;
+FormRequest ask(std::initializer_list<const char*> flags) {
+    FormRequest r;
     for (std::string f : flags) {
-        if (f == "alpha") s.alpha = true;
-        if (f == "force") s.force = true;
-        if (f == "transparent") s.transparent = 1;
-        if (f == "background") s.background = 1;
-        if (f == "hist") s.hist = true;
+        if (f == "alpha") r.alpha = true;
+        if (f == "force") r.force = true;
+        if (f == "transparent") r.transparent = true;
+        if (f == "background") r.background = true;
+        if (f == "hist") r.hist = true;
+        if (f == "palette") r.orderedPalette = true;
     }
-    return s;
+    return r;
+}
+
+ImageFacts tooManyColours(ImageFacts f) {
+    f.palette.outcome = PALETTE_TOO_MANY_COLORS;
+    return f;
+}
+
+// A colour file whose grey scan found grey pixels only.
+ImageFacts allGrey(ImageFacts f) {
+    f.allGrey = true;
+    return f;
+}
+
+// Colours counted, but no palette built (the driver skips the pass when the
+// rules already refuse one).
+ImageFacts countedOnly(ImageFacts f, int count) {
+    f.palette.outcome = PALETTE_COUNTED;
+    f.palette.colorCount = count;
+    return f;
 }
 
 ImageFacts maskOf(ImageFacts f, Sample maskMaxval, bool oneColor = false) {
@@ -275,7 +301,7 @@ class FormDecision : public testing::TestWithParam<FormCase> {};
 
 TEST_P(FormDecision, ColourTypeDepthAndSignificantBits) {
     const FormCase& c = GetParam();
-    PngForm form = decidePngForm(&c.facts, &c.settings);
+    PngForm form = decidePngForm(&c.facts, &c.request);
     EXPECT_EQ(form.colorType, c.colorType);
     EXPECT_EQ(form.depth, c.depth);
     EXPECT_EQ(form.pngMaxval, pm_bitstomaxval(c.depth));
@@ -326,13 +352,91 @@ INSTANTIATE_TEST_SUITE_P(
                  ask({"alpha"}), 3, 2},
         // a palette built earlier is never used under -force or for a bit image
         FormCase{"ForceIgnoresThePalette", withPalette(factsFor(KIND_PPM, 255, 8), 3), ask({"force"}), 2, 8},
-        FormCase{"NoPaletteAbove255", withPalette(factsFor(KIND_PPM, 1000, 10), 3), {}, 2, 16, -1, 10}),
+        FormCase{"NoPaletteAbove255", withPalette(factsFor(KIND_PPM, 1000, 10), 3), {}, 2, 16, -1, 10},
+        // a colour file of grey pixels is written grey, unless -force keeps its form
+        FormCase{"AllGreyColourWrittenGrey", allGrey(factsFor(KIND_PPM, 1000, 10)), {}, 0, 16, 10},
+        FormCase{"ForceKeepsAnAllGreyColourFileRgb", allGrey(factsFor(KIND_PPM, 1000, 10)), ask({"force"}), 2, 16,
+                 -1, 10},
+        // grey: a palette only when its indexes take at most half the sample bits
+        FormCase{"GreyIndexOf16LevelsFits", withPalette(factsFor(KIND_PGM, 255, 8), 16), {}, 3, 4},
+        FormCase{"GreyIndexOf17LevelsTooWide", withPalette(factsFor(KIND_PGM, 255, 8), 17), {}, 0, 8},
+        FormCase{"GreyIndexTooWideBeforeBuilding", countedOnly(factsFor(KIND_PGM, 255, 8), 17), {}, 0, 8},
+        FormCase{"GreyMaxval15IndexOf4LevelsFits", withPalette(factsFor(KIND_PGM, 15, 4), 4), {}, 3, 2},
+        FormCase{"GreyMaxval15IndexOf5LevelsTooWide", withPalette(factsFor(KIND_PGM, 15, 4), 5), {}, 0, 4},
+        FormCase{"GreyOfNoColoursTooWide", withPalette(factsFor(KIND_PGM, 255, 8), 0), {}, 0, 8},
+        FormCase{"GreyLookingColourTakesTheGreyRule", withPalette(allGrey(factsFor(KIND_PPM, 255, 8)), 17), {}, 0,
+                 8},
+        FormCase{"GreyLookingColourOf16Levels", withPalette(allGrey(factsFor(KIND_PPM, 255, 8)), 16), {}, 3, 4},
+        FormCase{"ColourOf17IsNoGreyIndex", withPalette(factsFor(KIND_PPM, 255, 8), 17), {}, 3, 8},
+        FormCase{"OrderedPaletteOverridesTheGreyRule", withPalette(factsFor(KIND_PGM, 255, 8), 17),
+                 ask({"palette"}), 3, 8}),
     formName);
+
+// Why a palette that was considered is not used; the verbose report says so.
+TEST(FormDecision, PaletteVerdictNamesTheRefusal) {
+    FormRequest none;
+    ImageFacts tooMany = tooManyColours(factsFor(KIND_PPM, 255, 8));
+    EXPECT_EQ(decidePngForm(&tooMany, &none).paletteVerdict, PALETTE_REFUSED_TOO_MANY_COLORS);
+    ImageFacts grey = countedOnly(factsFor(KIND_PGM, 255, 8), 17);
+    EXPECT_EQ(decidePngForm(&grey, &none).paletteVerdict, PALETTE_REFUSED_GREY_INDEX_TOO_WIDE);
+    ImageFacts pairs = maskOf(countedOnly(factsFor(KIND_PPM, 255, 8), 3), 255);
+    pairs.palette.outcome = PALETTE_TOO_MANY_PAIRS;
+    FormRequest alpha = ask({"alpha"});
+    EXPECT_EQ(decidePngForm(&pairs, &alpha).paletteVerdict, PALETTE_REFUSED_TOO_MANY_PAIRS);
+    EXPECT_EQ(decidePngForm(&pairs, &alpha).colorType, 6);
+    ImageFacts built = withPalette(factsFor(KIND_PPM, 255, 8), 3);
+    EXPECT_EQ(decidePngForm(&built, &none).paletteVerdict, PALETTE_USED);
+    FormRequest force = ask({"force"});
+    EXPECT_EQ(decidePngForm(&built, &force).paletteVerdict, PALETTE_NOT_CONSIDERED);
+}
+
+// Which passes over the raster the rules still want: -force skips them all,
+// the family of the file (not the grey scan) picks the significant-bit test,
+// and a palette is built only when the form could take it.
+struct PassCase {
+    const char* name;
+    ImageFacts facts;
+    FormRequest request;
+    bool greyScan;
+    SignificantBitsScan sbitScan;
+    bool paletteTried, paletteBuilt;
+};
+
+class PassesWorthMaking : public testing::TestWithParam<PassCase> {};
+
+TEST_P(PassesWorthMaking, ForTheFactsSoFar) {
+    const PassCase& c = GetParam();
+    EXPECT_EQ(greyScanWanted(&c.facts, &c.request), c.greyScan);
+    EXPECT_EQ(significantBitsScan(&c.facts, &c.request), c.sbitScan);
+    EXPECT_EQ(paletteTried(&c.facts, &c.request), c.paletteTried);
+    EXPECT_EQ(paletteWorthBuilding(&c.facts, &c.request), c.paletteBuilt);
+}
+
+std::string passName(const testing::TestParamInfo<PassCase>& info) { return info.param.name; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Facts, PassesWorthMaking,
+    testing::Values(
+        PassCase{"Colour", countedOnly(factsFor(KIND_PPM, 255, 8), 17), {}, true, SBIT_SCAN_COLOR, true, true},
+        PassCase{"ColourForced", countedOnly(factsFor(KIND_PPM, 255, 8), 17), ask({"force"}), false, SBIT_SCAN_NONE,
+                 false, false},
+        PassCase{"AllGreyColour", countedOnly(allGrey(factsFor(KIND_PPM, 255, 8)), 17), {}, true, SBIT_SCAN_COLOR,
+                 true, false},
+        PassCase{"Grey16Levels", countedOnly(factsFor(KIND_PGM, 255, 8), 16), {}, false, SBIT_SCAN_GREY, true, true},
+        PassCase{"Grey17Levels", countedOnly(factsFor(KIND_PGM, 255, 8), 17), {}, false, SBIT_SCAN_GREY, true, false},
+        PassCase{"Grey17LevelsOrdered", countedOnly(factsFor(KIND_PGM, 255, 8), 17), ask({"palette"}), false,
+                 SBIT_SCAN_GREY, true, true},
+        PassCase{"GreyWithMask", countedOnly(factsFor(KIND_PGM, 255, 8), 3), ask({"alpha"}), false, SBIT_SCAN_NONE,
+                 true, true},
+        PassCase{"TooManyColours", tooManyColours(factsFor(KIND_PPM, 255, 8)), {}, true, SBIT_SCAN_COLOR, true, false},
+        PassCase{"Bits", factsFor(KIND_PBM, 1, 1), {}, false, SBIT_SCAN_NONE, false, false},
+        PassCase{"Maxval256", countedOnly(factsFor(KIND_PPM, 256, 9), 3), {}, true, SBIT_SCAN_COLOR, false, false}),
+    passName);
 
 TEST(FormDecision, TransparentColourGoesToIndexZeroOnlyWhenPresentOrInexact) {
     ImageFacts f = withPalette(factsFor(KIND_PPM, 255, 8), 8);
     f.transparentColor = Pixel{6, 3, 7};  // entry 6
-    EncoderSettings s = ask({"transparent"});
+    FormRequest s = ask({"transparent"});
     PngForm form = decidePngForm(&f, &s);
     EXPECT_EQ(form.transparentPlacement, TRANSPARENT_MADE);
     EXPECT_EQ(form.colormap.transSize, 1);
@@ -359,7 +463,7 @@ TEST(FormDecision, TransparentColourGoesToIndexZeroOnlyWhenPresentOrInexact) {
 TEST(FormDecision, ReducedMaskColourIsTheTransparentOne) {
     ImageFacts f = maskOf(withPalette(factsFor(KIND_PPM, 255, 8), 4), 255, true);
     f.maskColor = Pixel{3, 1, 7};
-    EncoderSettings s = ask({"alpha"});
+    FormRequest s = ask({"alpha"});
     PngForm form = decidePngForm(&f, &s);
     EXPECT_EQ(form.colorType, 3);
     EXPECT_EQ(form.colormap.palette[0], (Pixel{3, 1, 7}));
@@ -377,7 +481,7 @@ TEST(FormDecision, ReducedMaskColourIsTheTransparentOne) {
 
 TEST(FormDecision, BackgroundPresentAddedOrClosest) {
     ImageFacts f = withPalette(factsFor(KIND_PPM, 255, 8), 4);
-    EncoderSettings s = ask({"background"});
+    FormRequest s = ask({"background"});
     f.backgroundColor = Pixel{2, 1, 7};
     PngForm form = decidePngForm(&f, &s);
     EXPECT_EQ(form.backgroundPlacement, BACKGROUND_PRESENT);
@@ -403,7 +507,7 @@ TEST(FormDecision, PaletteBytesAtEightBits) {
     ImageFacts f = maskOf(withPalette(factsFor(KIND_PPM, 15, 4), 3, 2), 15);
     f.palette.base.palette[0] = Pixel{15, 8, 1};
     f.palette.base.paletteAlpha[0] = 8;
-    EncoderSettings s = ask({"alpha"});
+    FormRequest s = ask({"alpha"});
     PngForm form = decidePngForm(&f, &s);
     EXPECT_EQ(form.plte[0][0], 255);
     EXPECT_EQ(form.plte[0][1], 136);  // (8 * 255 + 7) / 15

@@ -8,6 +8,8 @@
 
 #include <ostream>
 
+using namespace testkit;
+
 namespace {
 
 const char* const USAGE =

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace testkit;
+
 namespace {
 
 RunResult run(const std::vector<std::string>& args, const std::string& input) {

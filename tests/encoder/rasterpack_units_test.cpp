@@ -12,6 +12,8 @@
 
 #include <ostream>
 
+using namespace rasterpack;
+
 namespace {
 
 struct TimeCase {

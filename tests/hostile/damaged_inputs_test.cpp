@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace testkit;
+
 namespace {
 
 struct Program {

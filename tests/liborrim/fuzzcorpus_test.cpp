@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+using namespace testkit;
+
 namespace {
 
 std::vector<std::string> corpusFiles() {

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+using namespace testkit;
+
 namespace {
 
 std::string patternBytes(size_t n) {
@@ -179,6 +181,10 @@ TEST_P(RasterPresent, FullIsPresentOneByteShortIsNot) {
         FILE* lazy = p.lazyStream();
         expectPresence(lazy, complete);
         fclose(lazy);
+        std::string bytes = complete ? full : shortened;
+        FILE* memory = fmemopen(&bytes[0], bytes.size(), "rb");
+        expectPresence(memory, complete);
+        fclose(memory);
     }
 }
 
@@ -214,6 +220,32 @@ TEST(RasterPresentLimits, HugeHeaderOverFewBytesAndStreamsThatCannotTell) {
     FILE* lazy = empty.lazyStream();
     EXPECT_TRUE(pnm_rasterpresent(lazy, 0, 134217727, 1, RPBM_FORMAT));
     fclose(lazy);
+}
+
+// A caller's stream: used as it is when it rewinds, else wrapped, and the
+// wrapper's close leaves the caller's stream open.
+TEST(Seekable, CallersStreamIsWrappedOnlyWhenItCannotRewind) {
+    const std::string path = scratchDir() + "/seekable";
+    writeFile(path, "abc");
+    FILE* file = fopen(path.c_str(), "rb");
+    EXPECT_EQ(pm_seekable(file), file);
+    fclose(file);
+    std::string bytes = "abc";
+    FILE* memory = fmemopen(&bytes[0], bytes.size(), "rb");
+    EXPECT_EQ(pm_seekable(memory), memory);
+    fclose(memory);
+
+    const std::string data = patternBytes(100000);
+    FilledPipe p(data, true);
+    FILE* pipeStream = fdopen(p.readFd, "rb");
+    FILE* seekable = pm_seekable(pipeStream);
+    ASSERT_NE(seekable, pipeStream);
+    EXPECT_EQ(readBytes(seekable, 70000), data.substr(0, 70000));
+    rewind(seekable);
+    EXPECT_EQ(readBytes(seekable, 200000), data);
+    pm_closer(seekable);
+    EXPECT_NE(fcntl(p.readFd, F_GETFD), -1) << "the caller's stream was closed";
+    EXPECT_EQ(fclose(pipeStream), 0);
 }
 
 // --------------------------------------------------------------------------

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+using namespace testkit;
+
 namespace {
 
 // A real (temporary) file holding bytes, positioned at its start.

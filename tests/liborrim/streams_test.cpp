@@ -7,8 +7,11 @@
 #include "testsupport.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
+
+using namespace testkit;
 
 // The tests provoke allocations far beyond any machine; under
 // AddressSanitizer they must fail like ordinary malloc, not abort.
@@ -52,6 +55,28 @@ TEST(Streams, WriteErrorIsReportedAtClose) {
             pm_closew(f);
         },
         ::testing::ExitedWithCode(1), "^orrim: error writing the output: No space left on device\n$");
+}
+
+// A caller's output is flushed and checked with the same message, and stays
+// open for the caller.
+TEST(Streams, FlushChecksAndLeavesTheStreamOpen) {
+    EXPECT_EXIT(
+        {
+            FILE* f = fopen("/dev/full", "wb");
+            fputs("some bytes", f);
+            pm_flushw(f);
+        },
+        ::testing::ExitedWithCode(1), "^orrim: error writing the output: No space left on device\n$");
+    char* bytes = nullptr;
+    size_t size = 0;
+    FILE* memory = open_memstream(&bytes, &size);
+    fputs("one", memory);
+    pm_flushw(memory);
+    EXPECT_EQ(std::string(bytes, size), "one");
+    fputs(" two", memory);
+    fclose(memory);
+    EXPECT_EQ(std::string(bytes, size), "one two");
+    free(bytes);
 }
 
 TEST(Streams, WrittenFileReadsBack) {

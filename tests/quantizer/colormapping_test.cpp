@@ -6,6 +6,10 @@
 
 #include <cstdlib>
 
+using namespace testkit;
+
+using namespace huecut;
+
 namespace {
 
 std::vector<ColorHistEntry> makeMap(const std::vector<Pixel>& colors) {
@@ -30,19 +34,17 @@ TEST(DiffuseError, SpreadsSevenThreeFiveOneSixteenthsAlongThePath) {
     DitherState d = zeroDither(4);
     // Red error +10 steps, green -3 steps, blue none, at column 1.
     diffuseError(&d, 1, Pixel{20, 0, 7}, Pixel{10, 3, 7});
-    EXPECT_EQ(row(d.thisRed, 6), (std::vector<int32_t>{0, 0, 0, 4480, 0, 0}));
-    EXPECT_EQ(row(d.nextRed, 6), (std::vector<int32_t>{0, 1920, 3200, 640, 0, 0}));
-    EXPECT_EQ(row(d.thisGreen, 6), (std::vector<int32_t>{0, 0, 0, -1344, 0, 0}));
-    EXPECT_EQ(row(d.nextGreen, 6), (std::vector<int32_t>{0, -576, -960, -192, 0, 0}));
-    EXPECT_EQ(row(d.nextBlue, 6), (std::vector<int32_t>(6, 0)));
-    freeDitherState(&d);
+    EXPECT_EQ(row(d.thisRed.get(), 6), (std::vector<int32_t>{0, 0, 0, 4480, 0, 0}));
+    EXPECT_EQ(row(d.nextRed.get(), 6), (std::vector<int32_t>{0, 1920, 3200, 640, 0, 0}));
+    EXPECT_EQ(row(d.thisGreen.get(), 6), (std::vector<int32_t>{0, 0, 0, -1344, 0, 0}));
+    EXPECT_EQ(row(d.nextGreen.get(), 6), (std::vector<int32_t>{0, -576, -960, -192, 0, 0}));
+    EXPECT_EQ(row(d.nextBlue.get(), 6), (std::vector<int32_t>(6, 0)));
 
     d = zeroDither(4);
     d.leftToRight = false;
     diffuseError(&d, 1, Pixel{20, 0, 0}, Pixel{10, 0, 0});
-    EXPECT_EQ(row(d.thisRed, 6), (std::vector<int32_t>{0, 4480, 0, 0, 0, 0}));
-    EXPECT_EQ(row(d.nextRed, 6), (std::vector<int32_t>{0, 640, 3200, 1920, 0, 0}));
-    freeDitherState(&d);
+    EXPECT_EQ(row(d.thisRed.get(), 6), (std::vector<int32_t>{0, 4480, 0, 0, 0, 0}));
+    EXPECT_EQ(row(d.nextRed.get(), 6), (std::vector<int32_t>{0, 640, 3200, 1920, 0, 0}));
 }
 
 TEST(DitherState, StartsWithSeededErrorsBelowOneStep) {
@@ -69,8 +71,6 @@ TEST(DitherState, StartsWithSeededErrorsBelowOneStep) {
     EXPECT_EQ(a.thisGreen[0], random() % 2048 - 1024);
     EXPECT_EQ(a.thisBlue[0], random() % 2048 - 1024);
     EXPECT_EQ(a.thisRed[1], random() % 2048 - 1024);
-    freeDitherState(&a);
-    freeDitherState(&b);
 }
 
 // Up to maxval 255 answers live in a table with a slot per colour; above it
@@ -86,10 +86,9 @@ TEST(MapRow, WithoutDitheringEachPixelTakesItsNearestEarliestEntry) {
     EXPECT_TRUE(pixels == expected);
     // The answers were remembered under the original colours.
     const Pixel remembered = {190, 10, 0};
-    EXPECT_EQ(ppm_lookupcolor(mapping.hash, &remembered), 2);
+    EXPECT_EQ(ppm_lookupcolor(mapping.hash.get(), &remembered), 2);
     const Pixel grey = {100, 100, 100};
-    EXPECT_EQ(ppm_lookupcolor(mapping.hash, &grey), 1);
-    freeColorMapping(&mapping);
+    EXPECT_EQ(ppm_lookupcolor(mapping.hash.get(), &grey), 1);
 }
 
 TEST(MapRow, DitheringAlternatesDirectionAndClampsAdjustedSamples) {
@@ -108,8 +107,6 @@ TEST(MapRow, DitheringAlternatesDirectionAndClampsAdjustedSamples) {
     // column 1's (10 lowered to 8 by column 0's 7/16) and 3/16 of column 2's
     // (120 raised to 123 by column 1's 7/16).
     EXPECT_EQ(d.thisGreen[2], (-5 * DITHER_SCALE) / 16 + (8 * DITHER_SCALE) * 5 / 16 + (123 * DITHER_SCALE) * 3 / 16);
-    freeDitherState(&d);
-    freeColorMapping(&mapping);
 }
 
 TEST(MapRow, DitheringOneColumnPushesTheSameRowShareIntoTheMargin) {
@@ -129,8 +126,6 @@ TEST(MapRow, DitheringOneColumnPushesTheSameRowShareIntoTheMargin) {
     // must come out as a mix of both colours.
     EXPECT_GT(white, 0);
     EXPECT_LT(white, 64);
-    freeDitherState(&d);
-    freeColorMapping(&mapping);
 }
 
 // The library's test hook that caps how far a colour table may grow.
@@ -144,7 +139,6 @@ TEST(MapRow, HashThatCannotGrowIsReportedOnceAndChangesNothing) {
     ColorMapping mapping;
     initColorMapping(&mapping, map.data(), 5, 5, 1000);
     for (int y = 0; y < image.rows; ++y) mapRow(&image.pixels[(size_t)y * image.cols], image.cols, &mapping, 0, nullptr);
-    freeColorMapping(&mapping);
 
     colorTableSetSlotLimit(1024);
     testing::internal::CaptureStderr();
@@ -152,7 +146,6 @@ TEST(MapRow, HashThatCannotGrowIsReportedOnceAndChangesNothing) {
     for (int y = 0; y < limited.rows; ++y)
         mapRow(&limited.pixels[(size_t)y * limited.cols], limited.cols, &mapping, 0, nullptr);
     const bool stillHashing = mapping.useHash;
-    freeColorMapping(&mapping);
     std::string err = testing::internal::GetCapturedStderr();
     colorTableSetSlotLimit(0);
 

@@ -6,6 +6,8 @@
 #include <memory>
 #include <random>
 
+using namespace huecut;
+
 namespace {
 
 std::vector<ColorHistEntry> makeMap(const std::vector<Pixel>& colors) {
@@ -16,28 +18,39 @@ std::vector<ColorHistEntry> makeMap(const std::vector<Pixel>& colors) {
 
 }  // namespace
 
-TEST(ColorDistance, SumsSquaresAtMaxval255) {
-    EXPECT_EQ(colorDistance(Pixel{0, 0, 0}, Pixel{255, 255, 255}, 255), 3u * 255 * 255);
-    EXPECT_EQ(colorDistance(Pixel{10, 20, 30}, Pixel{13, 16, 30}, 255), 9u + 16u);
-    EXPECT_EQ(colorDistance(Pixel{1, 0, 0}, Pixel{0, 0, 0}, 255), 1u);
-}
+struct DistanceCase {
+    Pixel a, b;
+    uint64_t expected;
+};
 
-TEST(ColorDistance, DividesEachSquareBy16AboveMaxval255) {
-    EXPECT_EQ(colorDistance(Pixel{0, 0, 0}, Pixel{65535, 65535, 65535}, 65535), 3u * (65535u * 65535u / 16));
-    // Differences up to 3 add nothing; 4 adds one; each square truncates on its own.
-    EXPECT_EQ(colorDistance(Pixel{100, 100, 100}, Pixel{103, 97, 103}, 65535), 0u);
-    EXPECT_EQ(colorDistance(Pixel{100, 100, 100}, Pixel{104, 100, 100}, 256), 1u);
-    EXPECT_EQ(colorDistance(Pixel{100, 100, 100}, Pixel{107, 107, 100}, 300), 3u + 3u);
+// Exact at every maxval: three squares of 16-bit differences pass 32 bits,
+// and small differences count however large the samples are.
+TEST(ColorDistance, IsTheExactSumOfSquares) {
+    const DistanceCase cases[] = {
+        {{0, 0, 0}, {255, 255, 255}, 3u * 255 * 255},
+        {{10, 20, 30}, {13, 16, 30}, 9u + 16u},
+        {{1, 0, 0}, {0, 0, 0}, 1u},
+        {{0, 0, 0}, {65535, 65535, 65535}, 3ull * 65535 * 65535},
+        {{100, 100, 100}, {103, 97, 103}, 27u},
+        {{1000, 1000, 1000}, {1003, 1003, 1003}, 27u},
+        {{65535, 0, 65535}, {0, 65535, 65534}, 2ull * 65535 * 65535 + 1},
+    };
+    for (const DistanceCase& c : cases) {
+        EXPECT_EQ(colorDistance(c.a, c.b), c.expected) << c.a.r << "," << c.a.g << "," << c.a.b;
+        EXPECT_EQ(colorDistance(c.b, c.a), c.expected);
+    }
 }
 
 TEST(ScanNearestColor, TakesTheLowestIndexAmongEquallyNearEntries) {
     std::vector<ColorHistEntry> map = makeMap({{50, 0, 0}, {10, 0, 0}, {30, 0, 0}, {10, 0, 0}, {20, 0, 0}});
-    EXPECT_EQ(scanNearestColor(map.data(), 5, Pixel{10, 0, 0}, 255), 1);  // not the later duplicate
-    EXPECT_EQ(scanNearestColor(map.data(), 5, Pixel{15, 0, 0}, 255), 1);  // 10 and 20 tie
-    EXPECT_EQ(scanNearestColor(map.data(), 5, Pixel{25, 0, 0}, 255), 2);  // 20 and 30 tie
-    // Above 255 the near entries all tie at 0: the first one wins.
+    EXPECT_EQ(scanNearestColor(map.data(), 5, Pixel{10, 0, 0}), 1);  // not the later duplicate
+    EXPECT_EQ(scanNearestColor(map.data(), 5, Pixel{15, 0, 0}), 1);  // 10 and 20 tie
+    EXPECT_EQ(scanNearestColor(map.data(), 5, Pixel{25, 0, 0}), 2);  // 20 and 30 tie
+    // Near 16-bit colours are told apart: each map colour is nearest to itself.
     map = makeMap({{1000, 1000, 1003}, {1000, 1000, 1000}, {999, 1001, 1000}});
-    EXPECT_EQ(scanNearestColor(map.data(), 3, Pixel{1000, 1000, 1000}, 65535), 0);
+    EXPECT_EQ(scanNearestColor(map.data(), 3, Pixel{1000, 1000, 1000}), 1);
+    EXPECT_EQ(scanNearestColor(map.data(), 3, Pixel{1000, 1000, 1003}), 0);
+    EXPECT_EQ(scanNearestColor(map.data(), 3, Pixel{999, 1001, 1001}), 2);
 }
 
 struct SearchCase {
@@ -54,7 +67,8 @@ static void PrintTo(const SearchCase& c, std::ostream* os) {
 class SearchAgainstScan : public testing::TestWithParam<SearchCase> {};
 
 // Coarse levels make duplicate map colours and exact ties common; at maxval
-// above 255 small offsets make ties through the division by 16 as well.
+// 65535 small offsets around far-apart levels test that near 16-bit colours
+// are told apart.
 TEST_P(SearchAgainstScan, ReturnsTheSameIndexAsThePlainScan) {
     const SearchCase& c = GetParam();
     std::mt19937 gen(c.maxval * 31u + c.mapSize * 7u + c.levels);
@@ -68,8 +82,7 @@ TEST_P(SearchAgainstScan, ReturnsTheSameIndexAsThePlainScan) {
         std::vector<Pixel> colors;
         for (int i = 0; i < c.mapSize; ++i) colors.push_back(Pixel{near(level()), near(level()), near(level())});
         std::vector<ColorHistEntry> map = makeMap(colors);
-        std::unique_ptr<ColorSearch, void (*)(ColorSearch*)> owned(buildColorSearch(map.data(), c.mapSize, c.maxval),
-                                                                   freeColorSearch);
+        OwnedColorSearch owned = buildColorSearch(map.data(), c.mapSize, c.maxval);
         ColorSearch& search = *owned;
         ASSERT_EQ(search.useGrid, c.mapSize <= GRID_SEARCH_MAX_COLORS);
         for (int k = 0; k < 500; ++k) {
@@ -87,7 +100,7 @@ TEST_P(SearchAgainstScan, ReturnsTheSameIndexAsThePlainScan) {
             } else {
                 p = Pixel{near(level()), near(level()), near(level())};
             }
-            ASSERT_EQ(searchNearestColor(&search, p), scanNearestColor(map.data(), c.mapSize, p, c.maxval))
+            ASSERT_EQ(searchNearestColor(&search, p), scanNearestColor(map.data(), c.mapSize, p))
                 << "maxval " << c.maxval << " pixel " << p.r << "," << p.g << "," << p.b << " round " << round;
         }
     }
@@ -106,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(Maps, SearchAgainstScan,
 
 TEST(ColorSearch, KeepsOnlyTheFirstOfDuplicateColours) {
     std::vector<ColorHistEntry> map = makeMap({{0, 0, 0}, {9, 9, 9}, {0, 0, 0}, {9, 9, 9}, {0, 0, 0}});
-    std::unique_ptr<ColorSearch, void (*)(ColorSearch*)> owned(buildColorSearch(map.data(), 5, 255), freeColorSearch);
+    OwnedColorSearch owned = buildColorSearch(map.data(), 5, 255);
     ColorSearch& search = *owned;
     EXPECT_EQ(search.distinct.size(), 2u);
     EXPECT_EQ(searchNearestColor(&search, Pixel{1, 1, 1}), 0);
@@ -124,14 +137,13 @@ TEST(ColorSearch, CrowdedMapKeepsTheGridSmallAndExact) {
                 for (Sample b = 0; b < 16; ++b) colors.push_back(Pixel{r, g, b});
         std::vector<ColorHistEntry> map = makeMap(colors);
         const int mapSize = (int)map.size();
-        std::unique_ptr<ColorSearch, void (*)(ColorSearch*)> owned(buildColorSearch(map.data(), mapSize, maxval),
-                                                                   freeColorSearch);
+        OwnedColorSearch owned = buildColorSearch(map.data(), mapSize, maxval);
         ColorSearch& search = *owned;
         ASSERT_TRUE(search.useGrid);
         std::mt19937 gen(maxval);
         for (int k = 0; k < 3000; ++k) {
             Pixel p{(Sample)(gen() % (maxval + 1)), (Sample)(gen() % (maxval + 1)), (Sample)(gen() % 32)};
-            ASSERT_EQ(searchNearestColor(&search, p), scanNearestColor(map.data(), mapSize, p, maxval))
+            ASSERT_EQ(searchNearestColor(&search, p), scanNearestColor(map.data(), mapSize, p))
                 << "maxval " << maxval << " pixel " << p.r << "," << p.g << "," << p.b;
         }
         EXPECT_LE(search.candidates.size(), search.cellStart.size() * GRID_CELL_MAX_CANDIDATES);

@@ -8,6 +8,10 @@
 #include <cstdlib>
 #include <random>
 
+using namespace testkit;
+
+using namespace huecut;
+
 namespace {
 
 struct CutResult {
@@ -19,12 +23,10 @@ CutResult cut(std::vector<ColorHistEntry> hist, Sample maxval, int requested) {
     int64_t total = 0;
     for (const ColorHistEntry& e : hist) total += e.value;
     CutResult result;
-    int mapSize = 0;
-    QuantColormap map =
-        medianCut(hist.data(), (int)hist.size(), total, maxval, requested, &result.boxCount, &mapSize);
-    EXPECT_EQ(mapSize, std::min(requested, result.boxCount + 1));
-    for (int i = 0; i < mapSize; ++i) result.map.push_back(map[i].color);
-    free(map);
+    const std::vector<ColorHistEntry> map =
+        medianCut(hist.data(), (int)hist.size(), total, maxval, requested, &result.boxCount);
+    EXPECT_EQ(map.size(), size_t(std::min(requested, result.boxCount + 1)));
+    for (const ColorHistEntry& e : map) result.map.push_back(e.color);
     return result;
 }
 
@@ -90,26 +92,23 @@ TEST(MedianCut, RepresentativeIsTheTruncatedWeightedMeanWithoutOverflow) {
 
 TEST(MedianCut, EmptyHistogramGivesABlackMap) {
     int boxes = 0;
-    int mapSize = 0;
-    QuantColormap map = medianCut(nullptr, 0, 0, 255, 4, &boxes, &mapSize);
+    const std::vector<ColorHistEntry> map = medianCut(nullptr, 0, 0, 255, 4, &boxes);
     EXPECT_EQ(boxes, 1);
-    EXPECT_EQ(mapSize, 2);
-    for (int i = 0; i < mapSize; ++i) EXPECT_EQ(map[i].color, BLACK);
-    free(map);
+    ASSERT_EQ(map.size(), 2u);
+    for (const ColorHistEntry& e : map) EXPECT_EQ(e.color, BLACK);
 }
 
 TEST(MedianCut, HugeRequestsMakeOnlyWhatTheColoursCanFill) {
     // A map of 2^31 - 1 entries would take 48 GiB; one colour needs two.
     ColorHistEntry one = entry(1, 2, 3, 1);
-    int boxes = 0, mapSize = 0;
-    QuantColormap map = medianCut(&one, 1, 1, 255, 2147483647, &boxes, &mapSize);
+    int boxes = 0;
+    const std::vector<ColorHistEntry> map = medianCut(&one, 1, 1, 255, 2147483647, &boxes);
     EXPECT_EQ(boxes, 1);
-    EXPECT_EQ(mapSize, 2);
+    ASSERT_EQ(map.size(), 2u);
     EXPECT_EQ(map[0].color, (Pixel{1, 2, 3}));
     EXPECT_EQ(map[1].color, BLACK);
-    free(map);
     // A histogram too large for the tables is still refused before allocating.
-    EXPECT_EXIT(medianCut(&one, 300000000, 300000000, 255, 300000000, &boxes, &mapSize),
+    EXPECT_EXIT(medianCut(&one, 300000000, 300000000, 255, 300000000, &boxes),
                 testing::ExitedWithCode(1), "out of memory");
 }
 

@@ -7,6 +7,9 @@
 #include <cstdio>
 #include <random>
 
+namespace testkit {
+
+
 RowView::RowView(TestImage& image) {
     for (int y = 0; y < image.rows; ++y) rows.push_back(image.pixels.data() + (size_t)y * image.cols);
 }
@@ -60,3 +63,5 @@ TestImage makeGradientImage(int cols, int rows, Sample maxval) {
         }
     return image;
 }
+
+}  // namespace testkit

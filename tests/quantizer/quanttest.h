@@ -10,6 +10,8 @@
 #include <tuple>
 #include <vector>
 
+namespace testkit {
+
 struct TestImage {
     int cols = 0, rows = 0;
     Sample maxval = 255;
@@ -35,5 +37,7 @@ std::set<Rgb> distinctColors(const TestImage& image);
 TestImage makeNoiseImage(int cols, int rows, Sample maxval, int levels, unsigned seed);
 // Smooth colour ramps, like a photograph's gradients.
 TestImage makeGradientImage(int cols, int rows, Sample maxval);
+
+}  // namespace testkit
 
 #endif

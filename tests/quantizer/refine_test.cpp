@@ -1,13 +1,19 @@
-// The image's colour list, the histogram made from it, and Lloyd refinement
+// The image's colour list, the histogram made from it, and the refinement
 // against brute force.
 #include "histogram.h"
-#include "mediancut.h"
 #include "quanttest.h"
 #include "refine.h"
+#include "variancecut.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <set>
+
+using namespace testkit;
+
+using namespace huecut;
 
 namespace {
 
@@ -33,24 +39,6 @@ double totalError(const std::vector<ColorCount>& colors, const std::vector<Pixel
     double total = 0;
     for (const ColorCount& c : colors) total += double(squaredDistance(c, palette[scanNearest(palette, c)])) * c.count;
     return total;
-}
-
-// One pass by brute force: every entry that gets colours moves to their
-// rounded mean.
-std::vector<Pixel> bruteForcePass(const std::vector<ColorCount>& colors, std::vector<Pixel> palette) {
-    std::vector<uint64_t> sums(palette.size() * 4, 0);
-    for (const ColorCount& c : colors) {
-        uint64_t* s = &sums[size_t(scanNearest(palette, c)) * 4];
-        s[0] += uint64_t(c.r) * c.count, s[1] += uint64_t(c.g) * c.count, s[2] += uint64_t(c.b) * c.count;
-        s[3] += c.count;
-    }
-    for (size_t i = 0; i < palette.size(); ++i) {
-        const uint64_t* s = &sums[i * 4];
-        if (s[3] == 0) continue;
-        auto mean = [&](uint64_t sum) { return Sample((2 * sum + s[3]) / (2 * s[3])); };
-        palette[i] = Pixel{mean(s[0]), mean(s[1]), mean(s[2])};
-    }
-    return palette;
 }
 
 std::vector<Pixel> colorsOfMap(const std::vector<ColorHistEntry>& map) {
@@ -135,12 +123,12 @@ INSTANTIATE_TEST_SUITE_P(Images, HistogramFromColors, testing::Range(0, 5));
 
 struct RefineCase {
     int which;      // image
-    int requested;  // median cut size
+    int requested;  // palette size
 };
 
 static void PrintTo(const RefineCase& c, std::ostream* os) { *os << "image " << c.which << ", " << c.requested << " colours"; }
 
-class RefineAgainstBruteForce : public testing::TestWithParam<RefineCase> {
+class RefineProperties : public testing::TestWithParam<RefineCase> {
   protected:
     static TestImage image(int which) {
         switch (which) {
@@ -153,59 +141,101 @@ class RefineAgainstBruteForce : public testing::TestWithParam<RefineCase> {
     }
 };
 
-// Property: from the median cut's palette, each pass equals a brute-force
-// Lloyd pass (nearest by plain scan, lowest index on ties, rounded means,
-// unused entries kept), the reported errors are those of the palettes, and
-// they never grow.
-TEST_P(RefineAgainstBruteForce, EveryPassIsTheBruteForcePass) {
+// Property, from a good start and from the worst (every entry black): the
+// palette returned keeps its size, each colour's reported entry is its
+// nearest by a plain scan (lowest index on ties), the reported error is that
+// palette's, the errors never grow, and with at least as many colours as
+// entries every entry is some colour's nearest.
+TEST_P(RefineProperties, ReturnsTheNearestEntriesTheirErrorAndNoUnusedEntry) {
     const RefineCase& c = GetParam();
-    TestImage in = image(c.which);
+    const TestImage in = image(c.which);
     const std::vector<ColorCount> colors = colorsOf(in);
-    Sample cutMaxval = 0;
-    std::vector<ColorHistEntry> hist = histogramFromColors(colors, in.maxval, &cutMaxval);
-    int boxes = 0, mapSize = 0;
-    QuantColormap cut = medianCut(hist.data(), int(hist.size()), int64_t(in.cols) * in.rows, cutMaxval, c.requested,
-                                  &boxes, &mapSize);
-    std::vector<ColorHistEntry> palette(cut, cut + mapSize);
-    free(cut);
-    for (ColorHistEntry& e : palette)
-        e.color = Pixel{pm_rescalesample(e.color.r, cutMaxval, in.maxval),
-                        pm_rescalesample(e.color.g, cutMaxval, in.maxval),
-                        pm_rescalesample(e.color.b, cutMaxval, in.maxval)};
-
-    std::vector<Pixel> expected = colorsOfMap(palette);
-    std::vector<double> expectedErrors = {totalError(colors, expected)};
-    for (int pass = 1; pass <= 12; ++pass) {
-        std::vector<Pixel> next = bruteForcePass(colors, expected);
-        if (next == expected) break;
-        expected = next;
-        expectedErrors.push_back(totalError(colors, expected));
+    const std::vector<ColorHistEntry> good = varianceCutPalette(colors, c.requested);
+    const std::vector<ColorHistEntry> black(size_t(c.requested), ColorHistEntry{Pixel{0, 0, 0}, 0});
+    for (std::vector<ColorHistEntry> palette : {good, black}) {
+        std::vector<int> nearest;
+        const RefineResult result = refinePalette(colors, palette.data(), int(palette.size()), 10, &nearest);
+        const std::vector<Pixel> refined = colorsOfMap(palette);
+        ASSERT_EQ(nearest.size(), colors.size());
+        std::set<int> used;
+        for (size_t i = 0; i < colors.size(); ++i) {
+            ASSERT_EQ(nearest[i], scanNearest(refined, colors[i])) << "colour " << i;
+            used.insert(nearest[i]);
+        }
+        for (const Pixel& p : refined) ASSERT_LE(std::max({p.r, p.g, p.b}), in.maxval);
+        EXPECT_EQ(result.outputError, totalError(colors, refined));
+        EXPECT_EQ(result.passes + 1, int(result.errors.size()));
+        EXPECT_LE(result.passes, 10);
+        for (size_t i = 1; i < result.errors.size(); ++i) EXPECT_LE(result.errors[i], result.errors[i - 1]);
+        EXPECT_LE(result.outputError, result.errors.front());
+        if (colors.size() >= palette.size()) {
+            EXPECT_EQ(used.size(), palette.size());
+        } else {
+            EXPECT_EQ(result.outputError, 0.0);
+        }
     }
-
-    RefineResult result = refinePalette(colors, palette.data(), int(palette.size()), 12);
-    EXPECT_EQ(colorsOfMap(palette), expected);
-    EXPECT_EQ(result.errors, expectedErrors);
-    EXPECT_EQ(result.passes + 1, int(result.errors.size()));
-    for (size_t i = 1; i < result.errors.size(); ++i) EXPECT_LE(result.errors[i], result.errors[i - 1]);
-    EXPECT_GT(result.passes, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Images, RefineAgainstBruteForce,
-                         testing::Values(RefineCase{0, 2}, RefineCase{0, 16}, RefineCase{0, 256}, RefineCase{1, 7},
-                                         RefineCase{1, 60}, RefineCase{2, 32}, RefineCase{3, 50}, RefineCase{4, 9}));
+INSTANTIATE_TEST_SUITE_P(Images, RefineProperties,
+                         testing::Values(RefineCase{0, 2}, RefineCase{0, 16}, RefineCase{0, 256}, RefineCase{0, 1100},
+                                         RefineCase{1, 7}, RefineCase{1, 60}, RefineCase{1, 200}, RefineCase{2, 32},
+                                         RefineCase{3, 50}, RefineCase{4, 9}));
 
-TEST(RefinePalette, AnEntryThatGetsNoColourStaysAndPassesStopWhenNothingMoves) {
-    // Two clusters and a far entry that is nearest to none of them.
-    std::vector<ColorCount> colors = {{10, 10, 10, 3}, {12, 10, 10, 1}, {200, 200, 200, 2}, {202, 204, 200, 2}};
+// One pass: the dark pair's entry moves to their mean (10.5 10 10, rounded up
+// at the end), the light pair's to theirs, and the entry nearest to no colour
+// goes to the colour of largest error, the far blue.
+TEST(RefinePalette, AnEntryWithoutColoursTakesTheColourOfLargestError) {
+    std::vector<ColorCount> colors = {
+        {10, 10, 10, 3}, {12, 10, 10, 1}, {200, 200, 200, 2}, {202, 204, 200, 2}, {0, 0, 250, 1}};
     std::vector<ColorHistEntry> palette = {{{0, 0, 0}, 0}, {{180, 180, 180}, 0}, {{0, 255, 0}, 0}};
     RefineResult result = refinePalette(colors, palette.data(), 3, 1000);
-    EXPECT_EQ(colorsOfMap(palette), (std::vector<Pixel>{{11, 10, 10}, {201, 202, 200}, {0, 255, 0}}));
+    EXPECT_EQ(colorsOfMap(palette), (std::vector<Pixel>{{11, 10, 10}, {201, 202, 200}, {0, 0, 250}}));
     EXPECT_EQ(result.passes, 1);
-    // (1 + 9) * ... : 3 * 1 + 1 * 1 for the dark pair, 2 * (1 + 4) + 2 * (1 + 4) for the light one.
-    EXPECT_EQ(result.errors.back(), 3.0 * 1 + 1.0 * 1 + 2.0 * 5 + 2.0 * 5);
-    // A pass limit of 0 leaves the palette alone.
-    std::vector<ColorHistEntry> untouched = {{{0, 0, 0}, 0}, {{180, 180, 180}, 0}};
-    result = refinePalette(colors, untouched.data(), 2, 0);
+    EXPECT_EQ(result.outputError, 3.0 * 1 + 1.0 * 1 + 2.0 * 5 + 2.0 * 5);
+    // A pass limit of 0 leaves the palette alone, unused entry and all.
+    std::vector<ColorHistEntry> untouched = {{{0, 0, 0}, 0}, {{180, 180, 180}, 0}, {{0, 255, 0}, 0}};
+    std::vector<int> nearest;
+    result = refinePalette(colors, untouched.data(), 3, 0, &nearest);
     EXPECT_EQ(result.passes, 0);
-    EXPECT_EQ(untouched[1].color, (Pixel{180, 180, 180}));
+    EXPECT_EQ(colorsOfMap(untouched), (std::vector<Pixel>{{0, 0, 0}, {180, 180, 180}, {0, 255, 0}}));
+    EXPECT_EQ(nearest, (std::vector<int>{0, 0, 1, 1, 0}));
+    EXPECT_EQ(result.outputError, result.errors.front());
+}
+
+// Two entries share one tight pair of colours while a third sits between two
+// far-apart groups: no pass of means alone can leave that. The pair's first
+// entry hands its colour to the second (which moves to 201) and takes the
+// upper group, its neighbour the lower one.
+TEST(RefinePalette, AnEntryCrowdingAnotherMovesWhereItGainsMore) {
+    std::vector<ColorCount> colors = {{0, 0, 0, 100}, {100, 0, 0, 100}, {200, 0, 0, 50}, {202, 0, 0, 50}};
+    std::vector<ColorHistEntry> palette = {{{50, 0, 0}, 0}, {{200, 0, 0}, 0}, {{202, 0, 0}, 0}};
+    RefineResult result = refinePalette(colors, palette.data(), 3, 10);
+    EXPECT_EQ(colorsOfMap(palette), (std::vector<Pixel>{{0, 0, 0}, {100, 0, 0}, {201, 0, 0}}));
+    EXPECT_EQ(result.errors, (std::vector<double>{200.0 * 50 * 50, 100.0}));
+    EXPECT_EQ(result.outputError, 100.0);
+}
+
+// Of several starts, each refined, the one that ends with the least error
+// wins (the first of equal ones); an empty start takes no part.
+TEST(RefineBestPalette, KeepsTheRefinedStartOfLeastError) {
+    const std::vector<ColorCount> colors = colorsOf(makeNoiseImage(40, 30, 255, 6, 31));
+    const std::vector<ColorHistEntry> good = varianceCutPalette(colors, 12);
+    std::vector<std::vector<ColorHistEntry>> starts = {
+        {}, std::vector<ColorHistEntry>(12, ColorHistEntry{Pixel{255, 0, 0}, 0}), good, {}, good};
+    std::vector<double> errors;
+    for (std::vector<ColorHistEntry> start : starts) {
+        std::vector<ColorHistEntry> copy = start;
+        errors.push_back(start.empty() ? 1e300 : refinePalette(colors, copy.data(), int(copy.size()), 4).outputError);
+    }
+    ASSERT_LT(errors[2], errors[1]);
+    std::vector<int> nearest;
+    const RefinedChoice choice = refineBestPalette(colors, starts, 4, &nearest);
+    EXPECT_EQ(choice.chosen, 2);
+    EXPECT_EQ(choice.result.outputError, errors[2]);
+    EXPECT_EQ(choice.result.outputError, totalError(colors, colorsOfMap(starts[2])));
+    ASSERT_EQ(nearest.size(), colors.size());
+    for (size_t i = 0; i < colors.size(); ++i) EXPECT_EQ(nearest[i], scanNearest(colorsOfMap(starts[2]), colors[i]));
+    // Refined in place: the losing start too.
+    EXPECT_NE(colorsOfMap(starts[1]), std::vector<Pixel>(12, Pixel{255, 0, 0}));
+    EXPECT_TRUE(starts[0].empty());
 }

@@ -4,6 +4,8 @@
 
 #include <stdexcept>
 
+namespace testkit {
+
 namespace {
 
 const uint32_t PASS_X0[7] = {0, 4, 0, 2, 0, 1, 0};
@@ -101,3 +103,5 @@ std::string buildPng(const PngRecipe& s) {
     chunks.push_back({"IEND", ""});
     return assemblePng(chunks);
 }
+
+}  // namespace testkit

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace testkit {
+
 struct PngRecipe {
     uint32_t width = 1, height = 1;
     int depth = 8;
@@ -34,5 +36,7 @@ std::string assemblePng(const std::vector<PngChunk>& chunks);
 std::string ihdrData(uint32_t width, uint32_t height, int depth, int colorType, bool interlace);
 // The zlib stream of a PNG's image data, filter bytes included.
 std::string imageData(const PngRecipe& recipe);
+
+}  // namespace testkit
 
 #endif

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace testkit {
+
 namespace {
 
 uint32_t readBe32(const std::string& s, size_t at) {
@@ -182,3 +184,5 @@ std::string bytes32(std::initializer_list<uint32_t> values) {
 
 std::string rasterpackPath() { return RASTERPACK_PATH; }
 std::string rasterunpackPath() { return RASTERUNPACK_PATH; }
+
+}  // namespace testkit

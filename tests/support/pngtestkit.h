@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace testkit {
+
 struct PngChunk {
     std::string type;
     std::string data;
@@ -45,5 +47,7 @@ std::string bytes32(std::initializer_list<uint32_t> values);
 // Paths of the built programs.
 std::string rasterpackPath();
 std::string rasterunpackPath();
+
+}  // namespace testkit
 
 #endif

@@ -14,6 +14,8 @@
 #include <sstream>
 #include <stdexcept>
 
+namespace testkit {
+
 namespace {
 
 void setNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
@@ -232,3 +234,5 @@ int countLines(const std::string& text) {
     if (!text.empty() && text.back() != '\n') ++n;
     return n;
 }
+
+}  // namespace testkit

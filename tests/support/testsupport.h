@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace testkit {
+
 struct RunResult {
     int status = -1;       // exit status, or 128 + signal number when killed
     std::string out;       // standard output, bytes unchanged
@@ -37,5 +39,7 @@ std::string makePpm(int cols, int rows, Sample maxval, const std::vector<Sample>
 
 // Number of lines in text (a last line without newline counts).
 int countLines(const std::string& text);
+
+}  // namespace testkit
 
 #endif
