@@ -3,7 +3,7 @@
 # UndefinedBehaviorSanitizer, leak checking on) and runs each for the given
 # number of seconds on every core, seeded from fuzz/make_corpus.py and from
 # the kept regression inputs in fuzz/corpus/<harness>/.
-# Usage: fuzz/run.sh [seconds per harness (default 60)] [harness ...]
+# Usage: [FUZZ_JOBS=n] fuzz/run.sh [seconds per harness (default 60)] [harness ...]
 # Harnesses: commentfile rasterpack rasterunpack huecut pnmread colorparse.
 # Findings land in build/fuzz/findings/<harness>/; a crashing input goes,
 # renamed for its fault, into fuzz/corpus/<harness>/ once fixed.
@@ -14,7 +14,7 @@ seconds=${1:-60}
 shift || true
 harnesses=("$@")
 [ ${#harnesses[@]} -gt 0 ] || harnesses=(commentfile rasterpack rasterunpack huecut pnmread colorparse)
-jobs=$(nproc)
+jobs=${FUZZ_JOBS:-$(nproc)}  # FUZZ_JOBS=1 leaves the other cores free
 
 command -v clang++ >/dev/null || { echo "run.sh: clang++ is needed for libFuzzer" >&2; exit 1; }
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DORRIM_FUZZ=ON -DORRIM_TESTS=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null

@@ -614,7 +614,7 @@ class BoundedMemory : public testing::TestWithParam<BoundedCase> {};
 // Each of these once allocated gigabytes for a few bytes of input. The run
 // gets 512 MiB of address space; the address sanitizer cannot start in so
 // little, so its build leaves the limit out.
-bool hasNoPixels(const std::string& pnm) {
+static bool hasNoPixels(const std::string& pnm) {
     int cols = 0, rows = 0;
     return sscanf(pnm.c_str(), "P%*d %d %d", &cols, &rows) == 2 && (cols == 0 || rows == 0);
 }
