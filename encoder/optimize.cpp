@@ -48,6 +48,7 @@ using Clock = std::chrono::steady_clock;
 struct StoredRow {
     size_t offset;
     size_t length;
+    uint32_t pixels;  // for rewriting palette indexes packed below 8 bits
     bool firstOfPass;
 };
 
@@ -75,7 +76,6 @@ struct OptimizeWriter {
     ImageDataLayout layout;
     OptimizeSettings settings;
     size_t stride = 1;
-    ChunkedOutput output;
     RowCursor cursor;
     std::vector<uint8_t> image;
     std::vector<StoredRow> rows;
@@ -488,11 +488,16 @@ void runExhaustivePass(OptimizeWriter* w) {
     runTrials(w, first, "exhaustive pass on the best plan");
 }
 
-void optimize(OptimizeWriter* w) {
+void measureImage(OptimizeWriter* w) {
+    w->filteredBytes = 0;
     for (const StoredRow& r : w->rows) w->filteredBytes += r.length + 1;
     w->windowBits = smallestWindowBits(w->filteredBytes);
     w->zlibWindowBits = windowBitsFor(w->filteredBytes);
-    w->sampleStep = size_t(std::min(SAMPLE_MAX_STEP, std::max<uint64_t>(1, w->filteredBytes / SAMPLE_BYTES)));
+    w->sampleStep = sampleStepFor(w->filteredBytes);
+}
+
+void optimize(OptimizeWriter* w) {
+    measureImage(w);
     buildPlans(w);
     if (w->failed) return;
     std::vector<size_t> ranked = rankPlans(w);
@@ -531,7 +536,7 @@ void optimize(OptimizeWriter* w) {
 }  // namespace
 
 OptimizeWriter* startOptimizeWriter(const ImageDataLayout* layout, const OptimizeSettings* settings,
-                                    ImageDataSink sink, const char** error) {
+                                    const char** error) {
     OptimizeWriter* w = nullptr;
     try {
         w = new OptimizeWriter;
@@ -539,7 +544,6 @@ OptimizeWriter* startOptimizeWriter(const ImageDataLayout* layout, const Optimiz
         w->settings = *settings;
         w->settings.threads = std::max(1, settings->threads);
         w->stride = filterStride(layout);
-        w->output.sink = sink;
         w->cursor = startRowCursor(layout);
         // Reserved up front: growing by doubling would want twice the image.
         uint64_t bytes = 0;
@@ -567,7 +571,8 @@ bool addOptimizeRow(OptimizeWriter* w, const uint8_t* row) {
     }
     if (cursorTakesRow(&w->cursor)) {
         try {
-            StoredRow r = {w->image.size(), size_t(w->cursor.geometry.rowBytes), w->cursor.firstOfPass};
+            StoredRow r = {w->image.size(), size_t(w->cursor.geometry.rowBytes), w->cursor.geometry.width,
+                           w->cursor.firstOfPass};
             w->image.resize(w->image.size() + r.length);
             extractPassRow(&w->layout, &w->cursor.geometry, row, w->image.data() + r.offset);
             w->rows.push_back(r);
@@ -585,15 +590,28 @@ bool addOptimizeRow(OptimizeWriter* w, const uint8_t* row) {
     return true;
 }
 
-bool finishOptimizeWriter(OptimizeWriter* w, OptimizeResult* result) {
+namespace {
+
+bool rowsComplete(OptimizeWriter* w) {
     if (w->failed) return false;
     if (!cursorDone(&w->layout, &w->cursor)) {
         recordFailure(w, "fewer image rows than the image has");
         return false;
     }
-    w->started = Clock::now();
+    return true;
+}
+
+void startClock(OptimizeWriter* w) {
+    w->started = w->settings.started.time_since_epoch().count() != 0 ? w->settings.started : Clock::now();
+}
+
+// Runs step under the writer's failure handling, then hands over the winner.
+template <typename Step>
+bool finishWith(OptimizeWriter* w, Step step, OptimizeResult* result, std::vector<uint8_t>* stream) {
+    if (!rowsComplete(w)) return false;
+    startClock(w);
     try {
-        optimize(w);
+        step();
     } catch (const std::bad_alloc&) {
         recordFailure(w, "out of memory optimising the image data");
     }
@@ -609,11 +627,147 @@ bool finishOptimizeWriter(OptimizeWriter* w, OptimizeResult* result) {
     result->deflate.windowBits = w->windowBits;  // as declared
     result->size = w->bestStream.size();
     result->trials = int(w->trials.size());
-    if (!putStreamBytes(&w->output, w->bestStream.data(), w->bestStream.size()) || !flushStreamBytes(&w->output)) {
-        recordFailure(w, w->output.sink.failureMessage);
-        return false;
-    }
+    stream->swap(w->bestStream);
+    w->bestStream.clear();
     return true;
+}
+
+// The default output's plan alone, with its own settings.
+void runDefaultTrialOnly(OptimizeWriter* w) {
+    measureImage(w);
+    w->exploredPlans = 0;
+    addDefaultPlan(w);
+    FilterPlan& plan = w->plans[w->defaultPlan];
+    if (plan.filter == FILTER_ADAPTIVE) planRows(w, &plan, 0, w->rows.size());
+    addDefaultTrial(w);
+    runTrials(w, 0, "the default's own settings");
+}
+
+// The cheap plans that screening scores: enough to tell forms and palette
+// orders apart, far cheaper than the per-row trial plan.
+std::vector<int> screeningFilters(const OptimizeWriter* w) {
+    if (w->settings.filter >= 0) return {w->settings.filter};
+    if (w->settings.palette || w->layout.depth < 8) return {0, FILTER_ENTROPY};
+    return {FILTER_ADAPTIVE, FILTER_ENTROPY, 4};
+}
+
+uint64_t screen(OptimizeWriter* w, size_t sampleStep) {
+    measureImage(w);
+    w->sampleStep = std::max<size_t>(1, sampleStep);
+    const std::vector<int> filters = screeningFilters(w);
+    std::vector<uint64_t> sizes(filters.size(), UINT64_MAX);
+    runTasks(w, filters.size(), "screening the candidate", [&](size_t k) {
+        FilterPlan plan;
+        plan.filter = filters[k];
+        if (plan.filter >= ROW_FILTER_TYPES) {
+            plan.types.resize(w->rows.size());
+            for (size_t b = 0; b < blockCount(w); b += w->sampleStep)
+                planRows(w, &plan, b * BLOCK_ROWS, std::min(w->rows.size(), (b + 1) * BLOCK_ROWS));
+        }
+        std::vector<uint8_t> sample;
+        filterRows(w, plan, true, &sample);
+        WholeDeflater deflater(RANK_LEVEL);
+        sizes[k] = deflater.deflatedSize(sample.data(), sample.size());
+    });
+    return *std::min_element(sizes.begin(), sizes.end());
+}
+
+// A byte of packed indexes (depth 1, 2, 4 or 8) with each index replaced.
+uint8_t remapPackedByte(uint8_t byte, int depth, const uint8_t place[256]) {
+    if (depth >= 8) return place[byte];
+    const unsigned mask = (1u << depth) - 1;
+    unsigned out = 0;
+    for (int shift = 8 - depth; shift >= 0; shift -= depth) out |= unsigned(place[(byte >> shift) & mask] & mask) << shift;
+    return uint8_t(out);
+}
+
+// Calls use(index) for each pixel of a stored row, in order.
+template <typename Use>
+void forEachIndex(const OptimizeWriter* w, const StoredRow& r, Use use) {
+    const uint8_t* row = w->image.data() + r.offset;
+    const int depth = w->layout.depth;
+    if (depth >= 8) {
+        for (uint32_t x = 0; x < r.pixels; ++x) use(row[x]);
+        return;
+    }
+    const int perByte = 8 / depth;
+    const unsigned mask = (1u << depth) - 1;
+    for (uint32_t x = 0; x < r.pixels; ++x)
+        use(uint8_t((row[x / perByte] >> (8 - depth * (int(x % perByte) + 1))) & mask));
+}
+
+}  // namespace
+
+bool finishOptimizeWriter(OptimizeWriter* w, OptimizeResult* result, std::vector<uint8_t>* stream) {
+    return finishWith(w, [&] { optimize(w); }, result, stream);
+}
+
+bool finishWithDefaultTrial(OptimizeWriter* w, OptimizeResult* result, std::vector<uint8_t>* stream) {
+    return finishWith(w, [&] { runDefaultTrialOnly(w); }, result, stream);
+}
+
+uint64_t optimizeFilteredBytes(const OptimizeWriter* w) {
+    uint64_t bytes = 0;
+    for (const StoredRow& r : w->rows) bytes += r.length + 1;
+    return bytes;
+}
+
+size_t sampleStepFor(uint64_t filteredBytes) {
+    return size_t(std::min(SAMPLE_MAX_STEP, std::max<uint64_t>(1, filteredBytes / SAMPLE_BYTES)));
+}
+
+bool screenOptimizeImage(OptimizeWriter* w, size_t sampleStep, uint64_t* size) {
+    if (!rowsComplete(w)) return false;
+    startClock(w);
+    try {
+        *size = screen(w, sampleStep);
+    } catch (const std::bad_alloc&) {
+        recordFailure(w, "out of memory optimising the image data");
+    }
+    return !w->failed;
+}
+
+IndexUse paletteIndexUse(const OptimizeWriter* w, size_t entries) {
+    IndexUse use;
+    use.counts.assign(entries, 0);
+    use.firstSeen.assign(entries, UINT64_MAX);
+    uint64_t position = 0;
+    for (const StoredRow& r : w->rows)
+        forEachIndex(w, r, [&](uint8_t index) {
+            if (index < entries && use.counts[index]++ == 0) use.firstSeen[index] = position;
+            ++position;
+        });
+    return use;
+}
+
+OptimizeWriter* reorderedOptimizeWriter(const OptimizeWriter* from, const PaletteOrder& order, const char** error) {
+    OptimizeWriter* w = startOptimizeWriter(&from->layout, &from->settings, error);
+    if (!w) return nullptr;
+    try {
+        w->image = from->image;
+        w->rows = from->rows;
+    } catch (const std::bad_alloc&) {
+        destroyOptimizeWriter(w);
+        *error = "out of memory holding the image data for -optimize";
+        return nullptr;
+    }
+    w->widestRow = from->widestRow;
+    w->cursor = from->cursor;
+    uint8_t place[256];
+    for (int i = 0; i < 256; ++i) place[i] = uint8_t(i);
+    for (size_t i = 0; i < order.size() && i < 256; ++i) place[order[i]] = uint8_t(i);
+    uint8_t table[256];
+    for (int b = 0; b < 256; ++b) table[b] = remapPackedByte(uint8_t(b), w->layout.depth, place);
+    const int depth = w->layout.depth;
+    for (const StoredRow& r : w->rows) {
+        uint8_t* row = w->image.data() + r.offset;
+        for (size_t i = 0; i < r.length; ++i) row[i] = table[row[i]];
+        // The bits past the last pixel stay zero, as the packer leaves them.
+        uint64_t usedBits = uint64_t(r.pixels) * unsigned(depth);
+        if (depth < 8 && usedBits % 8 != 0 && r.length > 0)
+            row[r.length - 1] &= uint8_t(0xff << (8 - usedBits % 8));
+    }
+    return w;
 }
 
 const char* optimizeWriterError(const OptimizeWriter* w) { return w->error.c_str(); }

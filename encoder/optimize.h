@@ -12,10 +12,13 @@
 #define RASTERPACK_OPTIMIZE_H
 
 #include "imagelayout.h"
+#include "paletteorders.h"
 #include "zlibstream.h"
 
+#include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace rasterpack {
 
@@ -47,6 +50,8 @@ struct OptimizeSettings {
     void (*progress)(void* context, const char* line) = nullptr;
     void* progressContext = nullptr;
     double progressDelay = 1.0;
+    // When the run began, for the delay; left unset, when the trials begin.
+    std::chrono::steady_clock::time_point started{};
 };
 
 // What won.
@@ -62,13 +67,32 @@ struct OptimizeResult {
 struct OptimizeWriter;
 
 OptimizeWriter* startOptimizeWriter(const ImageDataLayout* layout, const OptimizeSettings* settings,
-                                    ImageDataSink sink, const char** error);
+                                    const char** error);
 // As addBandRow.
 bool addOptimizeRow(OptimizeWriter* writer, const uint8_t* row);
-// Runs the trials and writes the winner.
-bool finishOptimizeWriter(OptimizeWriter* writer, OptimizeResult* result);
+// Runs the trials and hands over the smallest zlib stream.
+bool finishOptimizeWriter(OptimizeWriter* writer, OptimizeResult* result, std::vector<uint8_t>* stream);
+// Only the default output's own trial: what the default would write.
+bool finishWithDefaultTrial(OptimizeWriter* writer, OptimizeResult* result, std::vector<uint8_t>* stream);
 const char* optimizeWriterError(const OptimizeWriter* writer);
 void destroyOptimizeWriter(OptimizeWriter* writer);
+
+// --- choosing among several images (forms, palette orders) of one picture ---
+
+// Bytes of the filtered image data (filter bytes included) once every row is in.
+uint64_t optimizeFilteredBytes(const OptimizeWriter* writer);
+// One block of rows in how many that ranking samples, for that much data.
+size_t sampleStepFor(uint64_t filteredBytes);
+// The smallest deflated size of the sampled rows (one block in sampleStep)
+// under a few cheap plans at the ranking's level: images of one picture
+// screened with one step are compared on the same pixels.
+bool screenOptimizeImage(OptimizeWriter* writer, size_t sampleStep, uint64_t* size);
+// How often each palette index occurs, and where first (a palette image).
+IndexUse paletteIndexUse(const OptimizeWriter* writer, size_t entries);
+// A new writer holding the same palette image with its indexes rewritten
+// under order (order[i]: the old index that becomes i). Null with *error set
+// when the memory is not there.
+OptimizeWriter* reorderedOptimizeWriter(const OptimizeWriter* writer, const PaletteOrder& order, const char** error);
 
 // Name of a filter plan for messages.
 const char* filterPlanName(int filter);

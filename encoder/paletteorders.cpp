@@ -84,14 +84,20 @@ PaletteOrder orderByNearestWalk(const std::vector<PaletteColour>& colours, const
     return order;
 }
 
-std::vector<PaletteOrder> candidatePaletteOrders(const std::vector<PaletteColour>& colours, const IndexUse& use,
-                                                 size_t nonOpaque) {
+std::vector<NamedPaletteOrder> candidatePaletteOrders(const std::vector<PaletteColour>& colours, const IndexUse& use,
+                                                      size_t nonOpaque) {
     PaletteOrder given(colours.size());
     std::iota(given.begin(), given.end(), uint8_t(0));
-    std::vector<PaletteOrder> orders = {given};
-    for (const PaletteOrder& o : {orderByFrequency(use, nonOpaque), orderByLuminance(colours, nonOpaque),
-                                  orderByNearestWalk(colours, use, nonOpaque), orderByFirstAppearance(use, nonOpaque)})
-        if (std::find(orders.begin(), orders.end(), o) == orders.end()) orders.push_back(o);
+    std::vector<NamedPaletteOrder> orders = {{"as built", given}};
+    const NamedPaletteOrder more[] = {{"by frequency", orderByFrequency(use, nonOpaque)},
+                                      {"by luminance", orderByLuminance(colours, nonOpaque)},
+                                      {"by a nearest-colour walk", orderByNearestWalk(colours, use, nonOpaque)},
+                                      {"by first appearance", orderByFirstAppearance(use, nonOpaque)}};
+    for (const NamedPaletteOrder& o : more) {
+        bool seen = false;
+        for (const NamedPaletteOrder& had : orders) seen = seen || had.order == o.order;
+        if (!seen) orders.push_back(o);
+    }
     return orders;
 }
 

@@ -39,10 +39,15 @@ PaletteOrder orderByLuminance(const std::vector<PaletteColour>& colours, size_t 
 // (squared distance over colour and alpha; ties: the lower index).
 PaletteOrder orderByNearestWalk(const std::vector<PaletteColour>& colours, const IndexUse& use, size_t nonOpaque);
 
+struct NamedPaletteOrder {
+    const char* name;  // for -verbose: "as built", "by frequency", ...
+    PaletteOrder order;
+};
+
 // The orders worth a trial: the given order first, then the four above,
 // each once (an order equal to one before it is left out).
-std::vector<PaletteOrder> candidatePaletteOrders(const std::vector<PaletteColour>& colours, const IndexUse& use,
-                                                 size_t nonOpaque);
+std::vector<NamedPaletteOrder> candidatePaletteOrders(const std::vector<PaletteColour>& colours, const IndexUse& use,
+                                                      size_t nonOpaque);
 
 // Rewrites indexes under an order (old index -> its new place).
 void remapIndexes(const PaletteOrder& order, uint8_t* indexes, size_t count);

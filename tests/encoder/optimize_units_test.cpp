@@ -175,18 +175,6 @@ INSTANTIATE_TEST_SUITE_P(Rows, RowChoices, testing::ValuesIn(rowChoiceCases()),
 
 // --- whole images through the writer ----------------------------------------------------
 
-struct Collected {
-    std::vector<uint8_t> stream;
-    int chunks = 0;
-};
-
-bool collect(void* context, const uint8_t* data, size_t size) {
-    Collected* c = static_cast<Collected*>(context);
-    c->stream.insert(c->stream.end(), data, data + size);
-    ++c->chunks;
-    return true;
-}
-
 struct ImageCase {
     const char* name;
     uint32_t width, height;
@@ -259,23 +247,20 @@ std::vector<uint8_t> unfilterAll(const ImageDataLayout& layout, const std::vecto
 // Runs the writer; the stream, or an empty one on failure.
 std::vector<uint8_t> optimizeImage(const ImageDataLayout& layout, const std::vector<uint8_t>& rows,
                                    const OptimizeSettings& settings, OptimizeResult* result) {
-    Collected out;
-    ImageDataSink sink;
-    sink.writeChunk = collect;
-    sink.context = &out;
     const char* error = "";
-    OptimizeWriter* w = startOptimizeWriter(&layout, &settings, sink, &error);
+    OptimizeWriter* w = startOptimizeWriter(&layout, &settings, &error);
     EXPECT_NE(w, nullptr) << error;
     if (!w) return {};
     size_t rowBytes = size_t(inputRowBytes(&layout));
     bool ok = true;
     for (int p = 0; ok && p < passCount(&layout); ++p)
         for (uint32_t y = 0; ok && y < layout.height; ++y) ok = addOptimizeRow(w, rows.data() + y * rowBytes);
-    ok = ok && finishOptimizeWriter(w, result);
+    std::vector<uint8_t> stream;
+    ok = ok && finishOptimizeWriter(w, result, &stream);
     EXPECT_TRUE(ok) << optimizeWriterError(w);
     destroyOptimizeWriter(w);
-    if (!ok) out.stream.clear();
-    return out.stream;
+    if (!ok) stream.clear();
+    return stream;
 }
 
 class OptimizedImages : public testing::TestWithParam<ImageCase> {};

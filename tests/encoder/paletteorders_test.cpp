@@ -76,11 +76,13 @@ TEST(PaletteOrders, CountsAndCandidates) {
     EXPECT_EQ(use.firstSeen[4], 3u);
     // The given order first; the walk equals the luminance order here, so
     // it is left out; no order repeats.
-    std::vector<PaletteOrder> orders = candidatePaletteOrders(colours(), countIndexUse(rows.data(), rows.size(), 5), 2);
+    std::vector<NamedPaletteOrder> orders =
+        candidatePaletteOrders(colours(), countIndexUse(rows.data(), rows.size(), 5), 2);
     ASSERT_EQ(orders.size(), 4u);
-    EXPECT_EQ(orders[0], PaletteOrder({0, 1, 2, 3, 4}));
+    EXPECT_EQ(orders[0].order, PaletteOrder({0, 1, 2, 3, 4}));
+    EXPECT_STREQ(orders[0].name, "as built");
     for (size_t i = 0; i < orders.size(); ++i)
-        for (size_t j = i + 1; j < orders.size(); ++j) EXPECT_NE(orders[i], orders[j]);
+        for (size_t j = i + 1; j < orders.size(); ++j) EXPECT_NE(orders[i].order, orders[j].order);
     // No non-opaque entries: one group.
     EXPECT_EQ(orderByFrequency(countIndexUse(rows.data(), rows.size(), 5), 0), PaletteOrder({3, 4, 0, 2, 1}));
 }
