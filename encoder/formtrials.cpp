@@ -103,7 +103,10 @@ void choosePaletteOrder(Choice* best, const FormTrialSettings* t, size_t sampleS
     IndexUse use = paletteIndexUse(best->writer.get(), size_t(entries));
     std::vector<NamedPaletteOrder> orders =
         candidatePaletteOrders(paletteColours(&best->form), use, size_t(best->form.colormap.transSize));
-    if (orders.size() < 2) return;
+    if (orders.size() < 2) {
+        if (t->verbose) pm_message("-optimize: palette entries in order as built (no other order differs)");
+        return;
+    }
     // Every order is taken from the palette as built, not from the best so far.
     WriterHolder asBuilt = std::move(best->writer);
     uint64_t bestCost = screenedCost(asBuilt.get(), &best->form, sampleStep);

@@ -311,6 +311,55 @@ INSTANTIATE_TEST_SUITE_P(
                     ImageCase{"RgbaLargerThanABand", 700, 400, 8, 4, false, -1, 2}),
     [](const testing::TestParamInfo<ImageCase>& info) { return info.param.name; });
 
+// A palette image with its indexes rewritten under an order (here the
+// reverse one) compresses to exactly the rewritten indexes, packed indexes
+// below 8 bits and interlaced pass rows included; the counts are of the
+// image as given.
+TEST(OptimizedImages, ReorderedPaletteImagesHoldTheRewrittenIndexes) {
+    for (int depth : {1, 2, 4, 8})
+        for (bool interlaced : {false, true}) {
+            ImageDataLayout layout;
+            layout.width = 13;
+            layout.height = 7;
+            layout.depth = depth;
+            layout.interlaced = interlaced;
+            const std::vector<uint8_t> rows = imageRows(layout);
+            const size_t entries = size_t(1) << depth;
+            PaletteOrder order(entries);
+            for (size_t i = 0; i < entries; ++i) order[i] = uint8_t(entries - 1 - i);
+            OptimizeSettings s;
+            s.palette = true;
+            const char* error = "";
+            OptimizeWriter* w = startOptimizeWriter(&layout, &s, &error);
+            ASSERT_NE(w, nullptr) << error;
+            size_t rowBytes = size_t(inputRowBytes(&layout));
+            bool ok = true;
+            for (int p = 0; ok && p < passCount(&layout); ++p)
+                for (uint32_t y = 0; ok && y < layout.height; ++y) ok = addOptimizeRow(w, rows.data() + y * rowBytes);
+            ASSERT_TRUE(ok);
+            IndexUse use = paletteIndexUse(w, entries);
+            std::vector<uint64_t> counts(entries, 0);
+            for (uint8_t v : rows) ++counts[v];
+            EXPECT_EQ(use.counts, counts) << "depth " << depth;
+            OptimizeWriter* reordered = reorderedOptimizeWriter(w, order, &error);
+            destroyOptimizeWriter(w);
+            ASSERT_NE(reordered, nullptr) << error;
+            OptimizeResult result;
+            std::vector<uint8_t> stream;
+            ok = finishOptimizeWriter(reordered, &result, &stream);
+            destroyOptimizeWriter(reordered);
+            ASSERT_TRUE(ok);
+            std::vector<uint8_t> remapped = rows;
+            for (uint8_t& v : remapped) v = uint8_t(entries - 1 - v);
+            Inflated back = inflateStream(stream);
+            ASSERT_EQ(back.failure, "");
+            std::vector<int> types;
+            EXPECT_TRUE(unfilterAll(layout, back.data, &ok, &types) == expectedRows(layout, remapped))
+                << "depth " << depth << (interlaced ? " interlaced" : "");
+            EXPECT_TRUE(ok);
+        }
+}
+
 // The default's settings stay a candidate: whatever the other trials find,
 // the result is never larger than what they give.
 TEST(OptimizedImages, NeverLargerThanTheDefaultSettings) {
