@@ -1,8 +1,9 @@
 // The optimising writer: holds the packed image data whole, ranks several
 // row-filter plans by compressing a sample of their rows, compresses the
 // best one or two whole with the strongest whole-buffer coder, keeps zlib's
-// run-length and Huffman-only coding where they win, and writes the
-// smallest stream. The default path's own filter and zlib settings are
+// run-length and Huffman-only coding where they win, and hands back the
+// smallest stream. It also screens whole images cheaply, so that the caller
+// can choose among forms and palette orders of one picture. The default path's own filter and zlib settings are
 // always a candidate, so the result is never larger than the default's.
 // Memory: the image data, the filtered image data of each plan being
 // compressed (one a worker at most) with its compressed stream, and one
