@@ -123,8 +123,9 @@ sys.exit(0 if alpha else 1)
 EOF
 }
 
-# Whether two raw PNMs hold the same samples: a PGM matches a PPM whose
-# pixels are its grey, and maxvals may differ where the samples scale exactly
+# Whether two raw PNMs hold the same samples: a PGM or PBM matches a PPM
+# whose pixels are its grey (an all-opaque mask comes back as a PBM once
+# -optimize drops it), and maxvals may differ where the samples scale exactly
 # (rasterunpack honours an sBIT that rasterpack writes on a narrower depth).
 same_samples() {
   cmp -s "$1" "$2" && return 0
@@ -146,7 +147,7 @@ def read(path):
     if kind == b'P4':
         rowbytes = (width + 7) // 8
         return width, height, 1, [1 - (raster[y * rowbytes + x // 8] >> (7 - x % 8) & 1)
-                                  for y in range(height) for x in range(width)]
+                                  for y in range(height) for x in range(width) for _ in range(3)]
     maxval, channels = int(fields[3]), 3 if kind == b'P6' else 1
     count = width * height * channels
     if maxval > 255:
