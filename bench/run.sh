@@ -5,7 +5,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
-for script in bench/liborrim.sh bench/rasterpack.sh bench/rasterpack-palette.sh bench/rasterpack-threads.sh bench/rasterunpack.sh bench/huecut.sh; do
+for script in bench/liborrim.sh bench/rasterpack.sh bench/rasterpack-palette.sh bench/rasterpack-threads.sh bench/rasterpack-optimize.sh bench/rasterunpack.sh bench/huecut.sh; do
   [ -x "$script" ] || continue
   echo "===== $script"
   "$script" || echo "(benchmark $script failed)"

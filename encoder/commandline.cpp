@@ -17,7 +17,7 @@ const char* const USAGE_SYNOPSIS =
     "             ... [-hist] [-chroma wx wy rx ry gx gy bx by] [-phys x y unit] ...\n"
     "             ... [-text file] [-ztxt file] [-time [yy]yy-mm-dd hh:mm:ss] ...\n"
     "             ... [-palette file] [-filter 0..4] [-compression 0..9] ...\n"
-    "             ... [-threads n] [-optimize] [pnmfile]";
+    "             ... [-threads n] [-optimize | -optimizemax] [pnmfile]";
 
 namespace {
 
@@ -129,6 +129,9 @@ bool scanOneOption(int argc, char** argv, int* index, EncoderSettings* s) {
         }
     } else if (pm_keymatch(arg, "-optimize", 2)) {
         s->optimize = true;
+    } else if (pm_keymatch(arg, "-optimizemax", 10)) {
+        // Checked after -optimize, which every shorter prefix names.
+        s->optimize = s->exhaustive = true;
     } else {
         return false;
     }

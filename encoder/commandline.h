@@ -35,6 +35,7 @@ struct EncoderSettings {
     int compression = -1;    // 0..9, or -1 for libpng's default
     int threads = 1;         // image data workers, 1..256; 0: one per available core
     bool optimize = false;   // try filter plans and zlib settings, write the smallest
+    bool exhaustive = false; // -optimizemax: -optimize and an exhaustive deflate pass on the winner
 };
 
 extern const char* const USAGE_SYNOPSIS;

@@ -3,6 +3,7 @@
 #include "analyses.h"
 #include "commentfile.h"
 #include "form.h"
+#include "formtrials.h"
 #include "modtime.h"
 #include "palettebuild.h"
 #include "paletteindex.h"
@@ -12,6 +13,7 @@
 
 #include <orrim.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 
@@ -59,6 +61,7 @@ FormRequest formRequest(const EncoderSettings* s, const RasterSource* raster) {
     r.hist = s->hist;
     r.interlace = s->interlace;
     r.orderedPalette = s->paletteFile != nullptr;
+    r.optimize = s->optimize;
     return r;
 }
 
@@ -187,6 +190,21 @@ void readAlphaMask(const RunContext* run, const RasterSource* raster, Xel* row, 
     if (maskReduced(f, &run->request) && run->verbose) pm_message("converting alpha mask to transparency index");
 }
 
+// What -optimize's reductions ask of the mask: opaque everywhere, and
+// whether 8 bits hold it.
+void observeMask(const RunContext* run, const AlphaMask* mask, ImageFacts* f) {
+    if (!run->request.optimize || !maskInForce(f, &run->request)) return;
+    bool opaque = true, fitsByte = true;
+    for (int y = 0; y < mask->rowCount; ++y)
+        for (int x = 0; x < mask->cols; ++x) {
+            Sample m = mask->rows[y][x];
+            opaque = opaque && m == mask->maxval;
+            fitsByte = fitsByte && sampleFitsByte(m, mask->maxval);
+        }
+    f->maskOpaque = opaque;
+    f->maskFitsByte = fitsByte;
+}
+
 void parseBackgroundColor(const RunContext* run, ImageFacts* f) {
     if (run->request.background) f->backgroundColor = parseImageColor(f, run->settings->backgroundColor);
 }
@@ -211,6 +229,7 @@ void findSignificantBits(const RunContext* run, const RasterSource* raster, Imag
     f->significantBits = bits;
     if (run->verbose && bits != fromMaxval)
         pm_message("Using only %d rightmost bits of input samples.  The rest are just copies of those.", bits);
+    if (maskedGreyScanWanted(f, &run->request)) f->maskedGreyBits = findGraySigBits(raster);
 }
 
 void tryColormap(const RunContext* run, const RasterSource* raster, const AlphaMask* mask,
@@ -225,22 +244,41 @@ void tryColormap(const RunContext* run, const RasterSource* raster, const AlphaM
     if (paletteWorthBuilding(f, &run->request)) buildPalette(&request, histogram, &f->palette);
 }
 
-// The passes over the input in their order, the decision and its report.
-// The histogram lives only until the decision has taken the hIST counts.
-PngForm decideForm(const RunContext* run, const RasterSource* raster, Xel* row, AlphaMask* mask, ImageFacts* f) {
+// -optimize's palette of the reduced image, where the default's attempt
+// does not serve it.
+void tryReducedColormap(const RunContext* run, const RasterSource* raster, const AlphaMask* mask,
+                        HistogramCache* histogram, ImageFacts* f) {
+    if (!reducedPaletteWanted(f, &run->request)) return;
+    PaletteRequest request;
+    request.raster = raster;
+    request.mask = reducedMaskInForce(f, &run->request) ? mask : nullptr;
+    request.verbose = run->verbose;
+    request.announceCount = false;
+    countPaletteColors(&request, histogram, &f->reducedPalette);
+    if (reducedPaletteWorthBuilding(f, &run->request)) buildPalette(&request, histogram, &f->reducedPalette);
+}
+
+// The passes over the input in their order, the decision and its report:
+// the default's form first, then -optimize's others. The histogram lives
+// only until the decision has taken the hIST counts.
+FormCandidates decideForms(const RunContext* run, const RasterSource* raster, Xel* row, AlphaMask* mask,
+                           ImageFacts* f) {
     parseTransparentColor(run, f);
     readAlphaMask(run, raster, row, mask, f);
+    observeMask(run, mask, f);
     parseBackgroundColor(run, f);
     scanForColor(run, raster, f);
     checkMaxval(run, raster);
     findSignificantBits(run, raster, f);
     HistogramCache histogram;
     tryColormap(run, raster, mask, &histogram, f);
+    tryReducedColormap(run, raster, mask, &histogram, f);
     f->histogram = &histogram;
-    PngForm form = decidePngForm(f, &run->request);
+    FormCandidates candidates = formCandidates(f, &run->request);
     f->histogram = nullptr;
-    reportPngForm(&form, run->verbose);
-    return form;
+    reportPngForm(&candidates.forms[0], run->verbose);
+    reportFormCandidates(&candidates, run->verbose);
+    return candidates;
 }
 
 // --- chunk options -------------------------------------------------------------
@@ -292,8 +330,6 @@ PngChunkOptions chunkOptions(const RunContext* run, CommentList* comments) {
     o.filter = s->filter;
     o.compression = s->compression;
     o.threads = s->threads;
-    o.optimize = s->optimize;
-    o.verbose = s->verbose;
     return o;
 }
 
@@ -355,6 +391,50 @@ RowProducer rowProducer(RowSource* s) {
     return p;
 }
 
+// --- -optimize -----------------------------------------------------------------
+
+// What encodes the input's rows in any form, for the optimiser's trials.
+struct TrialRows {
+    const RasterSource* raster;
+    Xel* row;
+    const AlphaMask* mask;
+};
+
+bool fillTrialWriter(void* context, const PngForm* form, OptimizeWriter* writer) {
+    auto* t = static_cast<TrialRows*>(context);
+    RowSource source;
+    prepareRows(t->raster, t->row, form, t->mask, &source);
+    const ImageDataLayout layout = imageDataLayout(form);
+    bool ok = true;
+    for (int pass = 0; ok && pass < passCount(&layout); ++pass) {
+        PassGeometry geometry = passGeometry(&layout, pass);
+        startPass(&source);
+        for (uint32_t y = 0; ok && y < layout.height; ++y)
+            ok = addOptimizeRow(writer, produceRow(&source, int(y), passTakesRow(&geometry, y)));
+    }
+    return ok;
+}
+
+FormTrialSettings trialSettings(const RunContext* run) {
+    const EncoderSettings* s = run->settings;
+    FormTrialSettings t;
+    t.threads = s->threads;
+    t.filter = s->filter;
+    t.compression = s->compression;
+    t.exhaustive = s->exhaustive;
+    t.reorderPalette = paletteOrderFree(&run->request);
+    t.verbose = run->verbose;
+    t.started = std::chrono::steady_clock::now();
+    return t;
+}
+
+void reportOptimizedImage(const OptimizeResult* result, bool verbose) {
+    if (!verbose) return;
+    pm_message("-optimize: %d trials; best: filter %s, %s: %llu bytes of image data", result->trials,
+               filterPlanName(result->filter), describeCoder(result).c_str(),
+               static_cast<unsigned long long>(result->size));
+}
+
 }  // namespace
 
 int convertPnm(const EncoderSettings* settings, const ConversionStreams* streams) {
@@ -366,13 +446,23 @@ int convertPnm(const EncoderSettings* settings, const ConversionStreams* streams
     reportImageKind(&facts, run.verbose);
 
     MaskHolder mask;
-    const PngForm form = decideForm(&run, &raster, row.row, &mask.mask, &facts);
+    const FormCandidates candidates = decideForms(&run, &raster, row.row, &mask.mask, &facts);
     CommentList comments;
     const PngChunkOptions chunks = chunkOptions(&run, &comments);
+    if (settings->optimize) {
+        TrialRows trialRows{&raster, row.row, &mask.mask};
+        const FormTrialSettings trials = trialSettings(&run);
+        const OptimizedImage image = optimizeForms(&candidates, &trials, FormRowSource{&trialRows, fillTrialWriter});
+        reportOptimizedImage(&image.result, run.verbose);
+        const PreparedImageData prepared{image.stream.data(), image.stream.size()};
+        writePng(&image.form, &chunks, nullptr, &prepared, streams->output);
+        return 0;
+    }
+    const PngForm& form = candidates.forms[0];
     RowSource rows;
     prepareRows(&raster, row.row, &form, &mask.mask, &rows);
     const RowProducer producer = rowProducer(&rows);
-    writePng(&form, &chunks, &producer, streams->output);
+    writePng(&form, &chunks, &producer, nullptr, streams->output);
     return 0;
 }
 

@@ -1,5 +1,7 @@
 #include "form.h"
 
+#include <cstdio>
+
 namespace rasterpack {
 
 namespace {
@@ -20,31 +22,51 @@ int bitsAtDepth(Sample maxval, int depth) {
     return bits > depth ? depth : bits;
 }
 
+// How the rules see the image: as given (the default's view), or as
+// -optimize's lossless reductions leave it.
+struct ImageView {
+    const ImageFacts* facts;
+    FormRequest request;           // without -alpha (and -transparent) once the mask is dropped
+    int significantBits;           // decides the direct form's depth
+    int paletteSampleBits;         // a sample's bits for the palette rules: above 8, no palette
+    const PaletteAttempt* palette;
+};
+
+ImageView defaultView(const ImageFacts* f, const FormRequest* r) {
+    return ImageView{f, *r, f->significantBits, pm_maxvaltobits(f->maxval), &f->palette};
+}
+
+bool paletteTriedIn(const ImageView& v) {
+    return !v.request.force && v.facts->imageKind != KIND_PBM && v.paletteSampleBits <= 8;
+}
+
 // A grey image whose palette indexes would need more than half the bits of
 // its samples is smaller written as grey. The order of a -palette file
 // overrides the rule.
-bool greyIndexTooWide(const ImageFacts* f, const FormRequest* r) {
-    if (r->orderedPalette || !imageIsGrey(f, r)) return false;
-    int count = f->palette.colorCount;
+bool greyIndexTooWide(const ImageView& v) {
+    if (v.request.orderedPalette || !imageIsGrey(v.facts, &v.request)) return false;
+    int count = v.palette->colorCount;
     if (count == 0) return true;
-    return pm_maxvaltobits(Sample(count - 1)) > pm_maxvaltobits(f->maxval) / 2;
+    return pm_maxvaltobits(Sample(count - 1)) > v.paletteSampleBits / 2;
 }
 
-PaletteVerdict paletteVerdict(const ImageFacts* f, const FormRequest* r) {
-    if (!paletteTried(f, r)) return PALETTE_NOT_CONSIDERED;
-    switch (f->palette.outcome) {
+PaletteVerdict paletteVerdict(const ImageView& v) {
+    if (!paletteTriedIn(v)) return PALETTE_NOT_CONSIDERED;
+    switch (v.palette->outcome) {
     case PALETTE_TOO_MANY_COLORS: return PALETTE_REFUSED_TOO_MANY_COLORS;
     case PALETTE_NOT_TRIED: return PALETTE_NOT_CONSIDERED;  // the colours were not counted
     default: break;
     }
-    if (greyIndexTooWide(f, r)) return PALETTE_REFUSED_GREY_INDEX_TOO_WIDE;
-    if (f->palette.outcome == PALETTE_TOO_MANY_PAIRS) return PALETTE_REFUSED_TOO_MANY_PAIRS;
-    return f->palette.outcome == PALETTE_BUILT ? PALETTE_USED : PALETTE_NOT_CONSIDERED;
+    if (greyIndexTooWide(v)) return PALETTE_REFUSED_GREY_INDEX_TOO_WIDE;
+    if (v.palette->outcome == PALETTE_TOO_MANY_PAIRS) return PALETTE_REFUSED_TOO_MANY_PAIRS;
+    return v.palette->outcome == PALETTE_BUILT ? PALETTE_USED : PALETTE_NOT_CONSIDERED;
 }
 
-void decidePaletteForm(const ImageFacts* f, const FormRequest* r, PngForm* form) {
+void decidePaletteForm(const ImageView& v, PngForm* form) {
+    const ImageFacts* f = v.facts;
+    const FormRequest* r = &v.request;
     Colormap* cm = &form->colormap;
-    *cm = f->palette.base;
+    *cm = v.palette->base;
     if (!form->maskInForce && transparentInForce(f, r)) {
         bool fromMask = !r->transparent;
         Pixel color = fromMask ? f->maskColor : f->transparentColor;
@@ -72,10 +94,12 @@ void decidePaletteForm(const ImageFacts* f, const FormRequest* r, PngForm* form)
     }
 }
 
-void decideDirectForm(const ImageFacts* f, const FormRequest* r, PngForm* form) {
+void decideDirectForm(const ImageView& v, PngForm* form) {
+    const ImageFacts* f = v.facts;
+    const FormRequest* r = &v.request;
     const bool grey = imageIsGrey(f, r);
     const bool alpha = form->maskInForce;
-    const int bits = f->significantBits;
+    const int bits = v.significantBits;
     if (grey && !alpha)
         form->depth = bits <= 1 ? 1 : bits == 2 ? 2 : bits <= 4 ? 4 : bits <= 8 ? 8 : 16;
     else
@@ -104,6 +128,23 @@ void decideDirectForm(const ImageFacts* f, const FormRequest* r, PngForm* form) 
             sb->red = sb->green = sb->blue = b;
         if (alpha) sb->alpha = bitsAtDepth(f->maskMaxval, form->depth);
     }
+}
+
+// The form in the view: with its palette, or direct.
+PngForm formIn(const ImageView& v, bool palette) {
+    PngForm form;
+    form.width = v.facts->cols;
+    form.height = v.facts->rows;
+    form.maskInForce = maskInForce(v.facts, &v.request);
+    form.interlace = v.request.interlace;
+    form.paletteVerdict = paletteVerdict(v);
+    form.colormapped = palette;
+    if (palette)
+        decidePaletteForm(v, &form);
+    else
+        decideDirectForm(v, &form);
+    form.pngMaxval = pm_bitstomaxval(form.depth);
+    return form;
 }
 
 }  // namespace
@@ -138,28 +179,193 @@ SignificantBitsScan significantBitsScan(const ImageFacts* facts, const FormReque
 }
 
 bool paletteTried(const ImageFacts* facts, const FormRequest* request) {
-    return !request->force && facts->imageKind != KIND_PBM && facts->maxval <= 255;
+    return paletteTriedIn(defaultView(facts, request));
 }
 
 bool paletteWorthBuilding(const ImageFacts* facts, const FormRequest* request) {
-    return paletteTried(facts, request) && facts->palette.outcome == PALETTE_COUNTED &&
-           !greyIndexTooWide(facts, request);
+    ImageView v = defaultView(facts, request);
+    return paletteTriedIn(v) && facts->palette.outcome == PALETTE_COUNTED && !greyIndexTooWide(v);
 }
 
 PngForm decidePngForm(const ImageFacts* facts, const FormRequest* request) {
-    PngForm form;
-    form.width = facts->cols;
-    form.height = facts->rows;
-    form.maskInForce = maskInForce(facts, request);
-    form.interlace = request->interlace;
-    form.paletteVerdict = paletteVerdict(facts, request);
-    form.colormapped = form.paletteVerdict == PALETTE_USED;
-    if (form.colormapped)
-        decidePaletteForm(facts, request, &form);
+    ImageView v = defaultView(facts, request);
+    return formIn(v, paletteVerdict(v) == PALETTE_USED);
+}
+
+// --- -optimize's candidate forms ----------------------------------------------
+
+namespace {
+
+bool pixelFitsByte(Pixel p, Sample maxval) {
+    return sampleFitsByte(p.r, maxval) && sampleFitsByte(p.g, maxval) && sampleFitsByte(p.b, maxval);
+}
+
+// The significant bits of the image without its mask: the grey scan the
+// default skips under a mask, when -optimize made it.
+int unmaskedSignificantBits(const ImageFacts* f, const FormRequest* r) {
+    if (f->imageKind == KIND_PGM && r->alpha && f->maskedGreyBits > 0) return f->maskedGreyBits;
+    return f->significantBits;
+}
+
+// The colours the options put in tRNS and bKGD must survive 8 bits too: a
+// -transparent colour that lost bits could match pixels it did not match.
+bool optionColoursFitByte(const ImageFacts* f, const FormRequest* r) {
+    if (r->transparent && !pixelFitsByte(f->transparentColor, f->maxval)) return false;
+    if (r->background && !pixelFitsByte(f->backgroundColor, f->maxval)) return false;
+    return true;
+}
+
+// The default's palette attempt serves the reduced image unless the
+// default tried none (samples above 8 bits) or the mask it was built with
+// is dropped after refusing it for too many colour/alpha pairs.
+bool defaultAttemptServes(const ImageFacts* f, const FormRequest* r, const FormReductions& red) {
+    return paletteTried(f, r) && !(red.dropMask && f->palette.outcome == PALETTE_TOO_MANY_PAIRS);
+}
+
+ImageView reducedView(const ImageFacts* f, const FormRequest* r, const FormReductions& red) {
+    ImageView v = defaultView(f, r);
+    if (red.dropMask) {
+        // Under a mask in force -transparent is ignored; without the mask it
+        // must not come into force.
+        v.request.alpha = false;
+        v.request.transparent = false;
+        v.significantBits = unmaskedSignificantBits(f, r);
+    }
+    if (red.eightBits) {
+        v.significantBits = unmaskedSignificantBits(f, r);
+        v.paletteSampleBits = 8;
+    }
+    v.palette = defaultAttemptServes(f, r, red) ? &f->palette : &f->reducedPalette;
+    return v;
+}
+
+// Forms that hold the same image the same way (palettes in whatever order:
+// -optimize tries orders of its own).
+bool sameForm(const PngForm& a, const PngForm& b) {
+    if (a.colorType != b.colorType || a.depth != b.depth) return false;
+    if (a.colormapped)
+        return a.colormap.paletteSize == b.colormap.paletteSize && a.colormap.transSize == b.colormap.transSize;
+    return a.maskInForce == b.maskInForce && a.hasTransparentColor == b.hasTransparentColor &&
+           a.hasSignificantBits == b.hasSignificantBits;
+}
+
+void addCandidate(FormCandidates* c, const PngForm& form) {
+    for (int i = 0; i < c->count; ++i)
+        if (sameForm(c->forms[i], form)) return;
+    if (c->count < MAX_FORM_CANDIDATES) c->forms[c->count++] = form;
+}
+
+int sbitChannels(int colorType) {
+    static const int CHANNELS[7] = {1, 0, 3, 3, 2, 0, 4};
+    return colorType >= 0 && colorType <= 6 ? CHANNELS[colorType] : 0;
+}
+
+}  // namespace
+
+bool sampleFitsByte(Sample v, Sample maxval) {
+    Sample byte = pm_rescalesample(v, maxval, 255);
+    return pm_rescalesample(v, maxval, 65535) == byte * 257 && pm_rescalesample(byte, 255, maxval) == v;
+}
+
+FormReductions formReductions(const ImageFacts* facts, const FormRequest* request) {
+    FormReductions red;
+    if (!request->optimize || request->force) return red;
+    red.dropMask = maskInForce(facts, request) && facts->maskOpaque;
+    const bool maskStays = maskInForce(facts, request) && !red.dropMask;
+    red.eightBits = facts->maxval > 255 && facts->maxval <= 65535 && unmaskedSignificantBits(facts, request) <= 8 &&
+                    (!maskStays || facts->maskFitsByte) && optionColoursFitByte(facts, request);
+    return red;
+}
+
+bool maskedGreyScanWanted(const ImageFacts* facts, const FormRequest* request) {
+    return request->optimize && !request->force && request->alpha && facts->imageKind == KIND_PGM &&
+           (facts->maskOpaque || facts->maxval > 255);
+}
+
+bool reducedPaletteWanted(const ImageFacts* facts, const FormRequest* request) {
+    FormReductions red = formReductions(facts, request);
+    if (!red.any() || request->orderedPalette || defaultAttemptServes(facts, request, red)) return false;
+    return paletteTriedIn(reducedView(facts, request, red)) && facts->reducedPalette.outcome == PALETTE_NOT_TRIED;
+}
+
+bool reducedMaskInForce(const ImageFacts* facts, const FormRequest* request) {
+    return maskInForce(facts, request) && !formReductions(facts, request).dropMask;
+}
+
+bool reducedPaletteWorthBuilding(const ImageFacts* facts, const FormRequest* request) {
+    FormReductions red = formReductions(facts, request);
+    if (!red.any() || facts->reducedPalette.outcome != PALETTE_COUNTED) return false;
+    ImageView v = reducedView(facts, request, red);
+    return v.palette == &facts->reducedPalette && !greyIndexTooWide(v);
+}
+
+FormCandidates formCandidates(const ImageFacts* facts, const FormRequest* request) {
+    FormCandidates c;
+    c.forms[0] = decidePngForm(facts, request);
+    c.count = 1;
+    if (!request->optimize || request->force) return c;
+    c.reductions = formReductions(facts, request);
+    ImageView v = c.reductions.any() ? reducedView(facts, request, c.reductions) : defaultView(facts, request);
+    if (paletteVerdict(v) == PALETTE_USED) addCandidate(&c, formIn(v, true));
+    addCandidate(&c, formIn(v, false));
+    return c;
+}
+
+bool paletteOrderFree(const FormRequest* request) { return !request->orderedPalette; }
+
+void applyPaletteOrder(PngForm* form, const uint8_t* order, int entries) {
+    Colormap* cm = &form->colormap;
+    if (!form->colormapped || entries != cm->paletteSize) return;
+    const PngForm old = *form;
+    const Colormap* was = &old.colormap;
+    for (int i = 0; i < entries; ++i) {
+        int from = order[i];
+        cm->palette[i] = was->palette[from];
+        cm->paletteAlpha[i] = was->paletteAlpha[from];
+        for (int c = 0; c < 3; ++c) form->plte[i][c] = old.plte[from][c];
+        form->trns[i] = old.trns[from];
+        form->hist[i] = old.hist[from];
+        if (from == was->backgroundIndex) cm->backgroundIndex = i;
+    }
+    form->backgroundIndex = cm->backgroundIndex;
+}
+
+uint64_t formChunkBytes(const PngForm* form) {
+    const uint64_t CHUNK = 12;  // length, type and checksum
+    uint64_t bytes = 0;
+    const bool colour = (form->colorType & 2) != 0;
+    if (form->colormapped) {
+        const Colormap* cm = &form->colormap;
+        bytes += CHUNK + 3 * uint64_t(cm->paletteSize);
+        if (cm->transSize > 0) bytes += CHUNK + uint64_t(cm->transSize);
+        if (form->hasHist) bytes += CHUNK + 2 * uint64_t(cm->paletteSize);
+        if (form->hasBackground) bytes += CHUNK + 1;
+    } else {
+        if (form->hasTransparentColor) bytes += CHUNK + (colour ? 6 : 2);
+        if (form->hasBackground) bytes += CHUNK + (colour ? 6 : 2);
+    }
+    if (form->hasSignificantBits) bytes += CHUNK + uint64_t(sbitChannels(form->colorType));
+    return bytes;
+}
+
+void describeForm(const PngForm* form, char* text, size_t size) {
+    const char* kind = form->colormapped ? "palette" : (form->colorType & 2) ? "RGB" : "gray";
+    const char* extra = !form->maskInForce ? "" : form->colormapped ? "+transparency" : "+alpha";
+    if (form->colormapped)
+        snprintf(text, size, "%d-bit %s%s (%d entries)", form->depth, kind, extra, form->colormap.paletteSize);
     else
-        decideDirectForm(facts, request, &form);
-    form.pngMaxval = pm_bitstomaxval(form.depth);
-    return form;
+        snprintf(text, size, "%d-bit %s%s", form->depth, kind, extra);
+}
+
+void reportFormCandidates(const FormCandidates* c, bool verbose) {
+    if (!verbose) return;
+    if (c->reductions.dropMask) pm_message("-optimize: the alpha mask is opaque everywhere: trying without it");
+    if (c->reductions.eightBits) pm_message("-optimize: every sample is a repeated byte: trying 8 bits a sample");
+    for (int i = 1; i < c->count; ++i) {
+        char text[80];
+        describeForm(&c->forms[i], text, sizeof text);
+        pm_message("-optimize: also trying the %s form", text);
+    }
 }
 
 namespace {

@@ -8,6 +8,7 @@
 #include "palettebuild.h"
 #include "paletteplacement.h"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace rasterpack {
@@ -21,6 +22,7 @@ struct FormRequest {
     bool hist = false;            // -hist
     bool interlace = false;       // -interlace
     bool orderedPalette = false;  // -palette
+    bool optimize = false;        // -optimize: the lossless reductions below are candidates too
 };
 
 // What the passes over the input observed, and the colours of the options
@@ -40,6 +42,13 @@ struct ImageFacts {
     Pixel backgroundColor = {0, 0, 0};   // -background, when given
     PaletteAttempt palette;
     const HistogramCache* histogram = nullptr;  // for hIST; null when not computed
+
+    // Observed for -optimize's reductions alone; the default rules never
+    // read them.
+    bool maskOpaque = false;        // every mask value is the mask's maxval
+    bool maskFitsByte = false;      // every mask value, written at 16 bits, would be a repeated byte
+    int maskedGreyBits = 0;         // a grey image with a mask: its significant bits; 0: not scanned
+    PaletteAttempt reducedPalette;  // the palette of the reduced image (reducedPaletteWanted)
 };
 
 // A colour of tRNS or bKGD at the PNG depth; grey is the blue sample.
@@ -117,6 +126,68 @@ bool paletteWorthBuilding(const ImageFacts* facts, const FormRequest* request);
 
 // The whole form: colour type, depth, palette and its chunks, tRNS, bKGD, sBIT.
 PngForm decidePngForm(const ImageFacts* facts, const FormRequest* request);
+
+// --- -optimize's candidate forms ----------------------------------------------
+//
+// -optimize writes the smallest of several forms, all holding exactly the
+// samples of the default's: the default's own form, and the forms the
+// default rules give the image once it is reduced losslessly further than
+// they go.
+
+struct FormReductions {
+    bool dropMask = false;   // the mask in force is opaque everywhere: no alpha at all
+    bool eightBits = false;  // samples above 8 bits (and the mask, and the colours of
+                             // -transparent and -background) are repeated bytes: 8 bits
+                             // a sample, and a palette may be tried
+    bool any() const { return dropMask || eightBits; }
+};
+
+FormReductions formReductions(const ImageFacts* facts, const FormRequest* request);
+
+// Whether a value survives 8 bits exactly: a repeated byte written at 16
+// bits, and back at maxval unchanged.
+bool sampleFitsByte(Sample value, Sample maxval);
+
+// The passes the reductions need beyond the default's, in this order, each
+// asked once the facts before it are in: the significant bits of a grey
+// image under its mask; then the colours of the reduced image, where the
+// default's palette attempt does not serve it (counted, then built with
+// the reduced image's mask when the rules could still take a palette).
+bool maskedGreyScanWanted(const ImageFacts* facts, const FormRequest* request);
+bool reducedPaletteWanted(const ImageFacts* facts, const FormRequest* request);
+bool reducedMaskInForce(const ImageFacts* facts, const FormRequest* request);
+bool reducedPaletteWorthBuilding(const ImageFacts* facts, const FormRequest* request);
+
+const int MAX_FORM_CANDIDATES = 3;
+
+struct FormCandidates {
+    PngForm forms[MAX_FORM_CANDIDATES];  // [0]: the default's form
+    int count = 0;
+    FormReductions reductions;
+};
+
+// The default's form, then (under -optimize) the reduced image's palette
+// form and its direct form, each left out when it is the default's.
+FormCandidates formCandidates(const ImageFacts* facts, const FormRequest* request);
+
+// Whether -optimize may try orders of the palette's entries: not when a
+// -palette file gives the order.
+bool paletteOrderFree(const FormRequest* request);
+
+// The form with its palette entries in a new order: order[i] is the old index
+// of the entry that goes to index i; it keeps the non-opaque entries first.
+void applyPaletteOrder(PngForm* form, const uint8_t* order, int entries);
+
+// Bytes of the chunks that differ between forms of one image (PLTE, tRNS,
+// bKGD, hIST, sBIT), headers and checksums included.
+uint64_t formChunkBytes(const PngForm* form);
+
+// A form in words for -verbose, by its bits a sample or index, e.g.
+// "4-bit palette (9 entries)" or "16-bit gray+alpha".
+void describeForm(const PngForm* form, char* text, size_t size);
+
+// With -verbose: the reductions found and the forms they add.
+void reportFormCandidates(const FormCandidates* candidates, bool verbose);
 
 // The messages of the decision, in the order the decisions are taken: why a
 // palette was refused (with -verbose), the palette's placements (the

@@ -1,13 +1,11 @@
 #include "imagedata.h"
 
 #include "bandcompress.h"
-#include "optimize.h"
 #include "rowfilter.h"
 
 #include <orrim.h>
 #include <zlib.h>
 
-#include <cstdio>
 #include <new>
 #include <thread>
 
@@ -15,30 +13,25 @@ namespace rasterpack {
 
 struct ImageDataWriter {
     BandWriter* bands = nullptr;
-    OptimizeWriter* optimizer = nullptr;
-    bool verbose = false;
 };
 
-namespace {
-
-// The zlib settings libpng would use for the same request.
-DeflateChoice defaultDeflate(const ImageDataOptions* options, unsigned filterTypes, uint64_t dataSize) {
-    DeflateChoice d;
-    d.level = options->compression >= 0 ? options->compression : Z_DEFAULT_COMPRESSION;
-    d.strategy = filterTypes == 1u ? Z_DEFAULT_STRATEGY : Z_FILTERED;
-    d.memLevel = 8;
-    d.windowBits = windowBitsFor(dataSize);
-    return d;
-}
-
-}  // namespace
-
-bool usesImageDataWriter(int threads, bool optimize) { return optimize || threads != 1; }
+bool usesImageDataWriter(int threads) { return threads != 1; }
 
 int resolveThreadCount(int threads) {
     if (threads > 0) return threads;
     unsigned cores = std::thread::hardware_concurrency();
     return cores > 0 ? int(cores) : 1;
+}
+
+LibpngChoice libpngChoice(const ImageDataLayout* layout, const ImageDataOptions* options) {
+    LibpngChoice c;
+    int filter = options->filter >= 0 ? options->filter : defaultFilterChoice(options->palette, layout->depth);
+    c.filterTypes = libpngFilterTypes(filter, layout->width, layout->height);
+    c.deflate.level = options->compression >= 0 ? options->compression : Z_DEFAULT_COMPRESSION;
+    c.deflate.strategy = c.filterTypes == 1u ? Z_DEFAULT_STRATEGY : Z_FILTERED;
+    c.deflate.memLevel = 8;
+    c.deflate.windowBits = windowBitsFor(filteredDataSize(layout));
+    return c;
 }
 
 ImageDataWriter* startImageDataWriter(const ImageDataLayout* layout, const ImageDataOptions* options,
@@ -48,63 +41,29 @@ ImageDataWriter* startImageDataWriter(const ImageDataLayout* layout, const Image
         *error = "out of memory setting up the image data writer";
         return nullptr;
     }
-    w->verbose = options->verbose;
-    int threads = resolveThreadCount(options->threads);
-    // What libpng's row writer would do with the same request: the band
-    // writer matches it, and the optimiser has it as a candidate.
-    int filter = options->filter >= 0 ? options->filter : defaultFilterChoice(options->palette, layout->depth);
-    unsigned filterTypes = libpngFilterTypes(filter, layout->width, layout->height);
-    DeflateChoice deflate = defaultDeflate(options, filterTypes, filteredDataSize(layout));
-    if (options->optimize) {
-        OptimizeSettings s;
-        s.threads = threads;
-        s.filter = options->filter;
-        s.level = options->compression;
-        s.palette = options->palette;
-        s.defaultFilterTypes = filterTypes;
-        s.defaultDeflate = deflate;
-        w->optimizer = startOptimizeWriter(layout, &s, sink, error);
-    } else {
-        BandSettings s;
-        s.threads = threads;
-        s.filterTypes = filterTypes;
-        s.deflate = deflate;
-        w->bands = startBandWriter(layout, &s, sink, error);
-    }
-    if (!w->optimizer && !w->bands) {
+    // The band writer does what libpng's row writer would with the request.
+    LibpngChoice choice = libpngChoice(layout, options);
+    BandSettings s;
+    s.threads = resolveThreadCount(options->threads);
+    s.filterTypes = choice.filterTypes;
+    s.deflate = choice.deflate;
+    w->bands = startBandWriter(layout, &s, sink, error);
+    if (!w->bands) {
         delete w;
         return nullptr;
     }
     return w;
 }
 
-bool addImageDataRow(ImageDataWriter* w, const uint8_t* row) {
-    return w->optimizer ? addOptimizeRow(w->optimizer, row) : addBandRow(w->bands, row);
-}
+bool addImageDataRow(ImageDataWriter* w, const uint8_t* row) { return addBandRow(w->bands, row); }
 
-bool finishImageData(ImageDataWriter* w) {
-    if (!w->optimizer) return finishBandWriter(w->bands);
-    OptimizeResult result;
-    if (!finishOptimizeWriter(w->optimizer, &result)) return false;
-    if (w->verbose) {
-        char level[16] = "default";  // the default output's own level may win
-        if (result.deflate.level != Z_DEFAULT_COMPRESSION) snprintf(level, sizeof level, "%d", result.deflate.level);
-        pm_message("-optimize: %d trials; best: filter %s, zlib level %s, strategy %s, memory level %d, "
-                   "window %d bits: %llu bytes of image data",
-                   result.trials, filterPlanName(result.filter), level, strategyName(result.deflate.strategy),
-                   result.deflate.memLevel, result.deflate.windowBits, static_cast<unsigned long long>(result.size));
-    }
-    return true;
-}
+bool finishImageData(ImageDataWriter* w) { return finishBandWriter(w->bands); }
 
-const char* imageDataError(const ImageDataWriter* w) {
-    return w->optimizer ? optimizeWriterError(w->optimizer) : bandWriterError(w->bands);
-}
+const char* imageDataError(const ImageDataWriter* w) { return bandWriterError(w->bands); }
 
 void destroyImageDataWriter(ImageDataWriter* w) {
     if (!w) return;
     destroyBandWriter(w->bands);
-    destroyOptimizeWriter(w->optimizer);
     delete w;
 }
 

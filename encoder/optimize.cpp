@@ -1,11 +1,15 @@
 #include "optimize.h"
 
 #include "rowfilter.h"
+#include "rowplans.h"
+#include "wholedeflate.h"
 
 #include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <new>
@@ -18,36 +22,51 @@ namespace rasterpack {
 
 namespace {
 
-const int TRIAL_PLAN_LEVEL = 5;          // zlib level of the per-row trials
-// Screening ranks plans and strategies at the real level on about this much
-// of the data: one block of rows in every few, spread over the image.
-const uint64_t SCREEN_BYTES = uint64_t(1) << 19;
-const size_t SCREEN_BLOCK_ROWS = 32;
-const uint64_t SCREEN_MAX_STEP = 8;
-const size_t PLANS_KEPT = 2;            // plans that go on from the screening at most,
-const double PLAN_MARGIN = 1.01;       // and the runner-up only when this close to the best
-const size_t DICTIONARY_BYTES = 32768;
-const size_t FEED_BYTES = 65536;         // filtered bytes handed to zlib at a time
-const size_t ROWS_A_TASK = 64;           // rows one plan task takes on
+// Ranking compresses one block of rows in every few, about this much of the
+// data, spread over the image, at a fast whole-buffer level.
+const uint64_t SAMPLE_BYTES = uint64_t(1) << 19;
+const size_t BLOCK_ROWS = 32;
+const uint64_t SAMPLE_MAX_STEP = 8;
+const int RANK_LEVEL = 6;
+// The runner-up is compressed whole too when its sample is this close to the best's.
+const double FINALIST_MARGIN = 1.02;
+const int TRIAL_ROW_LEVEL = 3;          // scores each row's types in the per-row trial plan
+const size_t FEED_BYTES = 65536;        // filtered bytes handed to zlib at a time
+const size_t ROWS_A_TASK = 64;          // rows one planning task takes on
 const size_t ZLIB_SLICE = size_t(1) << 30;
+// The exhaustive pass: fewer iterations on large data, where each costs most
+// and gains least.
+const int ZOPFLI_ITERATIONS = 15;
+const int ZOPFLI_ITERATIONS_LARGE = 5;
+const uint64_t ZOPFLI_LARGE_BYTES = uint64_t(1) << 18;
+// On a sample it must beat the strongest whole-buffer level by this much to
+// go on: below it, the whole image often turns the other way.
+const double ZOPFLI_SAMPLE_GAIN = 0.99;
+
+using Clock = std::chrono::steady_clock;
 
 struct StoredRow {
     size_t offset;
     size_t length;
+    uint32_t pixels;  // for rewriting palette indexes packed below 8 bits
     bool firstOfPass;
 };
 
 struct FilterPlan {
-    int filter = 0;               // 0..4, FILTER_ADAPTIVE or FILTER_TRIAL
+    int filter = 0;               // 0..4, FILTER_ADAPTIVE, FILTER_TRIAL or FILTER_ENTROPY
     unsigned adaptiveTypes = ALL_FILTER_TYPES;  // what FILTER_ADAPTIVE chooses from
     std::vector<uint8_t> types;   // a type for each row; empty for a single type
+    // FILTER_TRIAL: whether each block's types are chosen yet (bytes, not
+    // bits: workers set the flags of different blocks at once)
+    std::vector<uint8_t> planned;
+    uint64_t sampleSize = UINT64_MAX;  // the ranking's score
 };
 
 struct Trial {
-    size_t plan;
+    size_t plan = 0;
+    int coder = CODER_ZLIB;
     DeflateChoice deflate;
-    bool screening = false;     // only ranks: its stream is dropped
-    size_t sampleStep = 1;      // compresses one block of rows in this many
+    bool sampleOnly = false;     // compresses the sampled blocks only, to screen; its stream is dropped
     uint64_t size = UINT64_MAX;  // once finished; stays so when stopped early
 };
 
@@ -57,11 +76,14 @@ struct OptimizeWriter {
     ImageDataLayout layout;
     OptimizeSettings settings;
     size_t stride = 1;
-    ChunkedOutput output;
     RowCursor cursor;
     std::vector<uint8_t> image;
     std::vector<StoredRow> rows;
     size_t widestRow = 0;
+    uint64_t filteredBytes = 0;  // the image data with filter bytes
+    int windowBits = 15;         // declared in every stream: the data fits in it
+    int zlibWindowBits = 15;     // zlib's trials compress with this one
+    size_t sampleStep = 1;       // ranking takes one block of rows in this many
     std::string error;
 
     // The plans the trials explore, and after them the default output's plan
@@ -71,11 +93,14 @@ struct OptimizeWriter {
     size_t defaultPlan = 0;
     std::mutex mutex;
     std::atomic<uint64_t> bestSize{UINT64_MAX};
-    std::atomic<uint64_t> bestScreenedSize{UINT64_MAX};  // smallest finished screening
     size_t bestTrial = SIZE_MAX;
     std::vector<uint8_t> bestStream;
     std::vector<Trial> trials;
     bool failed = false;
+
+    Clock::time_point started;
+    Clock::time_point lastReport;
+    bool reported = false;
 };
 
 namespace {
@@ -90,9 +115,34 @@ void recordFailure(OptimizeWriter* w, const char* message) {
     w->failed = true;
 }
 
-// Runs task(0 .. count-1) on up to threads threads, the caller's among them.
-void runTasks(OptimizeWriter* w, size_t count, const std::function<void(size_t)>& task) {
-    std::atomic<size_t> next{0};
+size_t blockCount(const OptimizeWriter* w) { return (w->rows.size() + BLOCK_ROWS - 1) / BLOCK_ROWS; }
+
+bool blockSampled(const OptimizeWriter* w, size_t block) { return block % w->sampleStep == 0; }
+
+// --- progress ------------------------------------------------------------------
+
+// A line for -verbose once the run has taken a while, then at most one a
+// second.
+void reportProgress(OptimizeWriter* w, const char* stage, size_t done, size_t count) {
+    if (!w->settings.progress) return;
+    std::lock_guard<std::mutex> lock(w->mutex);
+    Clock::time_point now = Clock::now();
+    double elapsed = std::chrono::duration<double>(now - w->started).count();
+    if (elapsed < w->settings.progressDelay) return;
+    if (w->reported && now - w->lastReport < std::chrono::seconds(1)) return;
+    char line[200];
+    snprintf(line, sizeof line, "-optimize: %s: %zu of %zu done after %.1f s", stage, done, count, elapsed);
+    w->settings.progress(w->settings.progressContext, line);
+    w->lastReport = now;
+    w->reported = true;
+}
+
+// Runs task(0 .. count-1) on up to threads threads, the caller's among them,
+// reporting progress under the stage's name.
+void runTasks(OptimizeWriter* w, size_t count, const char* stage, const std::function<void(size_t)>& task) {
+    if (count == 0) return;
+    std::atomic<size_t> next{0}, done{0};
+    reportProgress(w, stage, 0, count);
     auto work = [&] {
         for (size_t i; (i = next++) < count;) {
             try {
@@ -100,6 +150,7 @@ void runTasks(OptimizeWriter* w, size_t count, const std::function<void(size_t)>
             } catch (const std::bad_alloc&) {
                 recordFailure(w, "out of memory optimising the image data");
             }
+            reportProgress(w, stage, ++done, count);
         }
     };
     std::vector<std::thread> helpers;
@@ -115,62 +166,49 @@ void runTasks(OptimizeWriter* w, size_t count, const std::function<void(size_t)>
 
 // --- filter plans -----------------------------------------------------------
 
-void planAdaptiveRows(OptimizeWriter* w, FilterPlan* plan, size_t first, size_t end) {
-    for (size_t i = first; i < end; ++i) {
-        const StoredRow& r = w->rows[i];
-        plan->types[i] = static_cast<uint8_t>(
-            chooseAdaptiveFilter(w->image.data() + r.offset, rowAbove(w, i), r.length, w->stride, plan->adaptiveTypes));
-    }
-}
-
-// Each row takes the type whose output deflates smallest after the row above
-// filtered the same way.
-void planTrialRows(OptimizeWriter* w, FilterPlan* plan, size_t first, size_t end) {
-    z_stream z = {};
-    if (deflateInit2(&z, TRIAL_PLAN_LEVEL, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-        recordFailure(w, "cannot set up zlib to optimise the image data");
-        return;
-    }
-    std::vector<uint8_t> above[ROW_FILTER_TYPES], current[ROW_FILTER_TYPES];
-    std::vector<uint8_t> out(size_t(deflateBound(&z, uLong(std::min(w->widestRow + 1, ZLIB_SLICE)))) + 64);
+void planRows(OptimizeWriter* w, FilterPlan* plan, size_t first, size_t end) {
+    std::vector<uint8_t> scratch;
     for (size_t i = first; i < end; ++i) {
         const StoredRow& r = w->rows[i];
         const uint8_t* row = w->image.data() + r.offset;
-        const uint8_t* rowUp = rowAbove(w, i);
-        bool primed = rowUp && i > first;
-        uint64_t bestCost = UINT64_MAX;
-        int best = 0;
-        for (int type = 0; type < ROW_FILTER_TYPES; ++type) {
-            current[type].resize(r.length + 1);
-            filterRow(type, row, rowUp, r.length, w->stride, current[type].data());
-            deflateReset(&z);
-            if (primed) {
-                size_t n = std::min(above[type].size(), DICTIONARY_BYTES);
-                deflateSetDictionary(&z, above[type].data() + above[type].size() - n, uInt(n));
-            }
-            uint64_t cost = 0;
-            size_t done = 0;
-            int status = Z_OK;
-            while (status != Z_STREAM_END) {
-                size_t slice = std::min(current[type].size() - done, ZLIB_SLICE);
-                z.next_in = current[type].data() + done;
-                z.avail_in = uInt(slice);
-                z.next_out = out.data();
-                z.avail_out = uInt(std::min(out.size(), ZLIB_SLICE));
-                status = deflate(&z, done + slice == current[type].size() ? Z_FINISH : Z_NO_FLUSH);
-                if (status == Z_STREAM_ERROR) break;
-                done += slice - z.avail_in;
-                cost += out.size() - z.avail_out;
-            }
-            if (cost < bestCost) {
-                bestCost = cost;
-                best = type;
-            }
-        }
-        plan->types[i] = static_cast<uint8_t>(best);
-        std::swap(above, current);
+        int type = plan->filter == FILTER_ADAPTIVE
+                       ? chooseAdaptiveFilter(row, rowAbove(w, i), r.length, w->stride, plan->adaptiveTypes)
+                       : chooseEntropyFilter(row, rowAbove(w, i), r.length, w->stride, &scratch);
+        plan->types[i] = static_cast<uint8_t>(type);
     }
-    deflateEnd(&z);
+}
+
+// The per-row trial plan is chosen block by block, each block starting
+// afresh, so that ranking needs only the sampled blocks.
+void planTrialBlock(OptimizeWriter* w, FilterPlan* plan, size_t block) {
+    TrialRowPlanner planner(TRIAL_ROW_LEVEL);
+    size_t end = std::min(w->rows.size(), (block + 1) * BLOCK_ROWS);
+    for (size_t i = block * BLOCK_ROWS; i < end; ++i) {
+        const StoredRow& r = w->rows[i];
+        plan->types[i] = static_cast<uint8_t>(planner.choose(w->image.data() + r.offset, rowAbove(w, i), r.length, w->stride));
+    }
+    plan->planned[block] = 1;
+}
+
+// Chooses the trial plans' types for the blocks still to do (the sampled
+// ones only, or all).
+void completeTrialPlans(OptimizeWriter* w, const std::vector<size_t>& planIndexes, bool sampledOnly) {
+    std::vector<std::pair<size_t, size_t>> work;  // plan, block
+    for (size_t p : planIndexes) {
+        FilterPlan& plan = w->plans[p];
+        if (plan.filter != FILTER_TRIAL) continue;
+        for (size_t b = 0; b < plan.planned.size(); ++b)
+            if (!plan.planned[b] && (!sampledOnly || blockSampled(w, b))) work.push_back({p, b});
+    }
+    runTasks(w, work.size(), "choosing each row's filter by trial",
+             [&](size_t i) { planTrialBlock(w, &w->plans[work[i].first], work[i].second); });
+}
+
+std::vector<int> planFilters(const OptimizeWriter* w) {
+    if (w->settings.filter >= 0) return {w->settings.filter};
+    if (w->settings.palette || w->layout.depth < 8)
+        return {0, FILTER_TRIAL, FILTER_ENTROPY, FILTER_ADAPTIVE, 1, 2, 4, 3};
+    return {FILTER_ADAPTIVE, FILTER_TRIAL, FILTER_ENTROPY, 4, 2, 1, 3, 0};
 }
 
 // The plan of the default output: one of the explored plans, or one of its
@@ -198,18 +236,14 @@ void addDefaultPlan(OptimizeWriter* w) {
     w->plans.push_back(std::move(plan));
 }
 
+// The plans; the adaptive and entropy plans get their types now (they are
+// cheap), the trial plan block by block as needed.
 void buildPlans(OptimizeWriter* w) {
-    std::vector<int> filters;
-    if (w->settings.filter >= 0)
-        filters = {w->settings.filter};
-    else if (w->settings.palette || w->layout.depth < 8)
-        filters = {0, FILTER_TRIAL, FILTER_ADAPTIVE, 1, 2, 4, 3};
-    else
-        filters = {FILTER_ADAPTIVE, FILTER_TRIAL, 4, 2, 1, 3, 0};
-    for (int f : filters) {
+    for (int f : planFilters(w)) {
         FilterPlan plan;
         plan.filter = f;
         if (f >= ROW_FILTER_TYPES) plan.types.resize(w->rows.size());
+        if (f == FILTER_TRIAL) plan.planned.assign(blockCount(w), 0);
         w->plans.push_back(std::move(plan));
     }
     w->exploredPlans = w->plans.size();
@@ -217,19 +251,64 @@ void buildPlans(OptimizeWriter* w) {
     size_t rowTasks = (w->rows.size() + ROWS_A_TASK - 1) / ROWS_A_TASK;
     std::vector<size_t> planned;
     for (size_t p = 0; p < w->plans.size(); ++p)
-        if (w->plans[p].filter >= ROW_FILTER_TYPES) planned.push_back(p);
-    runTasks(w, planned.size() * rowTasks, [&](size_t task) {
-        FilterPlan* plan = &w->plans[planned[task / rowTasks]];
+        if (w->plans[p].filter == FILTER_ADAPTIVE || w->plans[p].filter == FILTER_ENTROPY) planned.push_back(p);
+    runTasks(w, planned.size() * rowTasks, "choosing each row's filter", [&](size_t task) {
         size_t first = (task % rowTasks) * ROWS_A_TASK;
-        size_t end = std::min(first + ROWS_A_TASK, w->rows.size());
-        if (plan->filter == FILTER_ADAPTIVE)
-            planAdaptiveRows(w, plan, first, end);
-        else
-            planTrialRows(w, plan, first, end);
+        planRows(w, &w->plans[planned[task / rowTasks]], first, std::min(first + ROWS_A_TASK, w->rows.size()));
     });
 }
 
+int rowType(const FilterPlan& plan, size_t i) { return plan.types.empty() ? plan.filter : plan.types[i]; }
+
+// The plan's filtered rows, filter bytes included: every row, or the rows of
+// the sampled blocks.
+void filterRows(const OptimizeWriter* w, const FilterPlan& plan, bool sampledOnly, std::vector<uint8_t>* out) {
+    out->clear();
+    for (size_t i = 0; i < w->rows.size(); ++i) {
+        if (sampledOnly && !blockSampled(w, i / BLOCK_ROWS)) continue;
+        const StoredRow& r = w->rows[i];
+        size_t at = out->size();
+        out->resize(at + r.length + 1);
+        filterRow(rowType(plan, i), w->image.data() + r.offset, rowAbove(w, i), r.length, w->stride, out->data() + at);
+    }
+}
+
+// Scores every plan by its sampled rows at the fast level and returns the
+// plans in rank order (equal scores keep the plans' order).
+std::vector<size_t> rankPlans(OptimizeWriter* w) {
+    std::vector<size_t> order(w->exploredPlans);
+    for (size_t p = 0; p < order.size(); ++p) order[p] = p;
+    completeTrialPlans(w, order, true);
+    if (w->failed) return order;
+    char stage[80];
+    snprintf(stage, sizeof stage, "ranking %zu filter plans on a sample of the rows", order.size());
+    runTasks(w, order.size(), stage, [&](size_t p) {
+        std::vector<uint8_t> sample;
+        filterRows(w, w->plans[p], true, &sample);
+        WholeDeflater deflater(RANK_LEVEL);
+        w->plans[p].sampleSize = deflater.deflatedSize(sample.data(), sample.size());
+    });
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return w->plans[a].sampleSize < w->plans[b].sampleSize; });
+    return order;
+}
+
 // --- trials -------------------------------------------------------------------
+
+// Keeps the stream when it is the smallest so far (on equal sizes, the
+// earlier trial).
+void offerStream(OptimizeWriter* w, size_t index, std::vector<uint8_t>* stream) {
+    // No distance reaches back past the start of the data, so the smallest
+    // window that holds the data is valid for every coder's stream.
+    if (stream->size() >= 2) declareZlibWindow(stream->data(), w->windowBits);
+    std::lock_guard<std::mutex> lock(w->mutex);
+    w->trials[index].size = stream->size();
+    if (stream->size() < w->bestSize.load() || (stream->size() == w->bestSize.load() && index < w->bestTrial)) {
+        w->bestSize = stream->size();
+        w->bestTrial = index;
+        w->bestStream.swap(*stream);
+    }
+}
 
 // Deflates what is in z's input, collecting the output; false on a zlib error.
 bool deflateInto(z_stream* z, int flush, std::vector<uint8_t>* out) {
@@ -246,7 +325,9 @@ bool deflateInto(z_stream* z, int flush, std::vector<uint8_t>* out) {
     }
 }
 
-void runTrial(OptimizeWriter* w, size_t index) {
+// A zlib trial filters the rows as it goes and stops once its output passes
+// the best stream so far.
+void runZlibTrial(OptimizeWriter* w, size_t index) {
     Trial& trial = w->trials[index];
     const FilterPlan& plan = w->plans[trial.plan];
     const DeflateChoice& d = trial.deflate;
@@ -260,13 +341,12 @@ void runTrial(OptimizeWriter* w, size_t index) {
     bool ok = true, beaten = false;
     for (size_t i = 0; ok && !beaten && i <= w->rows.size(); ++i) {
         bool end = i == w->rows.size();
-        if (!end && (i / SCREEN_BLOCK_ROWS) % trial.sampleStep != 0) continue;
+        if (!end && trial.sampleOnly && !blockSampled(w, i / BLOCK_ROWS)) continue;
         if (!end) {
             const StoredRow& r = w->rows[i];
             size_t at = feed.size();
             feed.resize(at + r.length + 1);
-            int type = plan.types.empty() ? plan.filter : plan.types[i];
-            filterRow(type, w->image.data() + r.offset, rowAbove(w, i), r.length, w->stride, feed.data() + at);
+            filterRow(rowType(plan, i), w->image.data() + r.offset, rowAbove(w, i), r.length, w->stride, feed.data() + at);
             if (feed.size() < FEED_BYTES) continue;
         }
         for (size_t done = 0; ok && (done < feed.size() || (end && done == 0));) {
@@ -279,10 +359,7 @@ void runTrial(OptimizeWriter* w, size_t index) {
             if (last) break;
         }
         feed.clear();
-        // A screening that falls behind the best by more than the margin can
-        // be neither the winner nor the runner-up.
-        beaten = trial.screening ? double(out.size()) > double(w->bestScreenedSize.load()) * PLAN_MARGIN
-                                 : out.size() > w->bestSize.load();
+        beaten = !trial.sampleOnly && out.size() > w->bestSize.load();
     }
     deflateEnd(&z);
     if (!ok) {
@@ -290,21 +367,42 @@ void runTrial(OptimizeWriter* w, size_t index) {
         return;
     }
     if (beaten) return;
-    trial.size = out.size();
-    std::lock_guard<std::mutex> lock(w->mutex);
-    if (trial.screening) {
-        if (out.size() < w->bestScreenedSize.load()) w->bestScreenedSize = out.size();
+    if (trial.sampleOnly) {
+        trial.size = out.size();
         return;
     }
-    if (out.size() < w->bestSize.load() || (out.size() == w->bestSize.load() && index < w->bestTrial)) {
-        w->bestSize = out.size();
-        w->bestTrial = index;
-        w->bestStream.swap(out);
-    }
+    offerStream(w, index, &out);
 }
 
-void runTrials(OptimizeWriter* w, size_t first) {
-    runTasks(w, w->trials.size() - first, [&](size_t i) { runTrial(w, first + i); });
+// A whole-buffer trial filters the whole image (or its sample) and
+// compresses it in one call.
+void runWholeTrial(OptimizeWriter* w, size_t index) {
+    Trial& trial = w->trials[index];
+    std::vector<uint8_t> filtered, out;
+    filterRows(w, w->plans[trial.plan], trial.sampleOnly, &filtered);
+    if (trial.coder == CODER_ZOPFLI) {
+        zopfliZlibStream(filtered.data(), filtered.size(), trial.deflate.windowBits, trial.deflate.level, &out);
+    } else {
+        WholeDeflater deflater(trial.deflate.level);
+        deflater.zlibStream(filtered.data(), filtered.size(), trial.deflate.windowBits, &out);
+    }
+    if (out.empty()) {
+        recordFailure(w, "the image data could not be compressed");
+        return;
+    }
+    if (trial.sampleOnly)
+        trial.size = out.size();
+    else
+        offerStream(w, index, &out);
+}
+
+void runTrials(OptimizeWriter* w, size_t first, const char* stage) {
+    runTasks(w, w->trials.size() - first, stage, [&](size_t i) {
+        if (w->trials[first + i].coder == CODER_ZLIB)
+            runZlibTrial(w, first + i);
+        else
+            runWholeTrial(w, first + i);
+    });
 }
 
 DeflateChoice deflateChoice(int level, int strategy, int memLevel, int windowBits) {
@@ -316,80 +414,129 @@ DeflateChoice deflateChoice(int level, int strategy, int memLevel, int windowBit
     return d;
 }
 
-// Screening on a sample of the rows picks the plan (every plan) and then the
-// strategy (default or filtered); the whole image data then goes through the
-// one or two best plans, two memory levels, and run-length and Huffman-only
-// coding (for the adaptive plan too).
+Trial makeTrial(size_t plan, int coder, const DeflateChoice& deflate, bool sampleOnly = false) {
+    Trial t;
+    t.plan = plan;
+    t.coder = coder;
+    t.deflate = deflate;
+    t.sampleOnly = sampleOnly;
+    return t;
+}
+
+size_t planWithFilter(const OptimizeWriter* w, int filter) {
+    for (size_t p = 0; p < w->exploredPlans; ++p)
+        if (w->plans[p].filter == filter) return p;
+    return SIZE_MAX;
+}
+
+// The finalists: the best plan, and the runner-up when close.
+std::vector<size_t> chooseFinalists(const OptimizeWriter* w, const std::vector<size_t>& ranked) {
+    std::vector<size_t> finalists = {ranked[0]};
+    if (ranked.size() > 1 &&
+        double(w->plans[ranked[1]].sampleSize) <= double(w->plans[ranked[0]].sampleSize) * FINALIST_MARGIN)
+        finalists.push_back(ranked[1]);
+    return finalists;
+}
+
+// zlib still wins on some images: its level 9 on some extremely repetitive
+// ones (a chessboard), run-length and Huffman-only coding on some noisy
+// ones. Screened on the sample, they go on whole only where they beat the
+// best plan's sample at the ranking's fast level. The best plan takes all
+// three, the adaptive one (which suits the cheap two) those two. Returns the
+// index of the first trial it adds to run whole.
+size_t screenCheapCoders(OptimizeWriter* w, const std::vector<size_t>& finalists) {
+    std::vector<size_t> candidates = {finalists[0]};
+    size_t adaptive = planWithFilter(w, FILTER_ADAPTIVE);
+    if (adaptive != SIZE_MAX && adaptive != finalists[0]) candidates.push_back(adaptive);
+    size_t first = w->trials.size();
+    for (size_t p : candidates)
+        for (int strategy : {Z_DEFAULT_STRATEGY, Z_RLE, Z_HUFFMAN_ONLY})
+            if (strategy != Z_DEFAULT_STRATEGY || p == finalists[0])
+                w->trials.push_back(makeTrial(p, CODER_ZLIB, deflateChoice(9, strategy, 9, w->zlibWindowBits), true));
+    runTrials(w, first, "screening zlib's coding on the sample");
+    size_t end = w->trials.size();
+    for (size_t i = first; i < end; ++i) {
+        Trial screened = w->trials[i];
+        if (screened.size < w->plans[finalists[0]].sampleSize)
+            w->trials.push_back(makeTrial(screened.plan, CODER_ZLIB, screened.deflate));
+    }
+    return end;
+}
+
+// The default output's own stream: -optimize never writes more than it.
+void addDefaultTrial(OptimizeWriter* w) {
+    w->trials.push_back(makeTrial(w->defaultPlan, CODER_ZLIB, w->settings.defaultDeflate));
+}
+
+// The exhaustive pass: zopfli on the winner's plan, kept when smaller. On
+// smooth renders the strongest whole-buffer level often beats it; where
+// ranking sampled the rows, both compress the sample first, and the whole
+// pass runs only when zopfli wins there clearly.
+void runExhaustivePass(OptimizeWriter* w) {
+    const int iterations = w->filteredBytes > ZOPFLI_LARGE_BYTES ? ZOPFLI_ITERATIONS_LARGE : ZOPFLI_ITERATIONS;
+    const size_t plan = w->trials[w->bestTrial].plan;
+    const DeflateChoice zopfli = deflateChoice(iterations, 0, 0, w->windowBits);
+    size_t first = w->trials.size();
+    if (w->sampleStep > 1) {
+        w->trials.push_back(makeTrial(plan, CODER_ZOPFLI, zopfli, true));
+        w->trials.push_back(makeTrial(plan, CODER_WHOLE, deflateChoice(WHOLE_DEFLATE_BEST_LEVEL, 0, 0, w->windowBits), true));
+        runTrials(w, first, "trying the exhaustive pass on a sample");
+        if (w->failed || double(w->trials[first].size) >= double(w->trials[first + 1].size) * ZOPFLI_SAMPLE_GAIN) return;
+        first = w->trials.size();
+    }
+    w->trials.push_back(makeTrial(plan, CODER_ZOPFLI, zopfli));
+    runTrials(w, first, "exhaustive pass on the best plan");
+}
+
+void measureImage(OptimizeWriter* w) {
+    w->filteredBytes = 0;
+    for (const StoredRow& r : w->rows) w->filteredBytes += r.length + 1;
+    w->windowBits = smallestWindowBits(w->filteredBytes);
+    w->zlibWindowBits = windowBitsFor(w->filteredBytes);
+    w->sampleStep = sampleStepFor(w->filteredBytes);
+}
+
 void optimize(OptimizeWriter* w) {
+    measureImage(w);
     buildPlans(w);
     if (w->failed) return;
-    const int level = w->settings.level >= 0 ? w->settings.level : 9;
-    uint64_t total = 0;
-    for (const StoredRow& r : w->rows) total += r.length + 1;
-    const int window = windowBitsFor(total);
-    auto screen = [&](size_t plan, int strategy) {
-        Trial t{plan, deflateChoice(level, strategy, 9, window)};
-        t.screening = true;
-        t.sampleStep = size_t(std::min(SCREEN_MAX_STEP, std::max<uint64_t>(1, total / SCREEN_BYTES)));
-        w->trials.push_back(t);
-    };
-
-    // Plans, all with one strategy: the filtered one can hide the best plan.
-    std::vector<size_t> kept;
-    size_t first = w->trials.size();
-    for (size_t p = 0; p < w->exploredPlans; ++p) {
-        kept.push_back(first + p);
-        if (w->exploredPlans > 1) screen(p, Z_DEFAULT_STRATEGY);
-    }
-    if (w->exploredPlans > 1) {
-        runTrials(w, first);
-        if (w->failed) return;
-        // Stable: equal sizes keep the plans' order.
-        std::stable_sort(kept.begin(), kept.end(),
-                         [&](size_t a, size_t b) { return w->trials[a].size < w->trials[b].size; });
-        kept.resize(PLANS_KEPT);
-        if (double(w->trials[kept[1]].size) > double(w->trials[kept[0]].size) * PLAN_MARGIN) kept.resize(1);
-        for (size_t& k : kept) k = w->trials[k].plan;
-    }
-
-    // The strategy, for the best plan.
-    const size_t plan = kept[0];
-    first = w->trials.size();
-    for (int strategy : {Z_DEFAULT_STRATEGY, Z_FILTERED}) {
-        bool screened = false;
-        for (const Trial& t : w->trials) screened |= t.plan == plan && t.deflate.strategy == strategy;
-        if (!screened) screen(plan, strategy);
-    }
-    runTrials(w, first);
+    std::vector<size_t> ranked = rankPlans(w);
     if (w->failed) return;
-    int strategy = Z_DEFAULT_STRATEGY;
-    uint64_t least = UINT64_MAX;
-    for (const Trial& t : w->trials)
-        if (t.plan == plan && t.size < least) least = t.size, strategy = t.deflate.strategy;
+    std::vector<size_t> finalists = chooseFinalists(w, ranked);
+    completeTrialPlans(w, finalists, false);
+    if (w->failed) return;
 
-    first = w->trials.size();
-    for (size_t p : kept) w->trials.push_back(Trial{p, deflateChoice(level, strategy, 9, window)});
-    if (level > 0) {
-        w->trials.push_back(Trial{plan, deflateChoice(level, strategy, 8, window)});
-        // Run-length and Huffman-only coding cost little and win on noisy
-        // smooth images, where the adaptive plan often suits them best.
-        std::vector<size_t> cheap = kept;
-        for (size_t p = 0; p < w->exploredPlans; ++p)
-            if (w->plans[p].filter == FILTER_ADAPTIVE && std::find(cheap.begin(), cheap.end(), p) == cheap.end())
-                cheap.push_back(p);
-        for (size_t p : cheap)
-            for (int cheapStrategy : {Z_RLE, Z_HUFFMAN_ONLY})
-                w->trials.push_back(Trial{p, deflateChoice(level, cheapStrategy, 9, window)});
+    // Zlib trials stop as soon as they pass the best stream, so they run
+    // after the whole-buffer ones; the default's own settings come last.
+    size_t zlibTrials = w->trials.size();
+    if (w->settings.level >= 0) {
+        // A given level keeps zlib: its two general strategies on the finalists.
+        for (size_t p : finalists)
+            for (int strategy : {Z_DEFAULT_STRATEGY, Z_FILTERED})
+                w->trials.push_back(
+                    makeTrial(p, CODER_ZLIB, deflateChoice(w->settings.level, strategy, 9, w->zlibWindowBits)));
+    } else {
+        for (size_t p : finalists)
+            w->trials.push_back(
+                makeTrial(p, CODER_WHOLE, deflateChoice(WHOLE_DEFLATE_BEST_LEVEL, 0, 0, w->windowBits)));
+        char stage[80];
+        snprintf(stage, sizeof stage, "compressing %zu plan%s at the strongest level", finalists.size(),
+                 finalists.size() > 1 ? "s" : "");
+        runTrials(w, zlibTrials, stage);
+        if (w->failed) return;
+        zlibTrials = screenCheapCoders(w, finalists);
     }
-    // The default output's own stream: -optimize never writes more than it.
-    w->trials.push_back(Trial{w->defaultPlan, w->settings.defaultDeflate});
-    runTrials(w, first);
+    if (w->failed) return;
+    addDefaultTrial(w);
+    runTrials(w, zlibTrials, "trying zlib on the best plans");
+    if (w->failed) return;
+    if (w->settings.exhaustive && w->settings.level < 0) runExhaustivePass(w);
 }
 
 }  // namespace
 
 OptimizeWriter* startOptimizeWriter(const ImageDataLayout* layout, const OptimizeSettings* settings,
-                                    ImageDataSink sink, const char** error) {
+                                    const char** error) {
     OptimizeWriter* w = nullptr;
     try {
         w = new OptimizeWriter;
@@ -397,7 +544,6 @@ OptimizeWriter* startOptimizeWriter(const ImageDataLayout* layout, const Optimiz
         w->settings = *settings;
         w->settings.threads = std::max(1, settings->threads);
         w->stride = filterStride(layout);
-        w->output.sink = sink;
         w->cursor = startRowCursor(layout);
         // Reserved up front: growing by doubling would want twice the image.
         uint64_t bytes = 0;
@@ -425,7 +571,8 @@ bool addOptimizeRow(OptimizeWriter* w, const uint8_t* row) {
     }
     if (cursorTakesRow(&w->cursor)) {
         try {
-            StoredRow r = {w->image.size(), size_t(w->cursor.geometry.rowBytes), w->cursor.firstOfPass};
+            StoredRow r = {w->image.size(), size_t(w->cursor.geometry.rowBytes), w->cursor.geometry.width,
+                           w->cursor.firstOfPass};
             w->image.resize(w->image.size() + r.length);
             extractPassRow(&w->layout, &w->cursor.geometry, row, w->image.data() + r.offset);
             w->rows.push_back(r);
@@ -443,28 +590,184 @@ bool addOptimizeRow(OptimizeWriter* w, const uint8_t* row) {
     return true;
 }
 
-bool finishOptimizeWriter(OptimizeWriter* w, OptimizeResult* result) {
+namespace {
+
+bool rowsComplete(OptimizeWriter* w) {
     if (w->failed) return false;
     if (!cursorDone(&w->layout, &w->cursor)) {
         recordFailure(w, "fewer image rows than the image has");
         return false;
     }
+    return true;
+}
+
+void startClock(OptimizeWriter* w) {
+    w->started = w->settings.started.time_since_epoch().count() != 0 ? w->settings.started : Clock::now();
+}
+
+// Runs step under the writer's failure handling, then hands over the winner.
+template <typename Step>
+bool finishWith(OptimizeWriter* w, Step step, OptimizeResult* result, std::vector<uint8_t>* stream) {
+    if (!rowsComplete(w)) return false;
+    startClock(w);
     try {
-        optimize(w);
+        step();
     } catch (const std::bad_alloc&) {
         recordFailure(w, "out of memory optimising the image data");
     }
     if (w->failed) return false;
-    const Trial& best = w->trials[w->bestTrial];
-    result->filter = w->plans[best.plan].filter;
-    result->deflate = best.deflate;
-    result->size = w->bestStream.size();
-    result->trials = int(w->trials.size());
-    if (!putStreamBytes(&w->output, w->bestStream.data(), w->bestStream.size()) || !flushStreamBytes(&w->output)) {
-        recordFailure(w, w->output.sink.failureMessage);
+    if (w->bestTrial == SIZE_MAX) {
+        recordFailure(w, "no trial compressed the image data");
         return false;
     }
+    const Trial& best = w->trials[w->bestTrial];
+    result->filter = w->plans[best.plan].filter;
+    result->coder = best.coder;
+    result->deflate = best.deflate;
+    result->deflate.windowBits = w->windowBits;  // as declared
+    result->size = w->bestStream.size();
+    result->trials = int(w->trials.size());
+    stream->swap(w->bestStream);
+    w->bestStream.clear();
     return true;
+}
+
+// The default output's plan alone, with its own settings.
+void runDefaultTrialOnly(OptimizeWriter* w) {
+    measureImage(w);
+    w->exploredPlans = 0;
+    addDefaultPlan(w);
+    FilterPlan& plan = w->plans[w->defaultPlan];
+    if (plan.filter == FILTER_ADAPTIVE) planRows(w, &plan, 0, w->rows.size());
+    addDefaultTrial(w);
+    runTrials(w, 0, "the default's own settings");
+}
+
+// The cheap plans that screening scores: enough to tell forms and palette
+// orders apart, far cheaper than the per-row trial plan.
+std::vector<int> screeningFilters(const OptimizeWriter* w) {
+    if (w->settings.filter >= 0) return {w->settings.filter};
+    if (w->settings.palette || w->layout.depth < 8) return {0, FILTER_ENTROPY};
+    return {FILTER_ADAPTIVE, FILTER_ENTROPY, 4};
+}
+
+uint64_t screen(OptimizeWriter* w, size_t sampleStep) {
+    measureImage(w);
+    w->sampleStep = std::max<size_t>(1, sampleStep);
+    const std::vector<int> filters = screeningFilters(w);
+    std::vector<uint64_t> sizes(filters.size(), UINT64_MAX);
+    runTasks(w, filters.size(), "screening the candidate", [&](size_t k) {
+        FilterPlan plan;
+        plan.filter = filters[k];
+        if (plan.filter >= ROW_FILTER_TYPES) {
+            plan.types.resize(w->rows.size());
+            for (size_t b = 0; b < blockCount(w); b += w->sampleStep)
+                planRows(w, &plan, b * BLOCK_ROWS, std::min(w->rows.size(), (b + 1) * BLOCK_ROWS));
+        }
+        std::vector<uint8_t> sample;
+        filterRows(w, plan, true, &sample);
+        WholeDeflater deflater(RANK_LEVEL);
+        sizes[k] = deflater.deflatedSize(sample.data(), sample.size());
+    });
+    return *std::min_element(sizes.begin(), sizes.end());
+}
+
+// A byte of packed indexes (depth 1, 2, 4 or 8) with each index replaced.
+uint8_t remapPackedByte(uint8_t byte, int depth, const uint8_t place[256]) {
+    if (depth >= 8) return place[byte];
+    const unsigned mask = (1u << depth) - 1;
+    unsigned out = 0;
+    for (int shift = 8 - depth; shift >= 0; shift -= depth) out |= unsigned(place[(byte >> shift) & mask] & mask) << shift;
+    return uint8_t(out);
+}
+
+// Calls use(index) for each pixel of a stored row, in order.
+template <typename Use>
+void forEachIndex(const OptimizeWriter* w, const StoredRow& r, Use use) {
+    const uint8_t* row = w->image.data() + r.offset;
+    const int depth = w->layout.depth;
+    if (depth >= 8) {
+        for (uint32_t x = 0; x < r.pixels; ++x) use(row[x]);
+        return;
+    }
+    const int perByte = 8 / depth;
+    const unsigned mask = (1u << depth) - 1;
+    for (uint32_t x = 0; x < r.pixels; ++x)
+        use(uint8_t((row[x / perByte] >> (8 - depth * (int(x % perByte) + 1))) & mask));
+}
+
+}  // namespace
+
+bool finishOptimizeWriter(OptimizeWriter* w, OptimizeResult* result, std::vector<uint8_t>* stream) {
+    return finishWith(w, [&] { optimize(w); }, result, stream);
+}
+
+bool finishWithDefaultTrial(OptimizeWriter* w, OptimizeResult* result, std::vector<uint8_t>* stream) {
+    return finishWith(w, [&] { runDefaultTrialOnly(w); }, result, stream);
+}
+
+uint64_t optimizeFilteredBytes(const OptimizeWriter* w) {
+    uint64_t bytes = 0;
+    for (const StoredRow& r : w->rows) bytes += r.length + 1;
+    return bytes;
+}
+
+size_t sampleStepFor(uint64_t filteredBytes) {
+    return size_t(std::min(SAMPLE_MAX_STEP, std::max<uint64_t>(1, filteredBytes / SAMPLE_BYTES)));
+}
+
+bool screenOptimizeImage(OptimizeWriter* w, size_t sampleStep, uint64_t* size) {
+    if (!rowsComplete(w)) return false;
+    startClock(w);
+    try {
+        *size = screen(w, sampleStep);
+    } catch (const std::bad_alloc&) {
+        recordFailure(w, "out of memory optimising the image data");
+    }
+    return !w->failed;
+}
+
+IndexUse paletteIndexUse(const OptimizeWriter* w, size_t entries) {
+    IndexUse use;
+    use.counts.assign(entries, 0);
+    use.firstSeen.assign(entries, UINT64_MAX);
+    uint64_t position = 0;
+    for (const StoredRow& r : w->rows)
+        forEachIndex(w, r, [&](uint8_t index) {
+            if (index < entries && use.counts[index]++ == 0) use.firstSeen[index] = position;
+            ++position;
+        });
+    return use;
+}
+
+OptimizeWriter* reorderedOptimizeWriter(const OptimizeWriter* from, const PaletteOrder& order, const char** error) {
+    OptimizeWriter* w = startOptimizeWriter(&from->layout, &from->settings, error);
+    if (!w) return nullptr;
+    try {
+        w->image = from->image;
+        w->rows = from->rows;
+    } catch (const std::bad_alloc&) {
+        destroyOptimizeWriter(w);
+        *error = "out of memory holding the image data for -optimize";
+        return nullptr;
+    }
+    w->widestRow = from->widestRow;
+    w->cursor = from->cursor;
+    uint8_t place[256];
+    for (int i = 0; i < 256; ++i) place[i] = uint8_t(i);
+    for (size_t i = 0; i < order.size() && i < 256; ++i) place[order[i]] = uint8_t(i);
+    uint8_t table[256];
+    for (int b = 0; b < 256; ++b) table[b] = remapPackedByte(uint8_t(b), w->layout.depth, place);
+    const int depth = w->layout.depth;
+    for (const StoredRow& r : w->rows) {
+        uint8_t* row = w->image.data() + r.offset;
+        for (size_t i = 0; i < r.length; ++i) row[i] = table[row[i]];
+        // The bits past the last pixel stay zero, as the packer leaves them.
+        uint64_t usedBits = uint64_t(r.pixels) * unsigned(depth);
+        if (depth < 8 && usedBits % 8 != 0 && r.length > 0)
+            row[r.length - 1] &= uint8_t(0xff << (8 - usedBits % 8));
+    }
+    return w;
 }
 
 const char* optimizeWriterError(const OptimizeWriter* w) { return w->error.c_str(); }
@@ -472,8 +775,24 @@ const char* optimizeWriterError(const OptimizeWriter* w) { return w->error.c_str
 void destroyOptimizeWriter(OptimizeWriter* w) { delete w; }
 
 const char* filterPlanName(int filter) {
-    static const char* const NAMES[] = {"none", "sub", "up", "average", "Paeth", "adaptive", "per-row trial"};
-    return filter >= 0 && filter <= FILTER_TRIAL ? NAMES[filter] : "unknown";
+    static const char* const NAMES[] = {"none", "sub", "up", "average", "Paeth", "adaptive", "per-row trial",
+                                        "least entropy"};
+    return filter >= 0 && filter <= FILTER_ENTROPY ? NAMES[filter] : "unknown";
+}
+
+std::string describeCoder(const OptimizeResult* r) {
+    char text[160];
+    if (r->coder == CODER_WHOLE)
+        snprintf(text, sizeof text, "libdeflate level %d, window %d bits", r->deflate.level, r->deflate.windowBits);
+    else if (r->coder == CODER_ZOPFLI)
+        snprintf(text, sizeof text, "zopfli, %d iterations, window %d bits", r->deflate.level, r->deflate.windowBits);
+    else if (r->deflate.level == Z_DEFAULT_COMPRESSION)  // the default output's own settings won
+        snprintf(text, sizeof text, "zlib level default, strategy %s, memory level %d, window %d bits",
+                 strategyName(r->deflate.strategy), r->deflate.memLevel, r->deflate.windowBits);
+    else
+        snprintf(text, sizeof text, "zlib level %d, strategy %s, memory level %d, window %d bits", r->deflate.level,
+                 strategyName(r->deflate.strategy), r->deflate.memLevel, r->deflate.windowBits);
+    return text;
 }
 
 }  // namespace rasterpack

@@ -8,13 +8,13 @@
 
 namespace rasterpack {
 
-void findHistogram(const RasterSource* raster, bool verbose, HistogramCache* cache) {
+void findHistogram(const RasterSource* raster, bool verbose, HistogramCache* cache, bool announce) {
     if (cache->computed) return;
     if (verbose) pm_message("Finding colors in input image...");
     rewindRaster(raster);
     cache->hist = ppm_computecolorhist2(raster->input, raster->cols, raster->rows, raster->maxval, raster->format,
                                         MAX_PALETTE_COLORS, &cache->count);
-    if (cache->hist) pm_message("%d colors found", cache->count);
+    if (cache->hist && announce) pm_message("%d colors found", cache->count);
     cache->computed = true;
 }
 
@@ -42,7 +42,7 @@ void buildPlainPalette(const HistogramCache* cache, FILE* paletteFile, bool verb
 }  // namespace
 
 void countPaletteColors(const PaletteRequest* request, HistogramCache* cache, PaletteAttempt* attempt) {
-    findHistogram(request->raster, request->verbose, cache);
+    findHistogram(request->raster, request->verbose, cache, request->announceCount || request->verbose);
     if (!cache->hist) {
         if (request->paletteFile)
             pm_error("You specified -palette, but there are more than %d colors in the image -- too many for a "

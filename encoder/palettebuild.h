@@ -48,10 +48,12 @@ struct PaletteRequest {
     const AlphaMask* mask = nullptr;  // null unless a mask is in force
     FILE* paletteFile = nullptr;      // ordered palette, or null
     bool verbose = false;
+    bool announceCount = true;  // the colour count line; off for -optimize's own counts
 };
 
-// The histogram, read once: seeks to the raster, reports the colour count.
-void findHistogram(const RasterSource* raster, bool verbose, HistogramCache* cache);
+// The histogram, read once: seeks to the raster, reports the colour count
+// when announce is set.
+void findHistogram(const RasterSource* raster, bool verbose, HistogramCache* cache, bool announce = true);
 
 // The colours of an image on which a palette is tried: the histogram and its
 // count, or more than 256 colours, which -palette cannot take (the run ends).

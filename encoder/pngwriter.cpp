@@ -2,6 +2,7 @@
 
 #include "imagedata.h"
 #include "imagelayout.h"
+#include "zlibstream.h"
 
 #include <orrim.h>
 #include <pngrecovery.h>
@@ -25,7 +26,7 @@ struct PngSession {
     PngRecovery recovery;
     png_structp png = nullptr;
     png_infop info = nullptr;
-    ImageDataWriter* imageData = nullptr;  // -threads, -optimize: its threads end with the session
+    ImageDataWriter* imageData = nullptr;  // -threads: its threads end with the session
 
     PngSession() = default;
     PngSession(const PngSession&) = delete;
@@ -51,6 +52,7 @@ static_assert(std::is_trivially_destructible<ImageDataLayout>::value, "the layou
 static_assert(std::is_trivially_destructible<ImageDataOptions>::value, "the writer options must be plain data");
 static_assert(std::is_trivially_destructible<ImageDataSink>::value, "the sink must be plain data");
 static_assert(std::is_trivially_destructible<WriteFailure>::value, "the failure must be plain data");
+static_assert(std::is_trivially_destructible<PreparedImageData>::value, "the prepared data must be plain data");
 
 const png_byte IDAT_NAME[5] = "IDAT";
 const png_byte IEND_NAME[5] = "IEND";
@@ -151,17 +153,6 @@ void setOptionChunks(png_structp png, png_infop info, const PngChunkOptions* o) 
     if (o->compression >= 0 && o->compression <= 9) png_set_compression_level(png, o->compression);
 }
 
-ImageDataLayout imageDataLayout(const PngForm* form) {
-    static const int CHANNELS[7] = {1, 0, 3, 1, 2, 0, 4};  // by colour type
-    ImageDataLayout layout;
-    layout.width = uint32_t(form->width);
-    layout.height = uint32_t(form->height);
-    layout.depth = form->depth;
-    layout.channels = CHANNELS[form->colorType];
-    layout.interlaced = form->interlace;
-    return layout;
-}
-
 // Every row of every pass through libpng's row writer; a row the pass
 // leaves out is read but not encoded.
 void writeRowsThroughLibpng(png_structp png, const ImageDataLayout* layout, const RowProducer* rows) {
@@ -175,17 +166,15 @@ void writeRowsThroughLibpng(png_structp png, const ImageDataLayout* layout, cons
     }
 }
 
-// The same rows through the band or optimising writer, which sends the
-// stream back as IDAT chunks. Its message is copied before the writer goes.
+// The same rows through the band writer, which sends the stream back as
+// IDAT chunks. Its message is copied before the writer goes.
 bool writeRowsThroughWriter(PngSession* session, const PngForm* form, const PngChunkOptions* o,
                             const ImageDataLayout* layout, const RowProducer* rows, WriteFailure* failure) {
     ImageDataOptions options;
     options.threads = o->threads;
-    options.optimize = o->optimize;
     options.filter = o->filter;
     options.compression = o->compression;
     options.palette = form->colormapped;
-    options.verbose = o->verbose;
     ImageDataSink sink;
     sink.writeChunk = writeIdatChunk;
     sink.context = session->png;
@@ -213,13 +202,27 @@ bool writeRowsThroughWriter(PngSession* session, const PngForm* form, const PngC
     return true;
 }
 
+// A stream made beforehand, as IDAT chunks of the writers' size.
+bool writePreparedData(png_structp png, const PreparedImageData* prepared, WriteFailure* failure) {
+    for (size_t at = 0; at < prepared->size; at += IDAT_CHUNK_BYTES) {
+        size_t n = prepared->size - at < IDAT_CHUNK_BYTES ? prepared->size - at : IDAT_CHUNK_BYTES;
+        if (!writeIdatChunk(png, prepared->data + at, n)) {
+            snprintf(failure->message, sizeof failure->message, "%s", LIBPNG_FAILURE);
+            return false;
+        }
+    }
+    return true;
+}
+
 // All image data, and the end of the file. The one place rows reach libpng.
 bool writeImageData(PngSession* session, const PngForm* form, const PngChunkOptions* chunks,
-                    const RowProducer* rows, WriteFailure* failure) {
+                    const RowProducer* rows, const PreparedImageData* prepared, WriteFailure* failure) {
     png_structp png = session->png;
     ImageDataLayout layout = imageDataLayout(form);
-    if (usesImageDataWriter(chunks->threads, chunks->optimize)) {
-        if (!writeRowsThroughWriter(session, form, chunks, &layout, rows, failure)) return false;
+    if (prepared || usesImageDataWriter(chunks->threads)) {
+        if (prepared ? !writePreparedData(png, prepared, failure)
+                     : !writeRowsThroughWriter(session, form, chunks, &layout, rows, failure))
+            return false;
         // png_write_end refuses to end a file whose image data it did not see.
         png_write_chunk(png, IEND_NAME, nullptr, 0);
         return true;
@@ -232,7 +235,7 @@ bool writeImageData(PngSession* session, const PngForm* form, const PngChunkOpti
 }
 
 bool writeFile(PngSession* session, const PngForm* form, const PngChunkOptions* chunks, const RowProducer* rows,
-               FILE* output, WriteFailure* failure) {
+               const PreparedImageData* prepared, FILE* output, WriteFailure* failure) {
     png_structp png = session->png;
     png_infop info = session->info;
     png_init_io(png, output);
@@ -242,31 +245,32 @@ bool writeFile(PngSession* session, const PngForm* form, const PngChunkOptions* 
     // Rows below depth 8 come with one sample a byte.
     png_set_packing(png);
     png_set_interlace_handling(png);
-    return writeImageData(session, form, chunks, rows, failure);
+    return writeImageData(session, form, chunks, rows, prepared, failure);
 }
 
 // The file under the session's recovery point: a libpng error comes back
 // here (its line already printed) and ends as false.
 bool writeUnderRecovery(PngSession* session, const PngForm* form, const PngChunkOptions* chunks,
-                        const RowProducer* rows, FILE* output, WriteFailure* failure) {
+                        const RowProducer* rows, const PreparedImageData* prepared, FILE* output,
+                        WriteFailure* failure) {
     session->recovery.armed = true;
     if (setjmp(session->recovery.point)) {
         session->recovery.armed = false;
         snprintf(failure->message, sizeof failure->message, "%s", LIBPNG_FAILURE);
         return false;
     }
-    bool written = writeFile(session, form, chunks, rows, output, failure);
+    bool written = writeFile(session, form, chunks, rows, prepared, output, failure);
     session->recovery.armed = false;
     return written;
 }
 
 // The session, start to end; false with the failure's message once it is
 // released.
-bool writeInSession(const PngForm* form, const PngChunkOptions* chunks, const RowProducer* rows, FILE* output,
-                    WriteFailure* failure) {
+bool writeInSession(const PngForm* form, const PngChunkOptions* chunks, const RowProducer* rows,
+                    const PreparedImageData* prepared, FILE* output, WriteFailure* failure) {
     PngSession session;
     createStructures(&session);
-    return writeUnderRecovery(&session, form, chunks, rows, output, failure);
+    return writeUnderRecovery(&session, form, chunks, rows, prepared, output, failure);
 }
 
 }  // namespace
@@ -291,10 +295,27 @@ bool writeIdatChunk(void* context, const uint8_t* data, size_t size) {
     return true;
 }
 
-void writePng(const PngForm* form, const PngChunkOptions* chunks, const RowProducer* rows, FILE* output) {
+void writePng(const PngForm* form, const PngChunkOptions* chunks, const RowProducer* rows,
+              const PreparedImageData* prepared, FILE* output) {
     // The session is gone, its writer's threads ended, before the run ends.
     WriteFailure failure;
-    if (!writeInSession(form, chunks, rows, output, &failure)) pm_error("%s", failure.message);
+    if (!writeInSession(form, chunks, rows, prepared, output, &failure)) pm_error("%s", failure.message);
+}
+
+ImageDataLayout imageDataLayout(const PngForm* form) {
+    static const int CHANNELS[7] = {1, 0, 3, 1, 2, 0, 4};  // by colour type
+    ImageDataLayout layout;
+    layout.width = uint32_t(form->width);
+    layout.height = uint32_t(form->height);
+    layout.depth = form->depth;
+    layout.channels = CHANNELS[form->colorType];
+    layout.interlaced = form->interlace;
+    return layout;
+}
+
+uint64_t idatBytes(uint64_t streamSize) {
+    const uint64_t CHUNK = 12;  // length, type and checksum
+    return streamSize + CHUNK * ((streamSize + IDAT_CHUNK_BYTES - 1) / IDAT_CHUNK_BYTES);
 }
 
 }  // namespace rasterpack

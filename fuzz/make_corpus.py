@@ -162,6 +162,8 @@ def main():
     for name, data in pams().items():
         write(outdir, "pnmread", name, data)
         write(outdir, "huecut", name, b"\x10\x05" + piece(b"") + data)
+        write(outdir, "rasterpack", name, b"\0\0\0\0" + piece(b"") + piece(b"") + piece(b"") + data)
+        write(outdir, "rasterpack", name + "_optimize", b"\0\0\0\x05" + piece(b"") + piece(b"") + piece(b"") + data)
     ppm = images["ppm_255_raw"]
     write(outdir, "rasterpack", "alpha_palette_text", b"\x07\x0e\x21\0" + piece(mask) + piece(palette) + piece(COMMENTS) + ppm)
     write(outdir, "rasterpack", "force_interlace_chunks", b"\x30\xfc\x07\0" + piece(b"") + piece(b"") + piece(b"") + ppm)

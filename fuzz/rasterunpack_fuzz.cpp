@@ -1,8 +1,8 @@
 // Fuzzes rasterunpack's whole run, PNG to PNM. The first two bytes pick the
-// options (-alpha or -mix, -gamma, -text, -time, -background, -verbose); the
-// rest is the PNG, on the run's standard input. A fatal line, the program's
-// own or one through libpng's recovery point, returns here; the run must
-// leave nothing held.
+// options (-alpha, -mix or -pam, -gamma, -text, -time, -background, -verbose);
+// the rest is the PNG, on the run's standard input. A fatal line, the
+// program's own or one through libpng's recovery point, returns here; the run
+// must leave nothing held.
 #include "../decoder/commandline.h"
 #include "fuzzsupport.h"
 
@@ -31,6 +31,7 @@ void addOptions(InputCursor* in, Arguments* args) {
         args->add(BACKGROUNDS[(values >> 3) % 5]);
     }
     if (choice & 64) args->add("-verbose");
+    if (choice & 128) args->add("-pam");
 }
 
 }  // namespace

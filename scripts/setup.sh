@@ -7,7 +7,9 @@ cd "$(dirname "$0")/.."
 builddir=${1:-build/release}
 shift || true
 
-packages=(g++ cmake ninja-build pkg-config libpng-dev zlib1g-dev libgtest-dev python3)
+# libdeflate and libzopfli: the whole-buffer coders of rasterpack -optimize
+# (smaller image data than zlib's level 9) and of -optimizemax.
+packages=(g++ cmake ninja-build pkg-config libpng-dev zlib1g-dev libdeflate-dev libzopfli-dev libgtest-dev python3)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

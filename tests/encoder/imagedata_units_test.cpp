@@ -238,19 +238,18 @@ TEST(Optimizer, SmallBitImagesDecode) {
                 std::vector<uint8_t> pixels = bitPixels(layout);
                 OptimizeSettings s;
                 s.threads = 2;
-                Collected out;
-                ImageDataSink sink = collectingSink(&out);
                 const char* error = "";
-                OptimizeWriter* w = startOptimizeWriter(&layout, &s, sink, &error);
+                OptimizeWriter* w = startOptimizeWriter(&layout, &s, &error);
                 ASSERT_NE(w, nullptr) << error;
                 OptimizeResult result;
+                std::vector<uint8_t> stream;
                 bool ok = feedRows(layout, pixels, [&](const uint8_t* row) { return addOptimizeRow(w, row); }) &&
-                          finishOptimizeWriter(w, &result);
+                          finishOptimizeWriter(w, &result, &stream);
                 EXPECT_TRUE(ok) << optimizeWriterError(w);
                 destroyOptimizeWriter(w);
-                size_t written = 0;
-                for (const std::string& c : out.chunks) written += c.size();
-                EXPECT_EQ(result.size, written);
+                EXPECT_EQ(result.size, stream.size());
+                Collected out;
+                out.chunks.emplace_back(stream.begin(), stream.end());
                 DecodedPng png = decodePng(greyPng(layout, out));
                 ASSERT_TRUE(png.ok) << width << " x " << height;
                 EXPECT_EQ(png.samples, std::vector<uint32_t>(pixels.begin(), pixels.end())) << width << " x " << height;

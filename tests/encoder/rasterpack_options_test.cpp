@@ -19,7 +19,7 @@ const char* const USAGE =
     "             ... [-hist] [-chroma wx wy rx ry gx gy bx by] [-phys x y unit] ...\n"
     "             ... [-text file] [-ztxt file] [-time [yy]yy-mm-dd hh:mm:ss] ...\n"
     "             ... [-palette file] [-filter 0..4] [-compression 0..9] ...\n"
-    "             ... [-threads n] [-optimize] [pnmfile]\n";
+    "             ... [-threads n] [-optimize | -optimizemax] [pnmfile]\n";
 
 std::string versionReport() {
     return std::string("rasterpack version 2.37.6 (21 July 2001) +orrim.\n") + "   Compiled with libpng " +

@@ -42,11 +42,21 @@ void releaseDecodeState(DecodeState* state) {
     delete state;
 }
 
+// Every colour type as 16-bit RGBA: palettes, low depths and tRNS expanded,
+// grey copied into the colours, alpha added opaque where there is none.
+void setRgba16Transforms(png_structp read) {
+    png_set_expand(read);
+    png_set_expand_16(read);
+    png_set_gray_to_rgb(read);
+    png_set_add_alpha(read, 0xffff, PNG_FILLER_AFTER);
+}
+
 // Decodes into state->pixels; false when libpng fails.
-bool runDecoder(DecodeState* state) {
+bool runDecoder(DecodeState* state, bool rgba16) {
     if (setjmp(png_jmpbuf(state->read))) return false;
     png_set_read_fn(state->read, state, readFromString);
     png_read_info(state->read, state->info);
+    if (rgba16) setRgba16Transforms(state->read);
     png_set_packing(state->read);
     png_set_interlace_handling(state->read);
     png_read_update_info(state->read, state->info);
@@ -116,13 +126,15 @@ PngHeader pngHeader(const std::string& png) {
     return h;
 }
 
-DecodedPng decodePng(const std::string& png) {
+namespace {
+
+DecodedPng decode(const std::string& png, bool rgba16) {
     DecodedPng out;
     auto* state = new DecodeState;
     state->png = &png;
     state->read = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     state->info = state->read ? png_create_info_struct(state->read) : nullptr;
-    if (!state->info || !runDecoder(state)) {
+    if (!state->info || !runDecoder(state, rgba16)) {
         releaseDecodeState(state);
         return out;
     }
@@ -143,6 +155,12 @@ DecodedPng decodePng(const std::string& png) {
     releaseDecodeState(state);
     return out;
 }
+
+}  // namespace
+
+DecodedPng decodePng(const std::string& png) { return decode(png, false); }
+
+DecodedPng decodePngAsRgba16(const std::string& png) { return decode(png, true); }
 
 std::string inflatedImageData(const std::string& png) {
     std::string idat;

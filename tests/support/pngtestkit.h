@@ -36,6 +36,10 @@ struct DecodedPng {
     std::vector<uint32_t> samples;
 };
 DecodedPng decodePng(const std::string& png);
+// The same pixels whatever the form: 16-bit RGBA, palettes and tRNS
+// expanded, samples scaled as decoders scale them. Two PNGs of one image in
+// different forms decode alike.
+DecodedPng decodePngAsRgba16(const std::string& png);
 
 // The concatenated IDAT data inflated: filter byte plus row bytes per row.
 std::string inflatedImageData(const std::string& png);
