@@ -2,6 +2,7 @@
 // taken where every sample survives it and declined where one would not,
 // and the file always decodes to the input's samples and alpha.
 #include "pngtestkit.h"
+#include "programs.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -189,8 +190,8 @@ class FormReductions : public testing::TestWithParam<ReductionCase> {};
 
 TEST_P(FormReductions, TakenOnlyWhereEverySampleSurvives) {
     const ReductionCase& c = GetParam();
-    RunResult plain = runProgram(rasterpackPath(), argsFor(c.input, {}), image(c.input));
-    RunResult optimized = runProgram(rasterpackPath(), argsFor(c.input, {"-optimize", "-verbose"}), image(c.input));
+    RunResult plain = runInProcess(RASTERPACK, argsFor(c.input, {}), image(c.input));
+    RunResult optimized = runInProcess(RASTERPACK, argsFor(c.input, {"-optimize", "-verbose"}), image(c.input));
     ASSERT_EQ(plain.status, 0) << plain.err;
     ASSERT_EQ(optimized.status, 0) << optimized.err;
     const std::vector<uint32_t> expected = expectedRgba(c.input);
@@ -262,10 +263,10 @@ class OptimizedPaletteOrders : public testing::TestWithParam<OrderCase> {};
 
 TEST_P(OptimizedPaletteOrders, KeepEveryPixelAndTheChunksEntries) {
     const OrderCase& c = GetParam();
-    RunResult plain = runProgram(rasterpackPath(), argsFor(c.input, c.args), image(c.input));
+    RunResult plain = runInProcess(RASTERPACK, argsFor(c.input, c.args), image(c.input));
     std::vector<std::string> args = c.args;
     args.insert(args.end(), {"-optimize", "-verbose"});
-    RunResult optimized = runProgram(rasterpackPath(), argsFor(c.input, args), image(c.input));
+    RunResult optimized = runInProcess(RASTERPACK, argsFor(c.input, args), image(c.input));
     ASSERT_EQ(plain.status, 0) << plain.err;
     ASSERT_EQ(optimized.status, 0) << optimized.err;
     EXPECT_EQ(decodePngAsRgba16(optimized.out).samples, expectedRgba(c.input));
