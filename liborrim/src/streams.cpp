@@ -37,8 +37,11 @@ FILE* pm_openr(const char* name) {
     FILE* f = fopen(name, "rb");
     if (!f) pm_error("cannot open file '%s' for reading: %s", pm_escapetext(name).c_str(), strerror(errno));
     struct stat st;
-    if (fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode))
+    if (fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
+        // Closed before the line: a fatal hook unwinding from it leaves no owner.
+        fclose(f);
         pm_error("cannot open file '%s' for reading: %s", pm_escapetext(name).c_str(), strerror(EISDIR));
+    }
     return f;
 }
 

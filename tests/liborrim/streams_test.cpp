@@ -7,6 +7,7 @@
 #include "testsupport.h"
 
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -98,6 +99,18 @@ TEST(Streams, ErrorAtCloseIsReportedAndTheStreamClosed) {
     pm_setfatalhandler(nullptr);
     EXPECT_EQ(testing::internal::GetCapturedStderr().rfind("orrim: error on stream: ", 0), 0u);
     EXPECT_EQ(fcntl(descriptor, F_GETFD), -1) << "the stream was left open";
+}
+
+TEST(Streams, DirectoryRefusedForReadingIsClosed) {
+    testing::internal::CaptureStderr();
+    const int lowestFree = open("/dev/null", O_RDONLY);  // the descriptor fopen takes next
+    close(lowestFree);
+    pm_setfatalhandler(throwFatalLine);
+    EXPECT_THROW(pm_openr(scratchDir().c_str()), FatalLine);
+    pm_setfatalhandler(nullptr);
+    const bool leftOpen = lowestFree >= 0 && fcntl(lowestFree, F_GETFD) != -1;
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("for reading: Is a directory"), std::string::npos);
+    EXPECT_FALSE(leftOpen) << "the directory's stream was left open";
 }
 
 TEST(Streams, WrittenFileReadsBack) {
