@@ -32,8 +32,6 @@ namespace huecut {
 
 namespace {
 
-typedef __int128 Wide;  // sums of squares of many 16-bit samples
-
 const int64_t SUBSTEPS = 16;
 
 struct Entry {
@@ -48,7 +46,7 @@ struct Node {
     int64_t lo[3], hi[3];
     uint64_t pixels;
     uint64_t sum[3];
-    Wide sumSquares;
+    WideSum sumSquares;
     int32_t left, right;  // -1 for a leaf
     int32_t begin, end;
 };
@@ -88,7 +86,7 @@ void sumLeaf(Node& leaf, const Tree& tree) {
         for (int a = 0; a < 3; ++a) {
             const int64_t v = sample(c, a);
             leaf.sum[a] += static_cast<uint64_t>(v) * c.count;
-            leaf.sumSquares += static_cast<Wide>(v * v) * c.count;
+            leaf.sumSquares += static_cast<WideSum>(v * v) * c.count;
         }
         leaf.pixels += c.count;
     }
@@ -148,19 +146,13 @@ inline int64_t distance(const ColorCount& c, const Entry& e) {
 }
 
 // Per-entry sums of the colours assigned to it in one pass.
-struct EntrySums {
-    uint64_t pixels;
-    uint64_t sum[3];
-    Wide sumSquares;  // of the samples, all three together
-};
-
 struct Pass {
     const Tree* tree;
-    std::vector<EntrySums> sums;
-    Wide error;  // in (1/SUBSTEPS)^2 units
+    std::vector<Moments> sums;
+    WideSum error;  // in (1/SUBSTEPS)^2 units
     // When not null: each colour's share of the error and its entry's index,
     // by tree position.
-    std::vector<Wide>* colorErrors;
+    std::vector<WideSum>* colorErrors;
     std::vector<int>* colorEntries;
     // Candidate lists, one per tree depth, each in index order.
     std::vector<std::vector<const Entry*>> candidates;
@@ -168,24 +160,24 @@ struct Pass {
 
 void recordColor(Pass& pass, int position, const Entry& e) {
     const ColorCount& c = pass.tree->colors[position].color;
-    if (pass.colorErrors) (*pass.colorErrors)[position] = static_cast<Wide>(distance(c, e)) * c.count;
+    if (pass.colorErrors) (*pass.colorErrors)[position] = static_cast<WideSum>(distance(c, e)) * c.count;
     if (pass.colorEntries) (*pass.colorEntries)[position] = e.index;
 }
 
 inline bool recordsColors(const Pass& pass) { return pass.colorErrors || pass.colorEntries; }
 
 void assignWhole(Pass& pass, const Node& node, const Entry& e) {
-    EntrySums& s = pass.sums[e.index];
+    Moments& s = pass.sums[e.index];
     s.pixels += node.pixels;
     s.sumSquares += node.sumSquares;
-    Wide cross = 0, norm = 0;
+    WideSum cross = 0, norm = 0;
     for (int axis = 0; axis < 3; ++axis) {
         s.sum[axis] += node.sum[axis];
-        cross += static_cast<Wide>(node.sum[axis]) * e.c[axis];
-        norm += static_cast<Wide>(e.c[axis]) * e.c[axis];
+        cross += static_cast<WideSum>(node.sum[axis]) * e.c[axis];
+        norm += static_cast<WideSum>(e.c[axis]) * e.c[axis];
     }
     // sum of count * |SUBSTEPS x - e|^2 over the node's colours
-    pass.error += SUBSTEPS * SUBSTEPS * node.sumSquares - 2 * SUBSTEPS * cross + norm * static_cast<Wide>(node.pixels);
+    pass.error += SUBSTEPS * SUBSTEPS * node.sumSquares - 2 * SUBSTEPS * cross + norm * static_cast<WideSum>(node.pixels);
     if (recordsColors(pass))
         for (int i = node.begin; i < node.end; ++i) recordColor(pass, i, e);
 }
@@ -202,15 +194,8 @@ void assignLeaf(Pass& pass, const Node& node, const std::vector<const Entry*>& c
                 best = candidates[k];
             }
         }
-        EntrySums& s = pass.sums[best->index];
-        s.pixels += c.count;
-        s.sum[0] += static_cast<uint64_t>(c.r) * c.count;
-        s.sum[1] += static_cast<uint64_t>(c.g) * c.count;
-        s.sum[2] += static_cast<uint64_t>(c.b) * c.count;
-        s.sumSquares += static_cast<Wide>(static_cast<uint64_t>(c.r) * c.r + static_cast<uint64_t>(c.g) * c.g +
-                                          static_cast<uint64_t>(c.b) * c.b) *
-                        c.count;
-        pass.error += static_cast<Wide>(bestDistance) * c.count;
+        addColor(pass.sums[best->index], c);
+        pass.error += static_cast<WideSum>(bestDistance) * c.count;
         if (recordsColors(pass)) recordColor(pass, i, *best);
     }
 }
@@ -266,12 +251,12 @@ void filterNode(Pass& pass, int nodeIndex, int depth) {
 // (all when it is empty); returns the total squared error in
 // (1/SUBSTEPS)^2 units, fills sums (per entry index) and, when asked, each
 // colour's share of the error and its entry, by tree position.
-Wide assignColors(const Tree& tree, const std::vector<Entry>& entries, const std::vector<bool>& use,
-                  std::vector<EntrySums>& sums, std::vector<Wide>* colorErrors = nullptr,
+WideSum assignColors(const Tree& tree, const std::vector<Entry>& entries, const std::vector<bool>& use,
+                  std::vector<Moments>& sums, std::vector<WideSum>* colorErrors = nullptr,
                   std::vector<int>* colorEntries = nullptr) {
     Pass pass;
     pass.tree = &tree;
-    pass.sums.assign(entries.size(), EntrySums{0, {0, 0, 0}, 0});
+    pass.sums.assign(entries.size(), Moments{0, {0, 0, 0}, 0});
     pass.error = 0;
     pass.colorErrors = colorErrors;
     pass.colorEntries = colorEntries;
@@ -290,15 +275,15 @@ Wide assignColors(const Tree& tree, const std::vector<Entry>& entries, const std
 
 // sum / pixels in 1/SUBSTEPS of a step, rounded to nearest, halves up.
 inline int64_t meanInSubsteps(uint64_t sum, uint64_t pixels) {
-    return static_cast<int64_t>((2 * SUBSTEPS * static_cast<Wide>(sum) + pixels) / (2 * static_cast<Wide>(pixels)));
+    return static_cast<int64_t>((2 * SUBSTEPS * static_cast<WideSum>(sum) + pixels) / (2 * static_cast<WideSum>(pixels)));
 }
 
 // Moves every entry that received colours, except those already placed, to
 // their mean; returns whether any entry moved.
-bool moveEntries(std::vector<Entry>& entries, const std::vector<EntrySums>& sums, const std::vector<bool>& placed) {
+bool moveEntries(std::vector<Entry>& entries, const std::vector<Moments>& sums, const std::vector<bool>& placed) {
     bool moved = false;
     for (Entry& e : entries) {
-        const EntrySums& s = sums[e.index];
+        const Moments& s = sums[e.index];
         if (s.pixels == 0 || placed[e.index]) continue;
         for (int axis = 0; axis < 3; ++axis) {
             const int64_t mean = meanInSubsteps(s.sum[axis], s.pixels);
@@ -313,7 +298,7 @@ bool moveEntries(std::vector<Entry>& entries, const std::vector<EntrySums>& sums
 // most to the error, the largest first, one colour each; a colour that lies
 // on an entry contributes nothing and is never taken. Returns whether any
 // entry was placed.
-bool reseedEmptyEntries(const Tree& tree, std::vector<Entry>& entries, const std::vector<EntrySums>& sums) {
+bool reseedEmptyEntries(const Tree& tree, std::vector<Entry>& entries, const std::vector<Moments>& sums) {
     std::vector<bool> used(entries.size());
     std::vector<int> empty;
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -323,8 +308,8 @@ bool reseedEmptyEntries(const Tree& tree, std::vector<Entry>& entries, const std
     if (empty.empty()) return false;
     // Each colour's error against the entries in use: an empty entry is
     // nearest to no colour, so this is the error of the assignment just made.
-    std::vector<Wide> colorErrors;
-    std::vector<EntrySums> unused;
+    std::vector<WideSum> colorErrors;
+    std::vector<Moments> unused;
     assignColors(tree, entries, used, unused, &colorErrors);
     std::vector<int> worst;
     for (size_t i = 0; i < colorErrors.size(); ++i)
@@ -348,16 +333,16 @@ bool reseedEmptyEntries(const Tree& tree, std::vector<Entry>& entries, const std
 // at least the colour it sits on, nothing else gets farther), so this ends;
 // with at least as many distinct colours as entries it ends with every entry
 // in use. colorEntries as for assignColors.
-Wide fillEmptyEntries(const Tree& tree, std::vector<Entry>& entries, std::vector<EntrySums>& sums, Wide error,
+WideSum fillEmptyEntries(const Tree& tree, std::vector<Entry>& entries, std::vector<Moments>& sums, WideSum error,
                       std::vector<int>* colorEntries) {
     while (reseedEmptyEntries(tree, entries, sums))
         error = assignColors(tree, entries, {}, sums, nullptr, colorEntries);
     return error;
 }
 
-Wide assignAndFill(const Tree& tree, std::vector<Entry>& entries, std::vector<EntrySums>& sums,
+WideSum assignAndFill(const Tree& tree, std::vector<Entry>& entries, std::vector<Moments>& sums,
                    std::vector<int>* colorEntries) {
-    const Wide error = assignColors(tree, entries, {}, sums, nullptr, colorEntries);
+    const WideSum error = assignColors(tree, entries, {}, sums, nullptr, colorEntries);
     return fillEmptyEntries(tree, entries, sums, error, colorEntries);
 }
 
@@ -403,12 +388,6 @@ bool smallerGain(const SplitGain& a, const SplitGain& b) {
     return a.gain < b.gain || (a.gain == b.gain && a.entry > b.entry);
 }
 
-double errorAboutMean(const EntrySums& s) {
-    if (s.pixels == 0) return 0;
-    Wide scaled = static_cast<Wide>(s.pixels) * s.sumSquares;
-    for (int axis = 0; axis < 3; ++axis) scaled -= static_cast<Wide>(s.sum[axis]) * s.sum[axis];
-    return static_cast<double>(scaled) / static_cast<double>(s.pixels);
-}
 
 // The entries whose colours could be cut, by the most each cut could gain;
 // the exact gains are found only for the entries that come to the top.
@@ -420,10 +399,10 @@ struct SplitQueue {
     ColorGroups groups;  // made when the first cut is needed
 };
 
-SplitQueue makeSplitQueue(const Tree& tree, const std::vector<int>& entryOf, const std::vector<EntrySums>& sums) {
+SplitQueue makeSplitQueue(const Tree& tree, const std::vector<int>& entryOf, const std::vector<Moments>& sums) {
     SplitQueue queue = {{}, &tree, &entryOf, sums.size(), {}};
     for (size_t i = 0; i < sums.size(); ++i) {
-        const double bound = errorAboutMean(sums[i]);
+        const double bound = errorOf(sums[i]);
         if (bound > 0) queue.heap.push_back(SplitGain{bound, static_cast<int>(i), false, 0});
     }
     std::make_heap(queue.heap.begin(), queue.heap.end(), smallerGain);
@@ -474,7 +453,7 @@ struct MergeCost {
     int entry, into;
 };
 
-double squaredMeanDistance(const EntrySums& a, const EntrySums& b) {
+double squaredMeanDistance(const Moments& a, const Moments& b) {
     double d = 0;
     for (int axis = 0; axis < 3; ++axis) {
         const double diff = static_cast<double>(a.sum[axis]) / static_cast<double>(a.pixels) -
@@ -484,7 +463,7 @@ double squaredMeanDistance(const EntrySums& a, const EntrySums& b) {
     return d;
 }
 
-std::vector<MergeCost> findMergeCosts(const std::vector<EntrySums>& sums) {
+std::vector<MergeCost> findMergeCosts(const std::vector<Moments>& sums) {
     std::vector<MergeCost> costs;
     for (size_t j = 0; j < sums.size(); ++j) {
         if (sums[j].pixels == 0) continue;
@@ -502,28 +481,17 @@ std::vector<MergeCost> findMergeCosts(const std::vector<EntrySums>& sums) {
     return costs;
 }
 
-EntrySums sumsOfRun(const ColorCount* run, int count) {
-    EntrySums s = {0, {0, 0, 0}, 0};
-    for (int i = 0; i < count; ++i) {
-        s.pixels += run[i].count;
-        s.sum[0] += static_cast<uint64_t>(run[i].r) * run[i].count;
-        s.sum[1] += static_cast<uint64_t>(run[i].g) * run[i].count;
-        s.sum[2] += static_cast<uint64_t>(run[i].b) * run[i].count;
-    }
-    return s;
-}
-
 // Places merge.into at the mean of its own and merge.entry's colours, then
 // split.entry at the mean of the lower half of its colours and merge.entry
 // at the mean of the upper half.
 void relocate(const MergeCost& merge, const SplitGain& split, const ColorGroups& groups,
-              const std::vector<EntrySums>& sums, std::vector<Entry>& entries) {
-    const EntrySums& a = sums[merge.entry];
-    const EntrySums& b = sums[merge.into];
+              const std::vector<Moments>& sums, std::vector<Entry>& entries) {
+    const Moments& a = sums[merge.entry];
+    const Moments& b = sums[merge.into];
     const uint64_t merged[3] = {a.sum[0] + b.sum[0], a.sum[1] + b.sum[1], a.sum[2] + b.sum[2]};
     entries[merge.into] = entryAtMean(merged, a.pixels + b.pixels, merge.into);
-    const EntrySums& whole = sums[split.entry];
-    const EntrySums lower = sumsOfRun(groups.colors.data() + groups.start[split.entry], split.lowerCount);
+    const Moments& whole = sums[split.entry];
+    const Moments lower = momentsOfRun(groups.colors.data() + groups.start[split.entry], split.lowerCount);
     const uint64_t upper[3] = {whole.sum[0] - lower.sum[0], whole.sum[1] - lower.sum[1], whole.sum[2] - lower.sum[2]};
     entries[split.entry] = entryAtMean(lower.sum, lower.pixels, split.entry);
     entries[merge.entry] = entryAtMean(upper, whole.pixels - lower.pixels, merge.entry);
@@ -535,7 +503,7 @@ void relocate(const MergeCost& merge, const SplitGain& split, const ColorGroups&
 // at most (1/(2 SUBSTEPS))^2), so the error cannot grow. Marks the entries
 // it placed; returns whether it placed any. sums and entryOf (each colour's
 // entry, by tree position) are those of the entries' last assignment.
-bool relocateEntries(const Tree& tree, std::vector<Entry>& entries, const std::vector<EntrySums>& sums,
+bool relocateEntries(const Tree& tree, std::vector<Entry>& entries, const std::vector<Moments>& sums,
                      const std::vector<int>& entryOf, std::vector<bool>& placed) {
     SplitQueue splits = makeSplitQueue(tree, entryOf, sums);
     bool any = false;
@@ -559,7 +527,7 @@ void roundEntriesToSteps(std::vector<Entry>& entries) {
         for (int axis = 0; axis < 3; ++axis) e.c[axis] = (e.c[axis] + SUBSTEPS / 2) / SUBSTEPS * SUBSTEPS;
 }
 
-inline double inSquaredSteps(Wide error) { return static_cast<double>(error) / (SUBSTEPS * SUBSTEPS); }
+inline double inSquaredSteps(WideSum error) { return static_cast<double>(error) / (SUBSTEPS * SUBSTEPS); }
 
 Tree buildTree(const std::vector<ColorCount>& colors) {
     Tree tree;
@@ -584,8 +552,8 @@ RefineResult refineOnTree(const Tree& tree, ColorHistEntry* palette, int palette
         const Pixel& p = palette[i].color;
         entries.push_back(Entry{{SUBSTEPS * p.r, SUBSTEPS * p.g, SUBSTEPS * p.b}, i});
     }
-    std::vector<EntrySums> sums;
-    const Wide startError = assignColors(tree, entries, {}, sums, nullptr, &entryOf);
+    std::vector<Moments> sums;
+    const WideSum startError = assignColors(tree, entries, {}, sums, nullptr, &entryOf);
     result.errors.push_back(inSquaredSteps(startError));
     result.outputError = result.errors.front();
     if (maxPasses == 0) return result;
@@ -605,7 +573,7 @@ RefineResult refineOnTree(const Tree& tree, ColorHistEntry* palette, int palette
         result.errors.push_back(inSquaredSteps(assignAndFill(tree, entries, sums, relocating ? &entryOf : nullptr)));
     }
     roundEntriesToSteps(entries);
-    Wide output = assignAndFill(tree, entries, sums, &entryOf);
+    WideSum output = assignAndFill(tree, entries, sums, &entryOf);
     // Rounding may in rare cases undo more than the passes gained: the start
     // is then kept, with its empty entries filled.
     if (output > startError) {

@@ -16,16 +16,19 @@ namespace {
 
 inline Sample sampleOf(const ColorCount& c, int axis) { return axis == 0 ? c.r : axis == 1 ? c.g : c.b; }
 
-// Pixel count and moments of a set of colours.
-struct Moments {
-    uint64_t pixels;
-    uint64_t sum[3];
-    WideSum sumSquares;
-};
-
 const Moments NO_MOMENTS = {0, {0, 0, 0}, 0};
 
-inline void addColor(Moments& m, const ColorCount& c) {
+Moments difference(const Moments& whole, const Moments& part) {
+    Moments m = whole;
+    m.pixels -= part.pixels;
+    for (int axis = 0; axis < 3; ++axis) m.sum[axis] -= part.sum[axis];
+    m.sumSquares -= part.sumSquares;
+    return m;
+}
+
+}  // namespace
+
+void addColor(Moments& m, const ColorCount& c) {
     m.pixels += c.count;
     uint64_t squares = 0;  // below 2^34
     for (int axis = 0; axis < 3; ++axis) {
@@ -34,14 +37,6 @@ inline void addColor(Moments& m, const ColorCount& c) {
         squares += v * v;
     }
     m.sumSquares += static_cast<WideSum>(squares) * c.count;
-}
-
-Moments difference(const Moments& whole, const Moments& part) {
-    Moments m = whole;
-    m.pixels -= part.pixels;
-    for (int axis = 0; axis < 3; ++axis) m.sum[axis] -= part.sum[axis];
-    m.sumSquares -= part.sumSquares;
-    return m;
 }
 
 Moments momentsOfRun(const ColorCount* colors, int count) {
@@ -60,6 +55,8 @@ double errorOf(const Moments& m) {
     for (int axis = 0; axis < 3; ++axis) scaled -= static_cast<WideSum>(m.sum[axis]) * m.sum[axis];
     return static_cast<double>(scaled) / static_cast<double>(m.pixels);
 }
+
+namespace {
 
 // Pixel count and sums of the samples of a set of colours: all a cut needs.
 struct Sums {

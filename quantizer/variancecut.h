@@ -14,6 +14,20 @@ namespace huecut {
 
 typedef __int128 WideSum;  // sums of squares of many 16-bit samples
 
+// Pixel count and pixel-weighted sums of a set of colours' samples and of
+// their squares (all three together).
+struct Moments {
+    uint64_t pixels;
+    uint64_t sum[3];
+    WideSum sumSquares;
+};
+
+void addColor(Moments& m, const ColorCount& c);
+Moments momentsOfRun(const ColorCount* colors, int count);
+
+// The sum of squared errors about the mean, exact up to the one division.
+double errorOf(const Moments& m);
+
 // A box: a run of the reordered colours with its pixel count, the
 // pixel-weighted sums of each sample and of the squared samples (all three
 // together), and its sum of squared errors about its mean.

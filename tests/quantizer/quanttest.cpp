@@ -9,9 +9,13 @@
 
 namespace testkit {
 
-
 RowView::RowView(TestImage& image) {
     for (int y = 0; y < image.rows; ++y) rows.push_back(image.pixels.data() + (size_t)y * image.cols);
+}
+
+std::vector<huecut::ColorCount> colorsOf(TestImage image) {
+    RowView rows(image);
+    return huecut::countImageColors(rows.data(), image.cols, image.rows, image.maxval);
 }
 
 std::string toPpm(const TestImage& image, bool plain) {

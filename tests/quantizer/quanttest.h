@@ -3,6 +3,8 @@
 #ifndef QUANTTEST_H
 #define QUANTTEST_H
 
+#include "histogram.h"
+
 #include <orrim.h>
 
 #include <set>
@@ -37,6 +39,10 @@ std::set<Rgb> distinctColors(const TestImage& image);
 TestImage makeNoiseImage(int cols, int rows, Sample maxval, int levels, unsigned seed);
 // Smooth colour ramps, like a photograph's gradients.
 TestImage makeGradientImage(int cols, int rows, Sample maxval);
+
+// The image's distinct colours with their pixel counts, as the quantizer
+// counts them.
+std::vector<huecut::ColorCount> colorsOf(TestImage image);
 
 }  // namespace testkit
 

@@ -17,11 +17,6 @@ using namespace huecut;
 
 namespace {
 
-std::vector<ColorCount> colorsOf(TestImage image) {
-    RowView rows(image);
-    return countImageColors(rows.data(), image.cols, image.rows, image.maxval);
-}
-
 uint64_t squaredDistance(const ColorCount& c, const Pixel& p) {
     const int64_t dr = int64_t(c.r) - p.r, dg = int64_t(c.g) - p.g, db = int64_t(c.b) - p.b;
     return uint64_t(dr * dr + dg * dg + db * db);

@@ -15,11 +15,6 @@ using namespace huecut;
 
 namespace {
 
-std::vector<ColorCount> colorsOf(TestImage image) {
-    RowView rows(image);
-    return countImageColors(rows.data(), image.cols, image.rows, image.maxval);
-}
-
 Sample sampleOf(const ColorCount& c, int axis) { return axis == 0 ? c.r : axis == 1 ? c.g : c.b; }
 
 // Sum of squared errors about the mean, from the definition.
