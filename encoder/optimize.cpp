@@ -1,5 +1,6 @@
 #include "optimize.h"
 
+#include "parseddeflate.h"
 #include "rowfilter.h"
 #include "rowplans.h"
 #include "wholedeflate.h"
@@ -42,6 +43,11 @@ const uint64_t ZOPFLI_LARGE_BYTES = uint64_t(1) << 18;
 // On a sample it must beat the strongest whole-buffer level by this much to
 // go on: below it, the whole image often turns the other way.
 const double ZOPFLI_SAMPLE_GAIN = 0.99;
+// The optimal parse pays on data that compresses well (screenshots,
+// diagrams, plots, icons); on photographs, which keep more than this share
+// of their bytes, the whole-buffer level matches it for a fraction of the
+// time.
+const double PARSED_MAX_RATIO = 0.3;
 
 using Clock = std::chrono::steady_clock;
 
@@ -374,6 +380,17 @@ void runZlibTrial(OptimizeWriter* w, size_t index) {
     offerStream(w, index, &out);
 }
 
+// -optimizemax spends more on the optimal parse.
+ParseEffort parseEffort(const OptimizeWriter* w) {
+    ParseEffort effort;
+    if (w->settings.exhaustive) {
+        effort.spanRounds = 3;
+        effort.blockRounds = 15;
+        effort.maxDepth = 2000;
+    }
+    return effort;
+}
+
 // A whole-buffer trial filters the whole image (or its sample) and
 // compresses it in one call.
 void runWholeTrial(OptimizeWriter* w, size_t index) {
@@ -382,6 +399,10 @@ void runWholeTrial(OptimizeWriter* w, size_t index) {
     filterRows(w, w->plans[trial.plan], trial.sampleOnly, &filtered);
     if (trial.coder == CODER_ZOPFLI) {
         zopfliZlibStream(filtered.data(), filtered.size(), trial.deflate.windowBits, trial.deflate.level, &out);
+    } else if (trial.coder == CODER_PARSED) {
+        // Its stream failed its own check: the other coders' streams stand.
+        parsedZlibStream(filtered.data(), filtered.size(), trial.deflate.windowBits, parseEffort(w), &out);
+        if (out.empty()) return;
     } else {
         WholeDeflater deflater(trial.deflate.level);
         deflater.zlibStream(filtered.data(), filtered.size(), trial.deflate.windowBits, &out);
@@ -488,6 +509,16 @@ void runExhaustivePass(OptimizeWriter* w) {
     runTrials(w, first, "exhaustive pass on the best plan");
 }
 
+// The optimal parse on the winner's plan, kept when smaller; under
+// -optimizemax on every image, else where the data compresses well.
+void runParsedPass(OptimizeWriter* w) {
+    if (!w->settings.exhaustive && double(w->bestSize.load()) > double(w->filteredBytes) * PARSED_MAX_RATIO) return;
+    const size_t plan = w->trials[w->bestTrial].plan;
+    size_t first = w->trials.size();
+    w->trials.push_back(makeTrial(plan, CODER_PARSED, deflateChoice(parseEffort(w).blockRounds, 0, 0, w->windowBits)));
+    runTrials(w, first, "optimal parse of the best plan");
+}
+
 void measureImage(OptimizeWriter* w) {
     w->filteredBytes = 0;
     for (const StoredRow& r : w->rows) w->filteredBytes += r.length + 1;
@@ -529,6 +560,8 @@ void optimize(OptimizeWriter* w) {
     if (w->failed) return;
     addDefaultTrial(w);
     runTrials(w, zlibTrials, "trying zlib on the best plans");
+    if (w->failed) return;
+    if (w->settings.level < 0) runParsedPass(w);
     if (w->failed) return;
     if (w->settings.exhaustive && w->settings.level < 0) runExhaustivePass(w);
 }
@@ -784,6 +817,9 @@ std::string describeCoder(const OptimizeResult* r) {
     char text[160];
     if (r->coder == CODER_WHOLE)
         snprintf(text, sizeof text, "libdeflate level %d, window %d bits", r->deflate.level, r->deflate.windowBits);
+    else if (r->coder == CODER_PARSED)
+        snprintf(text, sizeof text, "optimal parse, %d rounds a block, window %d bits", r->deflate.level,
+                 r->deflate.windowBits);
     else if (r->coder == CODER_ZOPFLI)
         snprintf(text, sizeof text, "zopfli, %d iterations, window %d bits", r->deflate.level, r->deflate.windowBits);
     else if (r->deflate.level == Z_DEFAULT_COMPRESSION)  // the default output's own settings won

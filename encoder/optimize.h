@@ -34,6 +34,7 @@ const int FILTER_ENTROPY = 7;
 const int CODER_ZLIB = 0;
 const int CODER_WHOLE = 1;   // whole-buffer deflate (libdeflate)
 const int CODER_ZOPFLI = 2;  // the slowest level's exhaustive pass
+const int CODER_PARSED = 3;  // our own optimal-parse coder (parseddeflate.h)
 
 struct OptimizeSettings {
     int threads = 1;
@@ -60,7 +61,8 @@ struct OptimizeResult {
     int filter = 0;      // 0..4, FILTER_ADAPTIVE, FILTER_TRIAL or FILTER_ENTROPY
     int coder = CODER_ZLIB;
     DeflateChoice deflate;  // for the whole-buffer coder: its level and the window;
-                            // for zopfli: its iterations as the level, and the window
+                            // for zopfli: its iterations as the level, and the window;
+                            // for the optimal parse: its rounds a block as the level
     uint64_t size = 0;   // bytes of the zlib stream
     int trials = 0;
 };

@@ -390,7 +390,7 @@ TEST(OptimizedImages, ExhaustivePassNeverLoses) {
     s.exhaustive = true;
     std::vector<uint8_t> b = optimizeImage(layout, rows, s, &exhaustive);
     EXPECT_LE(b.size(), a.size());
-    EXPECT_EQ(exhaustive.trials, plain.trials + 1);
+    EXPECT_GT(exhaustive.trials, plain.trials);  // its passes come on top
     Inflated back = inflateStream(b);
     EXPECT_EQ(back.failure, "");
     EXPECT_NE(describeCoder(&exhaustive), "");
