@@ -277,7 +277,7 @@ bool inflatesTo(const std::vector<uint8_t>& stream, const uint8_t* data, size_t 
         z.avail_out = uInt(back.size());
         status = inflate(&z, Z_NO_FLUSH);
         size_t got = back.size() - z.avail_out;
-        same = done + got <= size && memcmp(back.data(), data + done, got) == 0;
+        same = done + got <= size && (got == 0 || memcmp(back.data(), data + done, got) == 0);
         done += got;
         if (status == Z_BUF_ERROR && got > 0) status = Z_OK;
     }
