@@ -387,6 +387,7 @@ ParseEffort parseEffort(const OptimizeWriter* w) {
         effort.spanRounds = 3;
         effort.blockRounds = 15;
         effort.maxDepth = 2000;
+        effort.cutPasses = 2;
     }
     return effort;
 }

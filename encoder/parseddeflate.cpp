@@ -239,22 +239,45 @@ void greedyPath(const uint8_t* data, const MatchTable& table, size_t from, size_
     }
 }
 
-// Parses, cuts and writes the span [from, to) of the data.
+// A span's path cut into blocks, each priced again on its own.
+struct SpanBlocks {
+    std::vector<std::vector<ParsedSymbol>> blocks;
+    uint64_t bits = 0;
+};
+
+SpanBlocks cutAndRefine(Coder* coder, const std::vector<ParsedSymbol>& span, size_t from) {
+    SpanBlocks result;
+    size_t symbol = 0, position = from;
+    for (size_t end : blockEnds(span, coder)) {
+        size_t start = position;
+        std::vector<ParsedSymbol> block(span.begin() + long(symbol), span.begin() + long(end));
+        for (const ParsedSymbol& s : block) position += symbolSpan(s);
+        symbol = end;
+        refinePath(coder, start, position, coder->effort.blockRounds, &block);
+        result.bits += bitsOf(block, coder);
+        result.blocks.push_back(std::move(block));
+    }
+    return result;
+}
+
+// Parses, cuts and writes the span [from, to) of the data. Blocks priced
+// on their own parse differently, which may move the best cuts: further
+// passes cut the joined blocks again while that pays.
 void codeSpan(Coder* coder, size_t from, size_t to, bool last, BitWriter* out) {
     std::vector<ParsedSymbol> span;
     greedyPath(coder->data, coder->table, from, to, &span);
     refinePath(coder, from, to, coder->effort.spanRounds, &span);
-    std::vector<size_t> ends = blockEnds(span, coder);
-    size_t symbol = 0, position = from;
-    std::vector<ParsedSymbol> block;
-    for (size_t k = 0; k < ends.size(); ++k) {
-        size_t start = position;
-        block.assign(span.begin() + long(symbol), span.begin() + long(ends[k]));
-        for (const ParsedSymbol& s : block) position += symbolSpan(s);
-        symbol = ends[k];
-        refinePath(coder, start, position, coder->effort.blockRounds, &block);
-        writeBlock(block.data(), block.size(), last && k + 1 == ends.size(), out, &coder->huffman);
+    SpanBlocks best = cutAndRefine(coder, span, from);
+    for (int pass = 1; pass < coder->effort.cutPasses; ++pass) {
+        span.clear();
+        for (const std::vector<ParsedSymbol>& block : best.blocks) span.insert(span.end(), block.begin(), block.end());
+        SpanBlocks again = cutAndRefine(coder, span, from);
+        if (again.bits >= best.bits) break;
+        best = std::move(again);
     }
+    for (size_t k = 0; k < best.blocks.size(); ++k)
+        writeBlock(best.blocks[k].data(), best.blocks[k].size(), last && k + 1 == best.blocks.size(), out,
+                   &coder->huffman);
 }
 
 void appendBigEndian32(uint32_t v, std::vector<uint8_t>* out) {

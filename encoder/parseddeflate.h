@@ -17,6 +17,7 @@ struct ParseEffort {
     int spanRounds = 2;    // pricing rounds on a whole span, before it is cut into blocks
     int blockRounds = 4;   // pricing rounds on each block
     int maxDepth = 1000;   // earlier positions each position's match search visits
+    int cutPasses = 1;     // times a span is cut into blocks and priced again
 };
 
 // A complete zlib stream of data into *out, its header declaring windowBits

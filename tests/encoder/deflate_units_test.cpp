@@ -251,16 +251,20 @@ TEST(ParsedDeflate, StreamsInflateToTheirDataWithTheDeclaredWindow) {
              return v;
          }},
     };
-    for (const StreamCase& c : cases) {
-        std::vector<uint8_t> data = c.make(), stream;
-        int windowBits = smallestWindowBits(data.size());
-        parsedZlibStream(data.data(), data.size(), windowBits, ParseEffort(), &stream);
-        ASSERT_FALSE(stream.empty()) << c.name << ": the coder refused its own stream";
-        Inflated back = inflateStream(stream);
-        EXPECT_EQ(back.failure, "") << c.name;
-        EXPECT_EQ(back.windowBits, windowBits) << c.name;
-        EXPECT_TRUE(back.data == data) << c.name;
-    }
+    ParseEffort harder;
+    harder.blockRounds = 8;
+    harder.cutPasses = 3;
+    for (const StreamCase& c : cases)
+        for (const ParseEffort& effort : {ParseEffort(), harder}) {
+            std::vector<uint8_t> data = c.make(), stream;
+            int windowBits = smallestWindowBits(data.size());
+            parsedZlibStream(data.data(), data.size(), windowBits, effort, &stream);
+            ASSERT_FALSE(stream.empty()) << c.name << ": the coder refused its own stream";
+            Inflated back = inflateStream(stream);
+            EXPECT_EQ(back.failure, "") << c.name;
+            EXPECT_EQ(back.windowBits, windowBits) << c.name;
+            EXPECT_TRUE(back.data == data) << c.name << ", " << effort.cutPasses << " cut passes";
+        }
 }
 
 // The point of the coder: on image data that compresses well it beats the
