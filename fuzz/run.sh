@@ -4,7 +4,7 @@
 # number of seconds on every core, seeded from fuzz/make_corpus.py and from
 # the kept regression inputs in fuzz/corpus/<harness>/.
 # Usage: [FUZZ_JOBS=n] fuzz/run.sh [seconds per harness (default 60)] [harness ...]
-# Harnesses: commentfile rasterpack rasterunpack huecut pnmread colorparse.
+# Harnesses: commentfile rasterpack rasterunpack huecut pnmread colorparse deflate.
 # Findings land in build/fuzz/findings/<harness>/; a crashing input goes,
 # renamed for its fault, into fuzz/corpus/<harness>/ once fixed.
 set -euo pipefail
@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 harnesses=("$@")
-[ ${#harnesses[@]} -gt 0 ] || harnesses=(commentfile rasterpack rasterunpack huecut pnmread colorparse)
+[ ${#harnesses[@]} -gt 0 ] || harnesses=(commentfile rasterpack rasterunpack huecut pnmread colorparse deflate)
 jobs=${FUZZ_JOBS:-$(nproc)}  # FUZZ_JOBS=1 leaves the other cores free
 
 command -v clang++ >/dev/null || { echo "run.sh: clang++ is needed for libFuzzer" >&2; exit 1; }
