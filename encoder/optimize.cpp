@@ -495,6 +495,7 @@ void addDefaultTrial(OptimizeWriter* w) {
 // ranking sampled the rows, both compress the sample first, and the whole
 // pass runs only when zopfli wins there clearly.
 void runExhaustivePass(OptimizeWriter* w) {
+    if (w->bestTrial == SIZE_MAX) return;
     const int iterations = w->filteredBytes > ZOPFLI_LARGE_BYTES ? ZOPFLI_ITERATIONS_LARGE : ZOPFLI_ITERATIONS;
     const size_t plan = w->trials[w->bestTrial].plan;
     const DeflateChoice zopfli = deflateChoice(iterations, 0, 0, w->windowBits);
@@ -513,6 +514,7 @@ void runExhaustivePass(OptimizeWriter* w) {
 // The optimal parse on the winner's plan, kept when smaller; under
 // -optimizemax on every image, else where the data compresses well.
 void runParsedPass(OptimizeWriter* w) {
+    if (w->bestTrial == SIZE_MAX) return;
     if (!w->settings.exhaustive && double(w->bestSize.load()) > double(w->filteredBytes) * PARSED_MAX_RATIO) return;
     const size_t plan = w->trials[w->bestTrial].plan;
     size_t first = w->trials.size();
