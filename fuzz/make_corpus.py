@@ -127,6 +127,17 @@ def pngs():
     return out
 
 
+def deflate_inputs():
+    """Filtered-row-like data for the deflate coder: flat runs, repeated rows
+    with small changes, and noise, at sizes past its fixed-code blocks."""
+    rows = bytearray()
+    for y in range(60):
+        rows.append(y % 3)
+        rows += bytes((x * 7 + y) % 251 if (x // 20 + y // 8) % 3 == 0 else 0 for x in range(300))
+    noise = bytes((i * 2654435761 >> 13) & 255 for i in range(3000))
+    return {"rows": bytes(rows), "runs": b"\0" * 5000 + b"\1\2\3" * 700, "noise": noise}
+
+
 def piece(data):
     return struct.pack("<H", len(data)) + data
 
@@ -164,6 +175,9 @@ def main():
         write(outdir, "huecut", name, b"\x10\x05" + piece(b"") + data)
         write(outdir, "rasterpack", name, b"\0\0\0\0" + piece(b"") + piece(b"") + piece(b"") + data)
         write(outdir, "rasterpack", name + "_optimize", b"\0\0\0\x05" + piece(b"") + piece(b"") + piece(b"") + data)
+    for name, data in deflate_inputs().items():
+        for effort in (0x00, 0x5e, 0xff):
+            write(outdir, "deflate", "%s_%02x" % (name, effort), bytes([effort]) + data)
     ppm = images["ppm_255_raw"]
     write(outdir, "rasterpack", "alpha_palette_text", b"\x07\x0e\x21\0" + piece(mask) + piece(palette) + piece(COMMENTS) + ppm)
     write(outdir, "rasterpack", "force_interlace_chunks", b"\x30\xfc\x07\0" + piece(b"") + piece(b"") + piece(b"") + ppm)
