@@ -402,7 +402,8 @@ void runWholeTrial(OptimizeWriter* w, size_t index) {
         zopfliZlibStream(filtered.data(), filtered.size(), trial.deflate.windowBits, trial.deflate.level, &out);
     } else if (trial.coder == CODER_PARSED) {
         // Its stream failed its own check: the other coders' streams stand.
-        parsedZlibStream(filtered.data(), filtered.size(), trial.deflate.windowBits, parseEffort(w), &out);
+        parsedZlibStream(filtered.data(), filtered.size(), trial.deflate.windowBits, parseEffort(w),
+                         w->settings.threads, &out);
         if (out.empty()) return;
     } else {
         WholeDeflater deflater(trial.deflate.level);

@@ -11,6 +11,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <exception>
+#include <new>
+#include <thread>
 
 namespace rasterpack {
 
@@ -263,7 +266,7 @@ SpanBlocks cutAndRefine(Coder* coder, const std::vector<ParsedSymbol>& span, siz
 // Parses, cuts and writes the span [from, to) of the data. Blocks priced
 // on their own parse differently, which may move the best cuts: further
 // passes cut the joined blocks again while that pays.
-void codeSpan(Coder* coder, size_t from, size_t to, bool last, BitWriter* out) {
+SpanBlocks parseSpan(Coder* coder, size_t from, size_t to) {
     std::vector<ParsedSymbol> span;
     greedyPath(coder->data, coder->table, from, to, &span);
     refinePath(coder, from, to, coder->effort.spanRounds, &span);
@@ -275,9 +278,50 @@ void codeSpan(Coder* coder, size_t from, size_t to, bool last, BitWriter* out) {
         if (again.bits >= best.bits) break;
         best = std::move(again);
     }
-    for (size_t k = 0; k < best.blocks.size(); ++k)
-        writeBlock(best.blocks[k].data(), best.blocks[k].size(), last && k + 1 == best.blocks.size(), out,
-                   &coder->huffman);
+    return best;
+}
+
+// Each span is searched and parsed on its own, its search first taking in
+// the window before it: no match reaches further back, so the spans can be
+// parsed at once, and the stream is the same whatever the number of threads.
+SpanBlocks searchAndParseSpan(const uint8_t* data, size_t size, size_t from, size_t to, const ParseEffort& effort) {
+    Coder coder{data, effort, MatchTable(), PathScratch(), HuffmanScratch()};
+    MatchFinder finder(data, size, effort.maxDepth);
+    finder.find(from > size_t(DEFLATE_WINDOW) ? from - DEFLATE_WINDOW : 0, from, &coder.table);
+    finder.find(from, to, &coder.table);
+    return parseSpan(&coder, from, to);
+}
+
+// Parses up to threads spans at a time, then writes them in order; a
+// thread that runs out of memory ends the stream with bad_alloc.
+void codeSpans(const uint8_t* data, size_t size, const ParseEffort& effort, int threads, BitWriter* out) {
+    const size_t spanCount = (size + SPAN_BYTES - 1) / SPAN_BYTES;
+    const size_t batch = size_t(std::max(1, threads));
+    HuffmanScratch huffman;
+    for (size_t first = 0; first < spanCount; first += batch) {
+        size_t count = std::min(batch, spanCount - first);
+        std::vector<SpanBlocks> parsed(count);
+        std::vector<char> failed(count, 0);
+        auto parse = [&](size_t k) {
+            size_t from = (first + k) * SPAN_BYTES;
+            try {
+                parsed[k] = searchAndParseSpan(data, size, from, std::min(size, from + SPAN_BYTES), effort);
+            } catch (const std::exception&) {  // bad_alloc, or length_error from a vector
+                failed[k] = 1;
+            }
+        };
+        std::vector<std::thread> helpers;
+        for (size_t k = 1; k < count; ++k) helpers.emplace_back(parse, k);
+        parse(0);
+        for (std::thread& t : helpers) t.join();
+        if (std::find(failed.begin(), failed.end(), 1) != failed.end()) throw std::bad_alloc();
+        for (size_t k = 0; k < count; ++k)
+            for (size_t b = 0; b < parsed[k].blocks.size(); ++b) {
+                const std::vector<ParsedSymbol>& block = parsed[k].blocks[b];
+                bool last = first + k + 1 == spanCount && b + 1 == parsed[k].blocks.size();
+                writeBlock(block.data(), block.size(), last, out, &huffman);
+            }
+    }
 }
 
 void appendBigEndian32(uint32_t v, std::vector<uint8_t>* out) {
@@ -310,7 +354,7 @@ bool inflatesTo(const std::vector<uint8_t>& stream, const uint8_t* data, size_t 
 
 }  // namespace
 
-void parsedZlibStream(const uint8_t* data, size_t size, int windowBits, const ParseEffort& effort,
+void parsedZlibStream(const uint8_t* data, size_t size, int windowBits, const ParseEffort& effort, int threads,
                       std::vector<uint8_t>* out) {
     out->clear();
     if (size > size_t(INT32_MAX)) return;  // the match search's positions are 31-bit
@@ -323,13 +367,7 @@ void parsedZlibStream(const uint8_t* data, size_t size, int windowBits, const Pa
         HuffmanScratch huffman;
         writeBlock(none.data(), 0, true, &bits, &huffman);
     }
-    Coder coder{data, effort, MatchTable(), PathScratch(), HuffmanScratch()};
-    MatchFinder finder(data, size, effort.maxDepth);
-    for (size_t from = 0; from < size; from += SPAN_BYTES) {
-        size_t to = std::min(size, from + SPAN_BYTES);
-        finder.find(from, to, &coder.table);
-        codeSpan(&coder, from, to, to == size, &bits);
-    }
+    codeSpans(data, size, effort, threads, &bits);
     bits.finish();
     appendBigEndian32(uint32_t(adler32_z(adler32(0, nullptr, 0), data, size)), out);
     if (!inflatesTo(*out, data, size)) out->clear();

@@ -22,11 +22,13 @@ struct ParseEffort {
 
 // A complete zlib stream of data into *out, its header declaring windowBits
 // (the caller's to choose: the stream never reaches back past the data's
-// start). Memory: the stream, and for a span of up to 1 MiB at a time
-// about 40 bytes a byte (130 at most, when every position has many
-// matches). The stream is inflated again before it is handed over; should
-// it not give back the data, or the data be over 2 GiB, *out is left empty.
-void parsedZlibStream(const uint8_t* data, size_t size, int windowBits, const ParseEffort& effort,
+// start). Spans of 1 MiB are parsed up to threads at a time; the stream
+// does not depend on the number. Memory: the stream, and for each span
+// being parsed about 40 bytes a byte (130 at most, when every position has
+// many matches). The stream is inflated again before it is handed over;
+// should it not give back the data, or the data be over 2 GiB, *out is
+// left empty. Throws std::bad_alloc.
+void parsedZlibStream(const uint8_t* data, size_t size, int windowBits, const ParseEffort& effort, int threads,
                       std::vector<uint8_t>* out);
 
 }  // namespace rasterpack

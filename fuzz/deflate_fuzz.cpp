@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     effort.blockRounds = 1 + ((pick >> 4) & 3);
     effort.cutPasses = 1 + (pick >> 6);
     std::vector<uint8_t> stream;
-    rasterpack::parsedZlibStream(data + 1, size - 1, 15, effort, &stream);
+    rasterpack::parsedZlibStream(data + 1, size - 1, 15, effort, 1 + (pick & 1), &stream);
     if (stream.empty()) __builtin_trap();
     // The check inside compared the bytes; the stream must also declare its size in full.
     std::vector<uint8_t> back(size);

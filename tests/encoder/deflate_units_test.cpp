@@ -258,7 +258,7 @@ TEST(ParsedDeflate, StreamsInflateToTheirDataWithTheDeclaredWindow) {
         for (const ParseEffort& effort : {ParseEffort(), harder}) {
             std::vector<uint8_t> data = c.make(), stream;
             int windowBits = smallestWindowBits(data.size());
-            parsedZlibStream(data.data(), data.size(), windowBits, effort, &stream);
+            parsedZlibStream(data.data(), data.size(), windowBits, effort, 1, &stream);
             ASSERT_FALSE(stream.empty()) << c.name << ": the coder refused its own stream";
             Inflated back = inflateStream(stream);
             EXPECT_EQ(back.failure, "") << c.name;
@@ -267,18 +267,33 @@ TEST(ParsedDeflate, StreamsInflateToTheirDataWithTheDeclaredWindow) {
         }
 }
 
+// Spans parsed at once give the stream one at a time gives.
+TEST(ParsedDeflate, SameStreamWhateverTheThreads) {
+    std::vector<uint8_t> data = screenshotRows(3000, 760);  // over two spans
+    ParseEffort quick;
+    quick.spanRounds = 1;
+    quick.blockRounds = 1;
+    quick.maxDepth = 16;
+    std::vector<uint8_t> one, three;
+    parsedZlibStream(data.data(), data.size(), 15, quick, 1, &one);
+    parsedZlibStream(data.data(), data.size(), 15, quick, 3, &three);
+    ASSERT_FALSE(one.empty());
+    EXPECT_TRUE(one == three);
+    EXPECT_TRUE(inflateStream(three).data == data);
+}
+
 // The point of the coder: on image data that compresses well it beats the
 // strongest whole-buffer level, and it never loses much on noise.
 TEST(ParsedDeflate, SmallerThanTheStrongestWholeBufferLevelOnScreenshotRows) {
     for (std::vector<uint8_t> data : {screenshotRows(900, 300), repeated(50000, {9, 9, 9, 1, 2, 3})}) {
         std::vector<uint8_t> parsed, whole;
-        parsedZlibStream(data.data(), data.size(), 15, ParseEffort(), &parsed);
+        parsedZlibStream(data.data(), data.size(), 15, ParseEffort(), 1, &parsed);
         WholeDeflater deflater(WHOLE_DEFLATE_BEST_LEVEL);
         deflater.zlibStream(data.data(), data.size(), 15, &whole);
         EXPECT_LE(parsed.size(), whole.size()) << data.size();
     }
     std::vector<uint8_t> data = noise(40000, 3), parsed;
-    parsedZlibStream(data.data(), data.size(), 15, ParseEffort(), &parsed);
+    parsedZlibStream(data.data(), data.size(), 15, ParseEffort(), 1, &parsed);
     EXPECT_LE(parsed.size(), data.size() + data.size() / 32);
 }
 
@@ -291,7 +306,7 @@ TEST(ParsedDeflate, WritesFixedAndDynamicBlocks) {
     } cases[] = {{{1, 2, 3, 1, 2, 3, 1, 2, 3}, 1}, {mixedBytes(20000, 4), 2}};
     for (const Case& c : cases) {
         std::vector<uint8_t> stream;
-        parsedZlibStream(c.data.data(), c.data.size(), 15, ParseEffort(), &stream);
+        parsedZlibStream(c.data.data(), c.data.size(), 15, ParseEffort(), 1, &stream);
         ASSERT_GT(stream.size(), 2u);
         EXPECT_EQ((stream[2] >> 1) & 3u, c.blockType) << c.data.size();
         EXPECT_EQ(inflateStream(stream).data, c.data);
