@@ -19,8 +19,9 @@ namespace rasterpack {
 
 namespace {
 
-// Spans of the input are searched, parsed and written one at a time, to
-// bound the match tables; matches still reach back into earlier spans.
+// The input is parsed in spans, to bound the match tables; each span's
+// search takes in the window before it, so matches still reach back across
+// a span's start.
 const size_t SPAN_BYTES = size_t(1) << 20;
 // The first rounds price the whole span with one code; its path is then cut
 // into blocks at some of this many evenly spaced points.
