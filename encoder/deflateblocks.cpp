@@ -112,6 +112,27 @@ struct FixedCode {
     }
 };
 
+const FixedCode& fixedCode() {
+    static const FixedCode fixed;
+    return fixed;
+}
+
+// The smaller of the block's dynamic code and the fixed code, and its size
+// in bits without the block's 3 header bits.
+struct BlockCode {
+    DynamicCode dynamic;
+    bool fixed = false;
+    uint64_t bits = 0;
+};
+
+void chooseBlockCode(const SymbolCounts& counts, BlockCode* code, HuffmanScratch* scratch) {
+    buildDynamicCode(counts, &code->dynamic, scratch);
+    uint64_t dynamic = code->dynamic.headerBits + symbolBits(counts, code->dynamic.litlen, code->dynamic.distance);
+    uint64_t fixed = symbolBits(counts, fixedCode().litlen, fixedCode().distance);
+    code->fixed = fixed < dynamic;
+    code->bits = std::min(fixed, dynamic);
+}
+
 void writeSymbols(const ParsedSymbol* symbols, size_t count, const uint8_t* litlenLengths,
                   const uint16_t* litlenCodes, const uint8_t* distanceLengths, const uint16_t* distanceCodes,
                   BitWriter* out) {
@@ -146,40 +167,38 @@ void writeHeader(const DynamicCode& code, BitWriter* out) {
 
 }  // namespace
 
+void addSymbol(const ParsedSymbol& s, SymbolCounts* counts) {
+    if (s.distance == 0) {
+        ++counts->litlen[s.litlen];
+        return;
+    }
+    int ls = lengthSymbol(s.litlen), ds = distanceSymbol(s.distance);
+    ++counts->litlen[ls];
+    ++counts->distance[ds];
+    counts->extraBits += uint64_t(lengthExtraBits(ls) + distanceExtraBits(ds));
+}
+
 void countSymbols(const ParsedSymbol* symbols, size_t count, SymbolCounts* counts) {
     *counts = SymbolCounts();
-    for (size_t i = 0; i < count; ++i) {
-        const ParsedSymbol& s = symbols[i];
-        if (s.distance == 0) {
-            ++counts->litlen[s.litlen];
-            continue;
-        }
-        int ls = lengthSymbol(s.litlen), ds = distanceSymbol(s.distance);
-        ++counts->litlen[ls];
-        ++counts->distance[ds];
-        counts->extraBits += uint64_t(lengthExtraBits(ls) + distanceExtraBits(ds));
-    }
+    for (size_t i = 0; i < count; ++i) addSymbol(symbols[i], counts);
     ++counts->litlen[DEFLATE_END_OF_BLOCK];
 }
 
 uint64_t blockBits(const SymbolCounts& counts, HuffmanScratch* scratch) {
-    DynamicCode code;
-    buildDynamicCode(counts, &code, scratch);
-    static const FixedCode fixed;
-    uint64_t dynamic = code.headerBits + symbolBits(counts, code.litlen, code.distance);
-    return 3 + std::min(dynamic, symbolBits(counts, fixed.litlen, fixed.distance));
+    BlockCode code;
+    chooseBlockCode(counts, &code, scratch);
+    return 3 + code.bits;
 }
 
 void writeBlock(const ParsedSymbol* symbols, size_t count, bool last, BitWriter* out, HuffmanScratch* scratch) {
     SymbolCounts counts;
     countSymbols(symbols, count, &counts);
-    DynamicCode code;
-    buildDynamicCode(counts, &code, scratch);
-    static const FixedCode fixed;
-    uint64_t dynamic = code.headerBits + symbolBits(counts, code.litlen, code.distance);
+    BlockCode code;
+    chooseBlockCode(counts, &code, scratch);
     out->put(last ? 1u : 0u, 1);
     uint16_t litlenCodes[288], distanceCodes[DISTANCE_SYMBOLS];
-    if (symbolBits(counts, fixed.litlen, fixed.distance) < dynamic) {
+    if (code.fixed) {
+        const FixedCode& fixed = fixedCode();
         out->put(1, 2);
         canonicalCodes(fixed.litlen, 288, litlenCodes);
         canonicalCodes(fixed.distance, DISTANCE_SYMBOLS, distanceCodes);
@@ -187,10 +206,10 @@ void writeBlock(const ParsedSymbol* symbols, size_t count, bool last, BitWriter*
         return;
     }
     out->put(2, 2);
-    writeHeader(code, out);
-    canonicalCodes(code.litlen, LITLEN_SYMBOLS, litlenCodes);
-    canonicalCodes(code.distance, DISTANCE_SYMBOLS, distanceCodes);
-    writeSymbols(symbols, count, code.litlen, litlenCodes, code.distance, distanceCodes, out);
+    writeHeader(code.dynamic, out);
+    canonicalCodes(code.dynamic.litlen, LITLEN_SYMBOLS, litlenCodes);
+    canonicalCodes(code.dynamic.distance, DISTANCE_SYMBOLS, distanceCodes);
+    writeSymbols(symbols, count, code.dynamic.litlen, litlenCodes, code.dynamic.distance, distanceCodes, out);
 }
 
 }  // namespace rasterpack

@@ -25,6 +25,9 @@ struct SymbolCounts {
     uint64_t extraBits = 0;
 };
 
+// Counts one more symbol (no end-of-block).
+void addSymbol(const ParsedSymbol& symbol, SymbolCounts* counts);
+// The counts of a whole block, its end-of-block symbol included.
 void countSymbols(const ParsedSymbol* symbols, size_t count, SymbolCounts* counts);
 
 // The block's size in bits with the best of its dynamic codes (header
