@@ -193,13 +193,10 @@ std::vector<size_t> blockEnds(const std::vector<ParsedSymbol>& symbols, Coder* c
     std::vector<size_t> cut(chunks + 1);
     for (size_t k = 0; k <= chunks; ++k) cut[k] = symbols.size() * k / chunks;
     std::vector<SymbolCounts> prefix(chunks + 1);
+    SymbolCounts running;
     for (size_t k = 0; k < chunks; ++k) {
-        SymbolCounts chunk;
-        countSymbols(symbols.data() + cut[k], cut[k + 1] - cut[k], &chunk);
-        prefix[k + 1] = prefix[k];
-        for (int s = 0; s < LITLEN_SYMBOLS; ++s) prefix[k + 1].litlen[s] += chunk.litlen[s];
-        for (int s = 0; s < DISTANCE_SYMBOLS; ++s) prefix[k + 1].distance[s] += chunk.distance[s];
-        prefix[k + 1].extraBits += chunk.extraBits;
+        for (size_t i = cut[k]; i < cut[k + 1]; ++i) addSymbol(symbols[i], &running);
+        prefix[k + 1] = running;
     }
     std::vector<uint64_t> best(chunks + 1, UINT64_MAX);
     std::vector<size_t> from(chunks + 1, 0);
