@@ -48,7 +48,7 @@ void countLeafAppearances(HuffmanScratch* s, size_t items, uint8_t* lengths) {
 // the merged nodes, which come out in order of weight); false when a code
 // is longer than maxBits.
 bool unlimitedCodeLengths(HuffmanScratch* s, size_t used, int maxBits, uint8_t* lengths) {
-    std::vector<int32_t>& parent = s->stack;
+    std::vector<int32_t>& parent = s->parents;
     parent.assign(2 * used - 1, -1);
     std::vector<uint64_t>& weight = s->weights;
     weight.resize(2 * used - 1);

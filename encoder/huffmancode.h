@@ -17,7 +17,7 @@ struct HuffmanScratch {
         int32_t symbol;
     };
     std::vector<Node> nodes;
-    std::vector<int32_t> leaves, current, packaged, stack;
+    std::vector<int32_t> leaves, current, packaged, stack, parents;
     std::vector<uint64_t> weights;
     std::vector<uint8_t> depths;
 };
