@@ -148,18 +148,13 @@ struct Coder {
     HuffmanScratch huffman;
 };
 
-uint64_t bitsOf(const std::vector<ParsedSymbol>& symbols, Coder* coder) {
-    SymbolCounts counts;
-    countSymbols(symbols.data(), symbols.size(), &counts);
-    return blockBits(counts, &coder->huffman);
-}
-
 // Rounds of pricing the path by the code its predecessor would get, from
-// *best's own code; *best ends as the cheapest path seen.
-void refinePath(Coder* coder, size_t from, size_t to, int rounds, std::vector<ParsedSymbol>* best) {
-    uint64_t bestBits = bitsOf(*best, coder);
+// *best's own code; *best ends as the cheapest path seen. Returns its size
+// in bits as a block.
+uint64_t refinePath(Coder* coder, size_t from, size_t to, int rounds, std::vector<ParsedSymbol>* best) {
     SymbolCounts counts;
     countSymbols(best->data(), best->size(), &counts);
+    uint64_t bestBits = blockBits(counts, &coder->huffman);
     std::vector<ParsedSymbol> path;
     CostModel model;
     for (int round = 0, stale = 0; round < rounds && stale < STALE_ROUNDS; ++round) {
@@ -175,6 +170,7 @@ void refinePath(Coder* coder, size_t from, size_t to, int rounds, std::vector<Pa
             ++stale;
         }
     }
+    return bestBits;
 }
 
 SymbolCounts countsBetween(const std::vector<SymbolCounts>& prefix, size_t a, size_t b) {
@@ -254,8 +250,7 @@ SpanBlocks cutAndRefine(Coder* coder, const std::vector<ParsedSymbol>& span, siz
         std::vector<ParsedSymbol> block(span.begin() + long(symbol), span.begin() + long(end));
         for (const ParsedSymbol& s : block) position += symbolSpan(s);
         symbol = end;
-        refinePath(coder, start, position, coder->effort.blockRounds, &block);
-        result.bits += bitsOf(block, coder);
+        result.bits += refinePath(coder, start, position, coder->effort.blockRounds, &block);
         result.blocks.push_back(std::move(block));
     }
     return result;
